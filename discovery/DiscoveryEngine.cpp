@@ -242,16 +242,22 @@ bool BroadcastSocket::isLocalAddress(std::uint32_t address) {
 
 // ---- DeviceTable ----
 
+namespace {
+std::uint64_t rowKey(std::uint32_t address, std::uint16_t port) {
+    return std::uint64_t(address) << 16 | port;
+}
+} // namespace
+
 std::optional<DeviceTable::Added> DeviceTable::add(const DeviceNetRecord& record,
                                                    const DeviceIdentity& identity) {
     const std::uint32_t address = record.address();
     const std::uint16_t port = record.port();
+    const std::uint64_t key = rowKey(address, port);
     std::lock_guard lock(m_mutex);
-    for (const DeviceRow& row : m_rows) {
-        if (row.address == address && row.port == port) {
-            return std::nullopt;
-        }
+    if (std::ranges::find(m_keys, key) != m_keys.end()) {
+        return std::nullopt;
     }
+    m_keys.push_back(key);
     m_rows.push_back(DeviceRow{address, port, record, identity});
     return Added{m_rows.size() - 1, m_generation};
 }
@@ -259,6 +265,7 @@ std::optional<DeviceTable::Added> DeviceTable::add(const DeviceNetRecord& record
 std::uint64_t DeviceTable::clear() {
     std::lock_guard lock(m_mutex);
     m_rows.clear();
+    m_keys.clear();
     return ++m_generation;
 }
 
