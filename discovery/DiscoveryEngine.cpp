@@ -149,7 +149,7 @@ void BroadcastSocket::close() {
     if (m_thread.joinable()) {
         m_stopRequested.store(true);
         const std::uint64_t one = 1;
-        // An eventfd write of 1 cannot fail short of an 2^64 overflow; the flag is set anyway.
+        // Writing 1 to an eventfd fails only when its counter is full; the flag above is set anyway.
         [[maybe_unused]] ssize_t written = ::write(m_stopSignal, &one, sizeof one);
         m_thread.join();
     }

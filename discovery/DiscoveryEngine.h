@@ -213,7 +213,7 @@ public:
     bool modifyIp(std::size_t row, std::uint32_t address, std::uint32_t mask, std::uint32_t gateway);
     // The row's record as it now stands (address, mask and gateway as last sent).
     std::optional<DeviceNetRecord> rowRecord(std::size_t row) const;
-    std::optional<DeviceRow> row(std::size_t row) const { return m_table.row(row); }
+    std::optional<DeviceRow> row(std::size_t index) const { return m_table.row(index); }
     std::size_t rowCount() const { return m_table.size(); }
     std::uint64_t generation() const { return m_table.generation(); }
     // Whether a deviceAdded of this generation still belongs to the list.
