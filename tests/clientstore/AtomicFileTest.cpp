@@ -1,0 +1,124 @@
+#include "AtomicFile.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+mode_t modeOf(const std::filesystem::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0);
+    return st.st_mode & 07777;
+}
+
+TEST(AtomicFile, NewFileGetsCrLfLineEndsOnce) {
+    TempDir dir;
+    const auto path = dir / "Data.xml";
+    ASSERT_TRUE(replaceFileAtomically(path, [](std::ostream& out) { out << "a\nb\r\nc\n\n"; }));
+    EXPECT_EQ(readFile(path), "a\r\nb\r\nc\r\n\r\n");
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    EXPECT_EQ(modeOf(path), 0666 & ~mask);
+    EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
+}
+
+TEST(AtomicFile, CrLfAcrossTheBufferBoundaryIsNotDoubled) {
+    TempDir dir;
+    const auto path = dir / "big.txt";
+    // The CR ends the first 64 KiB the writer hands on and the LF begins the next.
+    std::string text(65535, 'x');
+    text += "\r\n";
+    text += std::string(70000, 'y');
+    text += "\n";
+    ASSERT_TRUE(replaceFileAtomically(path, [&](std::ostream& out) { out << text; }));
+    std::string expected(65535, 'x');
+    expected += "\r\n" + std::string(70000, 'y') + "\r\n";
+    EXPECT_EQ(readFile(path), expected);
+}
+
+TEST(AtomicFile, ReplacedFileKeepsItsPermissionsAndLinksStay) {
+    TempDir dir;
+    const auto real = dir / "real.xml";
+    writeFile(real, "old");
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    const auto link = dir / "link.xml";
+    std::filesystem::create_symlink(real, link);
+
+    ASSERT_TRUE(replaceFileAtomically(link, [](std::ostream& out) { out << "new"; }));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readFile(real), "new");
+    EXPECT_EQ(modeOf(real), 0640u);
+    EXPECT_EQ(folderEntries(dir.path()), (Strings{"link.xml", "real.xml"}));
+}
+
+// A file size limit makes the kernel refuse the write half way, as a full disk would.
+TEST(AtomicFile, WriteErrorLeavesTheOldFileByteForByte) {
+    TempDir dir;
+    const auto path = dir / "Data.xml";
+    const std::string old = "<DATAROOT>\r\n\t<ORGINFO/>\r\n</DATAROOT>\r\n";
+    writeFile(path, old);
+
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ok = replaceFileAtomically(path, [](std::ostream& out) {
+        for (int i = 0; i < 20000; ++i) {
+            out << "<DEV id=\"" << i << "\"/>\n";
+        }
+    });
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
+}
+
+TEST(AtomicFile, WriterThatFailsItsStreamLeavesTheOldFile) {
+    TempDir dir;
+    const auto path = dir / "Data.xml";
+    writeFile(path, "old\r\n");
+    EXPECT_FALSE(replaceFileAtomically(path, [](std::ostream& out) {
+        out << "half";
+        out.setstate(std::ios::badbit);
+    }));
+    EXPECT_EQ(readFile(path), "old\r\n");
+    EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
+}
+
+TEST(AtomicFile, MissingFolderOrFolderInTheWayFails) {
+    TempDir dir;
+    EXPECT_FALSE(replaceFileAtomically(dir / "XML/Data.xml", [](std::ostream& out) { out << "x"; }));
+    EXPECT_TRUE(folderEntries(dir.path()).empty());
+
+    std::filesystem::create_directory(dir / "Data.xml");
+    EXPECT_FALSE(replaceFileAtomically(dir / "Data.xml", [](std::ostream& out) { out << "x"; }));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "Data.xml"));
+    EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
+}
+
+TEST(AtomicFile, ReadOnlyFolderFailsAndKeepsTheOldFile) {
+    TempDir dir;
+    const auto path = dir / "Data.xml";
+    writeFile(path, "old");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    if (::access(dir.path().c_str(), W_OK) == 0) {
+        GTEST_SKIP()
+            << "this user may write in read-only folders (root); the write-error test covers the path";
+    }
+    EXPECT_FALSE(replaceFileAtomically(path, [](std::ostream& out) { out << "new"; }));
+    EXPECT_EQ(readFile(path), "old");
+}
+
+} // namespace
