@@ -14,19 +14,13 @@
 
 namespace {
 
-// A stream buffer over a file descriptor that turns LF into CR LF. It hands bytes to the kernel
-// only when its buffer is full and when finish() is called: the XML writer flushes after every
-// node, and a system call per node would make saving a large file many times slower. A write
-// error is remembered and reported by every later sync and by finish().
-class CrlfFileBuf : public std::streambuf {
+// A buffered stream buffer over a file descriptor that remembers a failed write: once a write
+// fails, every later write and sync fails too, so the caller cannot miss it.
+class FdStreamBuf : public std::streambuf {
 public:
-    explicit CrlfFileBuf(int fd) : m_fd(fd), m_buffer(kBufferSize) {
+    explicit FdStreamBuf(int fd) : m_fd(fd), m_buffer(kBufferSize) {
         setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
-        m_translated.reserve(kBufferSize * 2);
     }
-
-    // Hands everything buffered to the kernel; false when any write failed.
-    bool finish() { return drain(); }
 
 protected:
     int_type overflow(int_type ch) override {
@@ -40,7 +34,7 @@ protected:
         return traits_type::not_eof(ch);
     }
 
-    int sync() override { return m_failed ? -1 : 0; }
+    int sync() override { return drain() ? 0 : -1; }
 
 private:
     static constexpr std::size_t kBufferSize = 1 << 16;
@@ -49,17 +43,9 @@ private:
         if (m_failed) {
             return false;
         }
-        m_translated.clear();
-        for (const char* p = pbase(); p != pptr(); ++p) {
-            if (*p == '\n' && m_last != '\r') {
-                m_translated.push_back('\r');
-            }
-            m_translated.push_back(*p);
-            m_last = *p;
-        }
+        const char* data = pbase();
+        std::size_t left = static_cast<std::size_t>(pptr() - pbase());
         setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
-        const char* data = m_translated.data();
-        std::size_t left = m_translated.size();
         while (left > 0) {
             const ssize_t n = ::write(m_fd, data, left);
             if (n < 0 && errno == EINTR) {
@@ -77,8 +63,6 @@ private:
 
     int m_fd;
     std::vector<char> m_buffer;
-    std::vector<char> m_translated;
-    char m_last = '\0';
     bool m_failed = false;
 };
 
@@ -135,18 +119,22 @@ bool replaceFileAtomically(const std::filesystem::path& path,
         return false;
     }
 
-    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    // A hidden name beside the target, so that the rename stays within one file system.
+    std::string temp = folder.string();
+    temp += "/.";
+    temp += target.filename().string();
+    temp += ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     bool ok = ::fchmod(fd, mode) == 0;
     if (ok) {
-        CrlfFileBuf buf(fd);
+        FdStreamBuf buf(fd);
         std::ostream out(&buf);
         write(out);
         out.flush();
-        ok = !out.fail() && buf.finish();
+        ok = !out.fail();
     }
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;

@@ -7,7 +7,7 @@
 
 // Writes a new version of `path` through `write` and puts it in place of the old one: the text
 // goes to a temporary file in the same folder, is flushed to disk, and is then renamed over
-// `path`. Every line break that is not already preceded by CR reaches the disk as CR LF.
+// `path`. The bytes reach the disk as `write` puts them into the stream.
 // Gives true only when the new file is in place. On any failure (folder missing or read-only,
 // disk full, a write error, `write` leaving the stream failed) the temporary file is removed and
 // `path` is left exactly as it was. A symbolic link at `path` is followed, so the file it points

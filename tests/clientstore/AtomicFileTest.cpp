@@ -19,29 +19,33 @@ mode_t modeOf(const std::filesystem::path& p) {
     return st.st_mode & 07777;
 }
 
-TEST(AtomicFile, NewFileGetsCrLfLineEndsOnce) {
+TEST(AtomicFile, NewFileGetsTheBytesAsWrittenAndTheUmaskPermissions) {
     TempDir dir;
     const auto path = dir / "Data.xml";
-    ASSERT_TRUE(replaceFileAtomically(path, [](std::ostream& out) { out << "a\nb\r\nc\n\n"; }));
-    EXPECT_EQ(readFile(path), "a\r\nb\r\nc\r\n\r\n");
+    std::string text = "a\nb\r\n";
+    text.push_back('\0');
+    text += "c";
+    ASSERT_TRUE(replaceFileAtomically(path, [&](std::ostream& out) { out << text; }));
+    EXPECT_EQ(readFile(path), text);
     const mode_t mask = ::umask(022);
     ::umask(mask);
     EXPECT_EQ(modeOf(path), 0666 & ~mask);
     EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
 }
 
-TEST(AtomicFile, CrLfAcrossTheBufferBoundaryIsNotDoubled) {
+TEST(AtomicFile, TextOfManyBuffersArrivesWhole) {
     TempDir dir;
     const auto path = dir / "big.txt";
-    // The CR ends the first 64 KiB the writer hands on and the LF begins the next.
-    std::string text(65535, 'x');
-    text += "\r\n";
-    text += std::string(70000, 'y');
-    text += "\n";
-    ASSERT_TRUE(replaceFileAtomically(path, [&](std::ostream& out) { out << text; }));
-    std::string expected(65535, 'x');
-    expected += "\r\n" + std::string(70000, 'y') + "\r\n";
-    EXPECT_EQ(readFile(path), expected);
+    std::string text;
+    for (int i = 0; i < 50000; ++i) {
+        text += std::to_string(i * 7919) + (i % 3 == 0 ? "\r\n" : " ");
+    }
+    ASSERT_TRUE(replaceFileAtomically(path, [&](std::ostream& out) {
+        out.write(text.data(), 1);
+        out << text.substr(1, 100000);
+        out.write(text.data() + 100001, static_cast<std::streamsize>(text.size() - 100001));
+    }));
+    EXPECT_EQ(readFile(path), text);
 }
 
 TEST(AtomicFile, ReplacedFileKeepsItsPermissionsAndLinksStay) {
