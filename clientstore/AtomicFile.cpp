@@ -108,9 +108,12 @@ bool replaceFileAtomically(const std::filesystem::path& path,
 
     struct stat old {};
     mode_t mode = 0;
-    if (::stat(target.c_str(), &old) == 0) {
-        if (!S_ISREG(old.st_mode)) {
-            return false; // never put a file in place of a folder or a device
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists) {
+        // Never put a file in place of a folder or a device, and leave a file alone that this
+        // process could not open for writing: it was made read-only on purpose.
+        if (!S_ISREG(old.st_mode) || ::access(target.c_str(), W_OK) != 0) {
+            return false;
         }
         mode = old.st_mode & 07777;
     } else if (errno == ENOENT) {
@@ -129,6 +132,11 @@ bool replaceFileAtomically(const std::filesystem::path& path,
         return false;
     }
     bool ok = ::fchmod(fd, mode) == 0;
+    if (ok && exists) {
+        // Keeps the owner when this process may (it runs as the owner, or as root); otherwise the
+        // new file is ours, as it would be after the owner's own save.
+        (void)::fchown(fd, old.st_uid, old.st_gid);
+    }
     if (ok) {
         FdStreamBuf buf(fd);
         std::ostream out(&buf);

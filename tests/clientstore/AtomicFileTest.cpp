@@ -112,17 +112,21 @@ TEST(AtomicFile, MissingFolderOrFolderInTheWayFails) {
     EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
 }
 
-TEST(AtomicFile, ReadOnlyFolderFailsAndKeepsTheOldFile) {
+TEST(AtomicFile, ReadOnlyFolderOrFileFailsAndKeepsTheOldFile) {
     TempDir dir;
     const auto path = dir / "Data.xml";
     writeFile(path, "old");
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-    if (::access(dir.path().c_str(), W_OK) == 0) {
-        GTEST_SKIP()
-            << "this user may write in read-only folders (root); the write-error test covers the path";
+    if (::access(path.c_str(), W_OK) == 0) {
+        GTEST_SKIP() << "this user may write to read-only files (root); the write-error test covers the path";
     }
     EXPECT_FALSE(replaceFileAtomically(path, [](std::ostream& out) { out << "new"; }));
     EXPECT_EQ(readFile(path), "old");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    EXPECT_FALSE(replaceFileAtomically(path, [](std::ostream& out) { out << "new"; }));
+    EXPECT_EQ(readFile(path), "old");
+    EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
 }
 
 } // namespace
