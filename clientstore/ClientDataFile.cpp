@@ -361,6 +361,12 @@ int ClientDataFile::addDevices(DeviceRecord* records, int length) {
         if (first > kMaxId || kMaxId - first < 2 * static_cast<std::uint32_t>(channels)) {
             return 0;
         }
+        // A password the library could not encipher would be stored empty and lost without a word.
+        const std::string plain(fieldText(record.password));
+        char cipher[kCipherSize] = {};
+        if (EncryptStringEX(plain.c_str(), cipher, kPasswordForm) == 0) {
+            return 0;
+        }
 
         const std::uint32_t id = nextId();
         XmlNodeRef dev = devinfo.appendChild(NodeElement);
@@ -381,9 +387,6 @@ int ClientDataFile::addDevices(DeviceRecord* records, int length) {
         setText(dev, "desc", "");
         setText(dev, "username", username);
         setNumber(dev, "OrgId", record.orgId);
-        const std::string plain(fieldText(record.password));
-        char cipher[kCipherSize] = {};
-        EncryptStringEX(plain.c_str(), cipher, kPasswordForm);
         setText(dev, "password", cipher);
 
         record.id = readUnsigned(dev, "id");

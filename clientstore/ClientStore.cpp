@@ -3,7 +3,6 @@
 #include "ClientDataFile.h"
 
 #include <iostream>
-#include <memory>
 #include <set>
 #include <vector>
 
@@ -85,8 +84,8 @@ void ClientStore::loadOrganisation(std::uint32_t id, const char* name) {
     // take the later name but are not walked again, which could otherwise take exponential time.
     std::set<std::uint32_t> walked;
 
-    // Lists the children of an organisation; false when the listing failed and the organisation
-    // is therefore not recorded.
+    // Lists the children of an organisation and puts it on the stack; an organisation whose
+    // listing fails is not recorded.
     auto push = [&](std::uint32_t orgId, std::string_view orgName) {
         Frame frame;
         frame.entry.id = orgId;

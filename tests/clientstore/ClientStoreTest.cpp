@@ -244,6 +244,21 @@ TEST_F(StoreTest, OrganisationEntriesWithIdZeroOrOfTheirOwnAncestorsAreSkipped) 
     EXPECT_TRUE(orgs.at(2).children.empty());
 }
 
+TEST_F(StoreTest, RepeatedOrganisationIdIsListedUnderEachParentWithTheLaterName) {
+    writeFile(
+        file,
+        "<DATAROOT><ORGINFO><ORG id=\"1\" name=\"A\"><ORG id=\"3\" name=\"X\"><ORG id=\"4\"/></ORG></ORG>"
+        "<ORG id=\"2\" name=\"B\"><ORG id=\"3\" name=\"Y\"/></ORG></ORGINFO></DATAROOT>");
+    ClientStore& store = openStore();
+    const auto& orgs = store.organisations();
+    EXPECT_EQ(orgs.at(0).children, (Ids{1, 2}));
+    EXPECT_EQ(orgs.at(1).children, Ids{3});
+    EXPECT_EQ(orgs.at(2).children, Ids{3});
+    // Found by id, 3 is always the first ORG of that id, so its children are those of X.
+    EXPECT_EQ(fieldText(orgs.at(3).name), "Y");
+    EXPECT_EQ(orgs.at(3).children, Ids{4});
+}
+
 // Runs `work` on a thread whose stack is `bytes` large and waits for it.
 template <typename Work> void onSmallStack(std::size_t bytes, Work work) {
     pthread_attr_t attr;
