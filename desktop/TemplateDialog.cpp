@@ -202,8 +202,13 @@ void TemplateDialog::reject() {
 }
 
 void TemplateDialog::setVisible(bool visible) {
-    if (visible) {
+    if (visible && !m_initialised) {
+        // A window that ends itself while starting up is never shown.
+        m_ended = false;
         initialise();
+        if (m_ended) {
+            return;
+        }
     }
     QDialog::setVisible(visible);
 }

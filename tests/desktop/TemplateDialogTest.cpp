@@ -292,4 +292,5 @@ TEST(TemplateDialog, DialogEndedDuringInitialisationDoesNotWait) {
     };
     EndsAtOnce dialog(sampleTemplate());
     EXPECT_EQ(dialog.doModal(), IDCANCEL);
+    EXPECT_FALSE(dialog.isVisible());
 }
