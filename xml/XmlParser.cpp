@@ -188,7 +188,7 @@ private:
         m_stopAt = at;
         return nullptr;
     }
-    // Past the next '>', or null (parse ends) when there is none.
+    // Past the next c, or null (the parse ends) when there is none.
     const char* pastNext(const char* p, char c) {
         const char* hit = findNear(p, c);
         return hit ? hit + 1 : stop(m_end);
