@@ -65,10 +65,9 @@ RecorderSim::~RecorderSim() {
 void RecorderSim::open() {
     if (m_opened)
         return;
-    Ipv4 probe;
-    if (m_options.upgradeSide && !parseIpv4(m_options.tcpAddress, probe))
+    if (m_options.upgradeSide && !::parseIpv4(m_options.tcpAddress))
         throw std::runtime_error("'" + m_options.tcpAddress + "' is not a dotted IPv4 address");
-    if (m_options.discoverySide && !parseIpv4(m_options.udpAddress, probe))
+    if (m_options.discoverySide && !::parseIpv4(m_options.udpAddress))
         throw std::runtime_error("'" + m_options.udpAddress + "' is not a dotted IPv4 address");
     m_options.upgrade.user = m_options.discovery.user = m_options.user;
     m_options.upgrade.password = m_options.discovery.password = m_options.password;
@@ -107,9 +106,9 @@ void RecorderSim::open() {
         if (m_options.deviceAddress) {
             m_options.discovery.address = *m_options.deviceAddress;
         } else if (m_options.upgradeSide && m_options.tcpAddress != "0.0.0.0") {
-            parseIpv4(m_options.tcpAddress, m_options.discovery.address);
+            m_options.discovery.address = *::parseIpv4(m_options.tcpAddress);
         } else {
-            m_options.discovery.address = Ipv4{127, 0, 0, 1};
+            m_options.discovery.address = 0x7F000001;
         }
         m_options.discovery.port = m_options.devicePort    ? *m_options.devicePort
                                    : m_options.upgradeSide ? m_tcpPort
@@ -333,8 +332,8 @@ void RecorderSim::readDatagrams() {
             fault("datagram of " + std::to_string(n) + " bytes from " + peerText(from) + " is too long");
             continue;
         }
-        auto replies = m_responder->handle(std::span<const uint8_t>(m_buffer.data(), size_t(n)),
-                                           static_cast<DiscoveryObserver&>(*this));
+        auto replies =
+            m_responder->handle(ByteView(m_buffer.data(), size_t(n)), static_cast<DiscoveryObserver&>(*this));
         for (const auto& r : replies)
             if (sendto(m_udpFd, r.data(), r.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from),
                        length) < 0)
@@ -408,11 +407,11 @@ void RecorderSim::discoveryLogin(unsigned device, const std::string& user, const
     update([&](SimState& s) { s.discoveryLogins.push_back({device, user, password, result, reason}); });
 }
 
-void RecorderSim::modifyIp(unsigned device, const Ipv4& address, const Ipv4& mask, const Ipv4& gateway,
+void RecorderSim::modifyIp(unsigned device, uint32_t address, uint32_t mask, uint32_t gateway,
                            uint8_t result) {
     if (m_options.verbose)
-        print("recorder " + std::to_string(device + 1) + ": modify IP to " + ipv4Text(address) + " mask " +
-              ipv4Text(mask) + " gateway " + ipv4Text(gateway) + " answered " + std::to_string(result));
+        print("recorder " + std::to_string(device + 1) + ": modify IP to " + formatIpv4(address) + " mask " +
+              formatIpv4(mask) + " gateway " + formatIpv4(gateway) + " answered " + std::to_string(result));
     update([&](SimState& s) { s.modifies.push_back({device, address, mask, gateway, result}); });
 }
 

@@ -39,11 +39,12 @@ struct DiscoveryLogin {
     uint8_t reason = 0;
 };
 
-struct ModifyIpRequest {
+struct ModifyIpEvent {
     unsigned device = 0; // from 0
-    Ipv4 address{};
-    Ipv4 mask{};
-    Ipv4 gateway{};
+    // As requested, first dotted octet most significant; all 0 when the request was malformed.
+    uint32_t address = 0;
+    uint32_t mask = 0;
+    uint32_t gateway = 0;
     uint8_t result = 0;
 };
 
@@ -56,7 +57,7 @@ struct SimState {
     std::vector<UpgradeRecord> upgrades;
     unsigned searches = 0;
     std::vector<DiscoveryLogin> discoveryLogins;
-    std::vector<ModifyIpRequest> modifies;
+    std::vector<ModifyIpEvent> modifies;
     // Every recorder as it now reports itself (after any adopted modify-IP).
     std::vector<SimDevice> devices;
     // Packets and datagrams that broke the protocol, and files that could not be saved.
@@ -105,7 +106,7 @@ private:
     void searchHeard() override;
     void discoveryLogin(unsigned device, const std::string& user, const std::string& password, uint8_t result,
                         uint8_t reason) override;
-    void modifyIp(unsigned device, const Ipv4& address, const Ipv4& mask, const Ipv4& gateway,
+    void modifyIp(unsigned device, uint32_t address, uint32_t mask, uint32_t gateway,
                   uint8_t result) override;
 
     void acceptConnections();

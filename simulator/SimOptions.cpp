@@ -1,7 +1,6 @@
 #include "simulator/SimOptions.h"
 
 #include <CLI/CLI.hpp>
-#include <arpa/inet.h>
 
 #include <map>
 #include <ostream>
@@ -37,22 +36,12 @@ const char* const kFooter =
 struct Ipv4Check : CLI::Validator {
     Ipv4Check() : CLI::Validator("ADDRESS") {
         func_ = [](std::string& text) -> std::string {
-            Ipv4 unused;
-            return parseIpv4(text, unused) ? std::string() : "'" + text + "' is not a dotted IPv4 address";
+            return ::parseIpv4(text) ? std::string() : "'" + text + "' is not a dotted IPv4 address";
         };
     }
 };
 
 } // namespace
-
-bool parseIpv4(const std::string& text, Ipv4& out) {
-    in_addr a{};
-    if (inet_pton(AF_INET, text.c_str(), &a) != 1)
-        return false;
-    const auto* b = reinterpret_cast<const uint8_t*>(&a.s_addr);
-    out = Ipv4{b[0], b[1], b[2], b[3]};
-    return true;
-}
 
 CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     SimOptions o;
@@ -219,13 +208,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     o.upgrade.progressInterval = std::chrono::milliseconds(progressInterval);
     o.upgrade.settle = std::chrono::milliseconds(settle);
     o.upgrade.stall = std::chrono::milliseconds(slowReader);
-    if (!deviceAddress.empty()) {
-        Ipv4 a;
-        parseIpv4(deviceAddress, a);
-        o.deviceAddress = a;
-    }
-    parseIpv4(deviceMask, o.discovery.mask);
-    parseIpv4(deviceGateway, o.discovery.gateway);
+    if (!deviceAddress.empty())
+        o.deviceAddress = ::parseIpv4(deviceAddress);
+    o.discovery.mask = *::parseIpv4(deviceMask);
+    o.discovery.gateway = *::parseIpv4(deviceGateway);
     if (devicePort >= 0) {
         if (devicePort + o.discovery.count - 1 > 65535)
             return refuse("--device-port " + std::to_string(devicePort) + " leaves no port for recorder " +

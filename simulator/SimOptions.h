@@ -28,7 +28,7 @@ struct SimOptions {
     DiscoveryBehaviour discovery;
     // First recorder's address and port in its search reply; by default the TCP address
     // (127.0.0.1 when that is the wildcard) and the TCP port that was bound.
-    std::optional<Ipv4> deviceAddress;
+    std::optional<uint32_t> deviceAddress;
     std::optional<uint16_t> devicePort;
 
     // The one account of every simulated recorder, on both sides; overrides the user and
@@ -51,8 +51,5 @@ struct CommandLine {
 
 // Parses recorder-sim's arguments; the usage text goes to out, errors to err.
 CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
-
-// Parses dotted IPv4 text; false when it is not one.
-bool parseIpv4(const std::string& text, Ipv4& out);
 
 } // namespace sim

@@ -15,10 +15,7 @@
 namespace sim {
 namespace {
 
-constexpr uint8_t kKindWeb = 2;
-constexpr uint8_t kKindLogo = 5;
-constexpr uint8_t kLoginAccepted = 0;
-constexpr uint8_t kLoginRefused = 1;
+using H = PacketHeader;
 
 const char* verdictWord(Verdict v) {
     switch (v) {
@@ -125,12 +122,12 @@ void UpgradeConnection::receive(std::span<const uint8_t> bytes, Clock::time_poin
 
 void UpgradeConnection::process(Clock::time_point now) {
     size_t at = 0;
-    while (!m_close && wantsRead(now) && m_input.size() - at >= kPacketHeaderSize) {
+    while (!m_close && wantsRead(now) && m_input.size() - at >= H::kSize) {
         std::span<const uint8_t> rest(m_input.data() + at, m_input.size() - at);
-        uint32_t length = payloadLength(rest);
+        uint32_t length = LittleEndian::Read32(&rest[H::kPayloadLength]);
         // The tool never sends more than one chunk in a packet; a longer claim means the
         // stream is out of step, and nothing after it can be trusted.
-        if (length > kLargestChunk) {
+        if (length > kMaxDataPayload) {
             std::string text = "a packet announces a payload of " + std::to_string(length) +
                                " bytes, more than 1024; the stream cannot be followed";
             m_observer.fault(text);
@@ -141,17 +138,17 @@ void UpgradeConnection::process(Clock::time_point now) {
             m_close = true;
             break;
         }
-        if (rest.size() < kPacketHeaderSize + length)
+        if (rest.size() < H::kSize + length)
             break;
-        handle(rest.first(kPacketHeaderSize + length), now);
-        at += kPacketHeaderSize + length;
+        handle(rest.first(H::kSize + length), now);
+        at += H::kSize + length;
     }
     m_input.erase(m_input.begin(), m_input.begin() + ptrdiff_t(at));
 }
 
 void UpgradeConnection::handle(std::span<const uint8_t> message, Clock::time_point now) {
-    Request r = decodeRequest(message);
-    switch (r.type) {
+    CheckedRequest r = checkRequest(message);
+    switch (r.event.type) {
     case RequestType::Login:
         onLogin(r);
         break;
@@ -164,9 +161,9 @@ void UpgradeConnection::handle(std::span<const uint8_t> message, Clock::time_poi
     case RequestType::End:
         onEnd(r, now);
         break;
-    case RequestType::MacValue:
+    case RequestType::SetMac:
         if (r.fault.empty())
-            m_observer.macValue(r.macValue);
+            m_observer.macValue(r.event.macValue);
         else
             m_observer.fault(r.fault);
         break;
@@ -174,34 +171,34 @@ void UpgradeConnection::handle(std::span<const uint8_t> message, Clock::time_poi
         // A recorder ignores what it does not know, but an upgrade in progress cannot be
         // trusted after a packet of its own command that made no sense.
         m_observer.fault(r.fault);
-        if (r.command == 0xC7 && m_active && !m_active->ended)
+        if (r.command == CMD_UPGRADE && m_active && !m_active->ended)
             fail(r.fault);
         break;
     }
 }
 
-void UpgradeConnection::onLogin(const Request& r) {
+void UpgradeConnection::onLogin(const CheckedRequest& r) {
     // The fields are 8 and 12 bytes wide: an account with a longer name or password is
     // matched on what fits.
-    std::string user = m_behaviour.user.substr(0, 8);
-    std::string password = m_behaviour.password.substr(0, 12);
+    std::string user = m_behaviour.user.substr(0, PacketHeader::kLoginUserSize);
+    std::string password = m_behaviour.password.substr(0, PacketHeader::kLoginPasswordSize);
     if (!r.fault.empty())
         m_observer.fault(r.fault);
-    bool accepted = r.fault.empty() && r.user == user && r.password == password;
+    bool accepted = r.fault.empty() && r.event.user == user && r.event.password == password;
     m_loggedIn = accepted;
-    send(buildLoginReply(accepted ? kLoginAccepted : kLoginRefused));
-    m_observer.loginAttempt(r.user, r.password, accepted);
+    send(BuildLoginReply(accepted ? H::kLoginAccepted : H::kLoginRefused));
+    m_observer.loginAttempt(r.event.user, r.event.password, accepted);
 }
 
-void UpgradeConnection::onStart(const Request& r, Clock::time_point now) {
+void UpgradeConnection::onStart(const CheckedRequest& r, Clock::time_point now) {
     // A new start ends whatever came before it: the previous upgrade gets its verdict now.
     if (m_active)
         conclude(now);
     stopProgress();
     m_active = std::make_unique<Active>();
     m_active->record.number = m_observer.nextUpgradeNumber();
-    m_active->record.kind = r.kind;
-    m_active->record.announcedLength = r.announcedLength;
+    m_active->record.kind = r.event.kind;
+    m_active->record.announcedLength = r.event.fileLength;
     if (!r.fault.empty()) {
         m_observer.fault(r.fault);
         fail(r.fault);
@@ -209,7 +206,7 @@ void UpgradeConnection::onStart(const Request& r, Clock::time_point now) {
     if (!m_loggedIn)
         fail("upgrade started on a connection without an accepted login");
     if (m_behaviour.replyStart)
-        send(buildStatusWord("start"));
+        send(BuildUpgradeReply("start", 0, 0));
     if (m_behaviour.stall.count() > 0 && m_behaviour.stallAfterBytes == 0) {
         m_active->stalled = true;
         m_stallUntil = now + m_behaviour.stall;
@@ -230,7 +227,7 @@ void UpgradeConnection::fail(const std::string& problem) {
         m_active->record.problem = problem;
 }
 
-void UpgradeConnection::onData(const Request& r, Clock::time_point now) {
+void UpgradeConnection::onData(const CheckedRequest& r, Clock::time_point now) {
     m_settleAt.reset();
     ensureUpgrade("data packet without a start packet");
     Active& a = *m_active;
@@ -258,25 +255,25 @@ void UpgradeConnection::onData(const Request& r, Clock::time_point now) {
             }
         }
     }
-    if (r.chunk != a.nextChunk)
-        fail(fileLabel + ": chunk number " + std::to_string(r.chunk) + " where " +
+    if (r.event.chunkNumber != a.nextChunk)
+        fail(fileLabel + ": chunk number " + std::to_string(r.event.chunkNumber) + " where " +
              std::to_string(a.nextChunk) + " was due");
     if (a.shortChunkSeen)
         fail(fileLabel + ": a chunk shorter than 1024 bytes came before the file's last");
-    a.shortChunkSeen = r.payload.size() < kLargestChunk;
-    a.nextChunk = r.chunk + 1;
-    a.file.size += r.payload.size();
-    a.file.crc32 = uint32_t(crc32_z(a.file.crc32, r.payload.data(), r.payload.size()));
-    bool package = a.record.kind == kKindWeb || a.record.kind == kKindLogo;
+    a.shortChunkSeen = r.event.payload.size() < kMaxDataPayload;
+    a.nextChunk = r.event.chunkNumber + 1;
+    a.file.size += r.event.payload.size();
+    a.file.crc32 = uint32_t(crc32_z(a.file.crc32, r.event.payload.data(), r.event.payload.size()));
+    bool package = a.record.kind == KIND_WEB || a.record.kind == KIND_LOGO;
     if (m_behaviour.keepData || package)
-        a.file.data.insert(a.file.data.end(), r.payload.begin(), r.payload.end());
-    if (a.saveFd >= 0 && !writeAll(a.saveFd, r.payload)) {
+        a.file.data.insert(a.file.data.end(), r.event.payload.begin(), r.event.payload.end());
+    if (a.saveFd >= 0 && !writeAll(a.saveFd, r.event.payload)) {
         m_observer.fault("cannot save " + a.file.savedPath + ": " + errnoText(errno));
         ::close(a.saveFd);
         a.saveFd = -1;
     }
     uint64_t before = a.bytes;
-    a.bytes += r.payload.size();
+    a.bytes += r.event.payload.size();
     if (m_behaviour.stall.count() > 0 && !a.stalled && m_behaviour.stallAfterBytes > before &&
         m_behaviour.stallAfterBytes <= a.bytes) {
         a.stalled = true;
@@ -284,15 +281,15 @@ void UpgradeConnection::onData(const Request& r, Clock::time_point now) {
     }
 }
 
-void UpgradeConnection::onEnd(const Request& r, Clock::time_point now) {
+void UpgradeConnection::onEnd(const CheckedRequest& r, Clock::time_point now) {
     ensureUpgrade("end packet without a start packet");
     Active& a = *m_active;
     std::string fileLabel = "file " + std::to_string(a.record.files.size() + 1);
     if (!r.fault.empty()) {
         m_observer.fault(r.fault);
         fail(fileLabel + ": " + r.fault);
-    } else if (a.record.kind != 0 && r.kind != a.record.kind) {
-        fail(fileLabel + ": end packet names " + kindName(r.kind) + ", the start packet " +
+    } else if (a.record.kind != 0 && r.event.kind != a.record.kind) {
+        fail(fileLabel + ": end packet names " + kindName(r.event.kind) + ", the start packet " +
              kindName(a.record.kind));
     }
     if (!a.fileOpen) {
@@ -316,9 +313,9 @@ void UpgradeConnection::closeFile() {
         a.saveFd = -1;
     }
     ReceivedFile& f = a.file;
-    if (a.record.kind == kKindWeb || a.record.kind == kKindLogo) {
+    if (a.record.kind == KIND_WEB || a.record.kind == KIND_LOGO) {
         PackageReport report =
-            checkUpgradePackage(f.data, a.record.kind == kKindWeb ? "web.cramfs" : "logo.cramfs");
+            checkUpgradePackage(f.data, a.record.kind == KIND_WEB ? "web.cramfs" : "logo.cramfs");
         f.entries = report.entries;
         f.imageNames = report.image.names;
         if (!report.ok) {
@@ -364,12 +361,12 @@ void UpgradeConnection::conclude(Clock::time_point now) {
         m_progressAt = now;
         break;
     case Verdict::Right:
-        send(buildStatusWord("right"));
+        send(BuildUpgradeReply("right", 0, 0));
         if (m_behaviour.rebootAfterSuccess)
             m_close = true;
         break;
     case Verdict::Error:
-        send(buildStatusWord("error"));
+        send(BuildUpgradeReply("error", 0, 0));
         break;
     case Verdict::Silence:
         break;
@@ -396,12 +393,12 @@ void UpgradeConnection::onTime(Clock::time_point now) {
     if (m_settleAt && *m_settleAt <= now)
         conclude(now);
     while (m_progressAt && *m_progressAt <= now) {
-        unsigned until = std::min(m_behaviour.progressUntil, 100u);
+        unsigned until = std::min<unsigned>(m_behaviour.progressUntil, H::kPercentComplete);
         unsigned percent = std::min(m_progressPercent, until);
-        send(buildProgressReport(uint8_t(percent)));
+        send(BuildUpgradeReply("", H::kReportProgress, uint8_t(percent)));
         if (percent >= until) {
             m_progressAt.reset();
-            if (percent == 100 && m_behaviour.rebootAfterSuccess)
+            if (percent == H::kPercentComplete && m_behaviour.rebootAfterSuccess)
                 m_close = true;
         } else {
             m_progressPercent = percent + std::max(m_behaviour.progressStep, 1u);

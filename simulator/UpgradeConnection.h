@@ -3,7 +3,7 @@
 // socket: bytes go in with the time they arrived, reply bytes come out, and timers are run by
 // whoever owns the socket. That keeps every rule testable without a network.
 
-#include "simulator/UpgradeWire.h"
+#include "simulator/RequestCheck.h"
 
 #include <chrono>
 #include <cstdint>
@@ -120,10 +120,10 @@ private:
 
     void process(Clock::time_point now);
     void handle(std::span<const uint8_t> message, Clock::time_point now);
-    void onLogin(const Request& r);
-    void onStart(const Request& r, Clock::time_point now);
-    void onData(const Request& r, Clock::time_point now);
-    void onEnd(const Request& r, Clock::time_point now);
+    void onLogin(const CheckedRequest& r);
+    void onStart(const CheckedRequest& r, Clock::time_point now);
+    void onData(const CheckedRequest& r, Clock::time_point now);
+    void onEnd(const CheckedRequest& r, Clock::time_point now);
     void ensureUpgrade(const std::string& missing);
     void fail(const std::string& problem);
     void closeFile();
