@@ -49,6 +49,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     app.footer(kFooter);
     app.get_formatter()->column_width(36);
     const Ipv4Check ipv4;
+    // The last of repeated options wins, so that a caller can override what a wrapper put first.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     int tcpPort = 37777, udpPort = 5050, devicePort = -1, loginResult = -1;
     int progressInterval = 200, settle = 500, slowReader = 0;
     std::string verdict = "progress", deviceAddress, deviceMask = "255.0.0.0", deviceGateway = "127.0.0.254";
@@ -172,6 +174,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     app.add_option("--ignore-first-search-of", o.discovery.ignoreFirstSearch,
                    "Only these recorders (numbered from 1) leave\nthe first search unanswered")
         ->delimiter(',')
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->option_text("N,N,...")
         ->group(discovery);
 
