@@ -90,23 +90,26 @@ bool readEntry(unzFile zip, const unz_file_info64& info, const std::string& name
         problem = name + " cannot be opened";
         return false;
     }
-    out.assign(size_t(info.uncompressed_size), 0);
-    size_t got = 0;
+    // Grown as the bytes come, so that a header claiming more than the entry holds costs
+    // no memory.
+    out.clear();
+    out.reserve(size_t(std::min<uint64_t>(info.uncompressed_size, 1u << 20)));
+    uint8_t chunk[1u << 16];
     int rc = 0;
-    while (got < out.size()) {
-        unsigned ask = unsigned(std::min<size_t>(out.size() - got, 1u << 20));
-        rc = unzReadCurrentFile(zip, out.data() + got, ask);
+    while (out.size() <= info.uncompressed_size) {
+        rc = unzReadCurrentFile(zip, chunk, sizeof chunk);
         if (rc <= 0)
             break;
-        got += size_t(rc);
+        out.insert(out.end(), chunk, chunk + rc);
     }
     int closeRc = unzCloseCurrentFile(zip);
     if (rc < 0) {
         problem = name + " cannot be inflated (minizip " + std::to_string(rc) + ")";
         return false;
     }
-    if (got != out.size()) {
-        problem = name + " does not hold the " + std::to_string(out.size()) + " bytes its header gives";
+    if (out.size() != info.uncompressed_size) {
+        problem =
+            name + " does not hold the " + std::to_string(info.uncompressed_size) + " bytes its header gives";
         return false;
     }
     if (closeRc == UNZ_CRCERROR) {

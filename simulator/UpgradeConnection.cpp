@@ -17,6 +17,10 @@ namespace {
 
 using H = PacketHeader;
 
+// A package is checked whole, so it is held in memory; nothing the package builder can make
+// (an image of at most 272 MB in a zip) comes near this.
+constexpr uint64_t kLargestPackage = 320ull * 1024 * 1024;
+
 const char* verdictWord(Verdict v) {
     switch (v) {
     case Verdict::Progress:
@@ -265,7 +269,12 @@ void UpgradeConnection::onData(const CheckedRequest& r, Clock::time_point now) {
     a.file.size += r.event.payload.size();
     a.file.crc32 = uint32_t(crc32_z(a.file.crc32, r.event.payload.data(), r.event.payload.size()));
     bool package = a.record.kind == KIND_WEB || a.record.kind == KIND_LOGO;
-    if (m_behaviour.keepData || package)
+    if (package && a.file.size > kLargestPackage && a.file.problem.empty()) {
+        a.file.problem = "package larger than " + std::to_string(kLargestPackage) + " bytes";
+        fail(fileLabel + ": " + a.file.problem);
+        std::vector<uint8_t>().swap(a.file.data);
+    }
+    if ((m_behaviour.keepData || package) && a.file.problem.empty())
         a.file.data.insert(a.file.data.end(), r.event.payload.begin(), r.event.payload.end());
     if (a.saveFd >= 0 && !writeAll(a.saveFd, r.event.payload)) {
         m_observer.fault("cannot save " + a.file.savedPath + ": " + errnoText(errno));
@@ -313,7 +322,7 @@ void UpgradeConnection::closeFile() {
         a.saveFd = -1;
     }
     ReceivedFile& f = a.file;
-    if (a.record.kind == KIND_WEB || a.record.kind == KIND_LOGO) {
+    if ((a.record.kind == KIND_WEB || a.record.kind == KIND_LOGO) && f.problem.empty()) {
         PackageReport report =
             checkUpgradePackage(f.data, a.record.kind == KIND_WEB ? "web.cramfs" : "logo.cramfs");
         f.entries = report.entries;

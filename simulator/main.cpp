@@ -28,6 +28,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // A technician's run may receive files of hundreds of megabytes: only packages are held
+    // for their check; --save-dir keeps the rest.
+    command.options->upgrade.keepData = false;
     command.options->print = [](const std::string& line) {
         std::fprintf(stdout, "%s\n", line.c_str());
         std::fflush(stdout);
