@@ -29,6 +29,10 @@ function(kst_add_gtest)
     set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     target_compile_definitions(${T_NAME} PRIVATE KST_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
                                                  KST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    # gtest_discover_tests cannot carry a list through to the properties it writes, so the
+    # labels travel as one comma-joined label; ctest's -L and -LE take regular expressions,
+    # so "-L threads" still finds "discovery,threads".
+    list(JOIN T_LABELS "," labels)
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+                         PROPERTIES LABELS "${labels}" TIMEOUT 300)
 endfunction()

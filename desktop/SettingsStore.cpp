@@ -1,0 +1,49 @@
+#include "desktop/SettingsStore.h"
+
+#include <QSettings>
+
+namespace desktop {
+
+namespace {
+const QString kOrganisation = QStringLiteral("Velmora Software");
+const QString kApplication = QStringLiteral("Zantrel");
+} // namespace
+
+QString SettingsStore::readString(const QString& name, const QString& fallback) const {
+    const QVariant value = QSettings(kOrganisation, kApplication).value(name);
+    if (!value.isValid() || !value.canConvert<QString>()) {
+        return fallback;
+    }
+    return value.toString();
+}
+
+std::uint32_t SettingsStore::readUInt32(const QString& name, std::uint32_t fallback) const {
+    const QVariant value = QSettings(kOrganisation, kApplication).value(name);
+    bool ok = false;
+    const uint number = value.toUInt(&ok);
+    return ok ? number : fallback;
+}
+
+bool SettingsStore::writeString(const QString& name, const QString& value) {
+    QSettings settings(kOrganisation, kApplication);
+    settings.setValue(name, value);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+bool SettingsStore::writeUInt32(const QString& name, std::uint32_t value) {
+    QSettings settings(kOrganisation, kApplication);
+    settings.setValue(name, static_cast<uint>(value));
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+QString SettingsStore::fileName() const {
+    return QSettings(kOrganisation, kApplication).fileName();
+}
+
+void SettingsStore::setLocationForTesting(const QString& folder) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+}
+
+} // namespace desktop

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// The program's stored settings: one group of named values under the organisation "Velmora
+// Software" and the application "Zantrel" (on Linux a file in the user's configuration folder).
+// Reading never fails: a missing or unreadable value gives the fallback. Writing reports success,
+// which callers may ignore.
+
+namespace desktop {
+
+class SettingsStore {
+public:
+    QString readString(const QString& name, const QString& fallback = {}) const;
+    // A value that is missing or not an unsigned 32-bit number gives the fallback.
+    std::uint32_t readUInt32(const QString& name, std::uint32_t fallback) const;
+
+    bool writeString(const QString& name, const QString& value);
+    bool writeUInt32(const QString& name, std::uint32_t value);
+
+    // The file the settings live in.
+    QString fileName() const;
+
+    // Moves every settings store of this process to a folder of the caller's choosing (for tests;
+    // the file is then <folder>/Velmora Software/Zantrel.conf).
+    static void setLocationForTesting(const QString& folder);
+};
+
+} // namespace desktop

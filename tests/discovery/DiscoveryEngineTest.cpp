@@ -1,0 +1,529 @@
+#include "DiscoveryEngine.h"
+#include "FakeRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <future>
+#include <memory>
+#include <string>
+#include <utility>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Keeps every notification; a test can hold deviceAdded at a gate to play a slow window.
+class RecordingListener : public DiscoveryListener {
+public:
+    void deviceAdded(const DeviceAddedNotice& notice) override {
+        std::unique_lock lock(m_mutex);
+        ++m_waitingAtGate;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return !m_gateClosed; });
+        --m_waitingAtGate;
+        if (m_closedReturned.load()) {
+            ++m_callsAfterClose;
+        }
+        m_devices.push_back(notice);
+        m_changed.notify_all();
+    }
+
+    void statusText(const std::string& text) override {
+        std::lock_guard lock(m_mutex);
+        if (m_closedReturned.load()) {
+            ++m_callsAfterClose;
+        }
+        m_statuses.push_back(text);
+        m_changed.notify_all();
+    }
+
+    void closeGate() {
+        std::lock_guard lock(m_mutex);
+        m_gateClosed = true;
+    }
+
+    void openGate() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_gateClosed = false;
+        }
+        m_changed.notify_all();
+    }
+
+    // Waits until a deviceAdded call is held at the closed gate.
+    bool waitHeldAtGate() {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kGuard, [&] { return m_gateClosed && m_waitingAtGate > 0; });
+    }
+
+    bool waitDevices(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kGuard, [&] { return m_devices.size() >= count; });
+    }
+
+    bool waitStatuses(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kGuard, [&] { return m_statuses.size() >= count; });
+    }
+
+    std::vector<DeviceAddedNotice> devices() const {
+        std::lock_guard lock(m_mutex);
+        return m_devices;
+    }
+
+    std::vector<std::string> statuses() const {
+        std::lock_guard lock(m_mutex);
+        return m_statuses;
+    }
+
+    // Marks the engine as closed: any call from now on breaks the listener contract.
+    void engineClosed() { m_closedReturned.store(true); }
+    void engineStarted() { m_closedReturned.store(false); }
+    int callsAfterClose() const {
+        std::lock_guard lock(m_mutex);
+        return m_callsAfterClose;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_gateClosed = false;
+    int m_waitingAtGate = 0;
+    std::vector<DeviceAddedNotice> m_devices;
+    std::vector<std::string> m_statuses;
+    std::atomic<bool> m_closedReturned{false};
+    int m_callsAfterClose = 0;
+};
+
+// The engine with a count of datagrams it has handled, so a test can wait until a datagram that
+// makes no notification (a duplicate, an ignored result, its own echo) has been dealt with.
+class CountingEngine : public DiscoveryEngine {
+public:
+    using DiscoveryEngine::DiscoveryEngine;
+    ~CountingEngine() override { close(); } // the receive thread uses the members below
+
+    bool waitHandled(std::uint64_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kGuard, [&] { return m_handled >= count; });
+    }
+
+protected:
+    void onDatagram(const std::uint8_t* bytes, std::size_t length) override {
+        DiscoveryEngine::onDatagram(bytes, length);
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_handled;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::uint64_t m_handled = 0;
+};
+
+DeviceNetRecord recordFor(std::uint32_t address, std::uint16_t port) {
+    DeviceNetRecord record;
+    for (std::size_t i = 0; i < record.bytes.size(); ++i) {
+        record.bytes[i] = std::uint8_t(0x80 + i); // opaque bytes that must come back unchanged
+    }
+    record.setAddress(address);
+    record.setMask(0xFFFFFF00);
+    record.setGateway((address & 0xFFFFFF00) | 1);
+    record.setPort(port);
+    return record;
+}
+
+constexpr std::uint32_t kRecorderA = 0xC0A8016C; // 192.168.1.108 (only ever inside datagrams)
+constexpr std::uint32_t kRecorderB = 0xC0A8016D;
+
+class DiscoveryEngineTest : public ::testing::Test {
+protected:
+    std::unique_ptr<CountingEngine> makeEngine(std::chrono::milliseconds loginWait = 10s) {
+        return std::make_unique<CountingEngine>(
+            &listener, DiscoveryEngineConfig{kLoopback, recorder.port(), 0, loginWait});
+    }
+
+    // Starts the engine and waits for its first search to reach the recorder.
+    std::unique_ptr<CountingEngine> startedEngine(std::chrono::milliseconds loginWait = 10s) {
+        auto engine = makeEngine(loginWait);
+        EXPECT_EQ(engine->start(), 1);
+        EXPECT_TRUE(recorder.waitRequests(1));
+        return engine;
+    }
+
+    void reply(const CountingEngine& engine, const Datagram& datagram) {
+        recorder.sendTo(engine.localPort(), datagram);
+    }
+
+    RecordingListener listener;
+    FakeRecorder recorder;
+};
+
+} // namespace
+
+TEST_F(DiscoveryEngineTest, StartSearchesAndListsEachReply) {
+    auto engine = startedEngine();
+    EXPECT_EQ(recorder.requests().at(0), buildSearch());
+    EXPECT_GT(engine->receiveQueueSize(), 0);
+
+    reply(*engine,
+          buildSearchReply(recordFor(kRecorderA, 37777), DeviceIdentity::fromText("00:11:22:33:44:55")));
+    reply(*engine,
+          buildSearchReply(recordFor(kRecorderB, 25), DeviceIdentity::fromText("00:11:22:33:44:66xyz")));
+    ASSERT_TRUE(listener.waitDevices(2));
+
+    const auto devices = listener.devices();
+    EXPECT_EQ(devices[0].row, 0u);
+    EXPECT_EQ(devices[0].generation, 0u);
+    EXPECT_EQ(devices[0].addressText, "192.168.1.108");
+    EXPECT_EQ(devices[0].port, 37777);
+    EXPECT_EQ(devices[0].maskText, "255.255.255.0");
+    EXPECT_EQ(devices[0].gatewayText, "192.168.1.1");
+    EXPECT_EQ(devices[0].macText, "00:11:22:33:44:55");
+    EXPECT_EQ(devices[1].row, 1u);
+    EXPECT_EQ(devices[1].addressText, "192.168.1.109");
+    EXPECT_EQ(devices[1].port, 25);
+    EXPECT_EQ(devices[1].macText, "00:11:22:33:44:66");
+    EXPECT_EQ(engine->rowCount(), 2u);
+    EXPECT_EQ(engine->row(1)->identity, DeviceIdentity::fromText("00:11:22:33:44:66xyz"));
+}
+
+TEST_F(DiscoveryEngineTest, DuplicateAddressAndPortMakesOneRow) {
+    auto engine = startedEngine();
+    const DeviceIdentity identity = DeviceIdentity::fromText("00:11:22:33:44:55");
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37777), identity));
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37777), identity));
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37778), identity)); // same address, other port
+    reply(*engine, buildSearchReply(recordFor(kRecorderB, 37777), identity));
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37778), identity));
+    ASSERT_TRUE(engine->waitHandled(5));
+    ASSERT_TRUE(listener.waitDevices(3));
+    EXPECT_EQ(engine->rowCount(), 3u);
+    const auto devices = listener.devices();
+    EXPECT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[1].port, 37778);
+    EXPECT_EQ(devices[2].addressText, "192.168.1.109");
+}
+
+TEST_F(DiscoveryEngineTest, MalformedDatagramsAreIgnored) {
+    auto engine = startedEngine();
+    Datagram tooLong = buildSearchReply(recordFor(kRecorderA, 1), DeviceIdentity::fromText("mac"));
+    tooLong.push_back(0);
+    reply(*engine, tooLong);
+    reply(*engine, Datagram{0xB3});
+    reply(*engine, Datagram{});
+    reply(*engine, buildSearchReply(recordFor(kRecorderB, 2), DeviceIdentity()));
+    ASSERT_TRUE(engine->waitHandled(4));
+    ASSERT_TRUE(listener.waitDevices(1));
+    EXPECT_EQ(engine->rowCount(), 1u);
+    EXPECT_EQ(listener.devices()[0].addressText, "192.168.1.109");
+}
+
+TEST_F(DiscoveryEngineTest, RecorderWithoutIdentityGetsNoneOfAnother) {
+    auto engine = startedEngine();
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 1), DeviceIdentity::fromText("00:11:22:33:44:55")));
+    reply(*engine, buildSearchReply(recordFor(kRecorderB, 1), DeviceIdentity()));
+    ASSERT_TRUE(listener.waitDevices(2));
+    EXPECT_EQ(listener.devices()[1].macText, "");
+    EXPECT_TRUE(engine->row(1)->identity.empty());
+
+    // Its login request therefore carries no identity.
+    recorder.setHandler([](const Datagram&) { return std::vector<Datagram>{buildLoginReply(0, 0)}; });
+    EXPECT_TRUE(engine->login(1, "admin", "pw").accepted());
+    const auto login = readLoginRequest(recorder.requests().back());
+    ASSERT_TRUE(login);
+    EXPECT_TRUE(login->identity.empty());
+}
+
+TEST_F(DiscoveryEngineTest, RefreshRestartsRowsAndDropsStaleNotifications) {
+    auto engine = startedEngine();
+    listener.closeGate(); // the window is busy: the first notification waits at the gate
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        reply(*engine, buildSearchReply(recordFor(kRecorderA + i, 1), DeviceIdentity::fromText("old")));
+    }
+    ASSERT_TRUE(engine->waitHandled(3));
+    EXPECT_EQ(engine->rowCount(), 3u);
+    ASSERT_TRUE(listener.waitHeldAtGate());
+
+    EXPECT_GT(engine->refresh(), 0);
+    EXPECT_EQ(engine->rowCount(), 0u);
+    EXPECT_EQ(engine->generation(), 1u);
+    ASSERT_TRUE(recorder.waitRequests(2));
+    EXPECT_EQ(recorder.requests().at(1), buildSearch());
+
+    reply(*engine, buildSearchReply(recordFor(kRecorderB + 10, 1), DeviceIdentity::fromText("new0")));
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 1),
+                                    DeviceIdentity::fromText("new1"))); // again after refresh
+    ASSERT_TRUE(engine->waitHandled(5));
+    EXPECT_EQ(engine->rowCount(), 2u);
+    listener.openGate();
+
+    ASSERT_TRUE(listener.waitDevices(3));
+    const auto devices = listener.devices();
+    // The one already in the window's hands when the refresh came is stale, and the window
+    // recognises it; the two queued behind it never reach the window.
+    EXPECT_EQ(devices[0].generation, 0u);
+    EXPECT_FALSE(engine->isCurrent(devices[0].generation));
+    EXPECT_EQ(devices[1].generation, 1u);
+    EXPECT_EQ(devices[1].row, 0u);
+    EXPECT_EQ(devices[1].macText, "new0");
+    EXPECT_EQ(devices[2].row, 1u);
+    EXPECT_EQ(devices[2].macText, "new1");
+    EXPECT_TRUE(engine->isCurrent(devices[2].generation));
+    EXPECT_EQ(devices.size(), 3u);
+}
+
+TEST_F(DiscoveryEngineTest, LoginCarriesCredentialsAndIdentityAndReportsEachAnswer) {
+    auto engine = startedEngine();
+    const DeviceIdentity identity = DeviceIdentity::fromText("00:11:22:33:44:55+rest-of-identity");
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37777), identity));
+    ASSERT_TRUE(listener.waitDevices(1));
+
+    struct Case {
+        std::uint8_t result, reason;
+        int expectedReason;
+        std::optional<std::string_view> text;
+    };
+    const std::vector<Case> cases = {
+        {1, 0, 0, "Invalid password!"},
+        {1, 1, 1, "Invalid account!"},
+        {1, 2, 2, "Login failed!"},
+        {1, 3, 3, "The account has already logged in!"},
+        {1, 4, 4, "The account has been locked!"},
+        {1, 5, 5, "The account is listed in the restricted sites."},
+        {1, 6, 6, "System busying."},
+        {1, 7, 7, "Login failed!"},
+        {3, 0, 0, "The user has logined."},
+        {0, 9, 0, std::nullopt}, // accepted: the reason of the previous reply stays
+        {2, 1, 1, std::nullopt}, // unknown result: nothing shown
+    };
+    // Owned by the handler: the recorder's thread may still hold a copy when the test ends.
+    struct Script {
+        std::mutex mutex;
+        std::deque<Datagram> answers;
+    };
+    auto script = std::make_shared<Script>();
+    for (const Case& c : cases) {
+        script->answers.push_back(buildLoginReply(c.result, c.reason));
+    }
+    recorder.setHandler([script](const Datagram& request) {
+        std::lock_guard lock(script->mutex);
+        if (!readLoginRequest(request) || script->answers.empty()) {
+            return std::vector<Datagram>{};
+        }
+        std::vector<Datagram> out{script->answers.front()};
+        script->answers.pop_front();
+        return out;
+    });
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.result) * 100 + c.reason);
+        const auto outcome = engine->login(0, "administrator", "secret");
+        EXPECT_EQ(outcome.status, DiscoveryEngine::LoginStatus::Answered);
+        EXPECT_EQ(outcome.result, c.result);
+        EXPECT_EQ(outcome.reason, c.expectedReason);
+        EXPECT_EQ(outcome.text(), c.text);
+        EXPECT_EQ(outcome.accepted(), c.result == 0);
+    }
+    const auto request = readLoginRequest(recorder.requests().back());
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->userName, "administrator");
+    EXPECT_EQ(request->password, "secret");
+    EXPECT_EQ(request->identity, identity);
+    EXPECT_EQ(recorder.requests().back(), buildLogin("administrator", "secret", identity));
+}
+
+TEST_F(DiscoveryEngineTest, LoginTimesOutAndALateReplyDoesNotSatisfyTheNext) {
+    auto engine = startedEngine(200ms);
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37777), DeviceIdentity::fromText("mac")));
+    ASSERT_TRUE(engine->waitHandled(1));
+
+    const auto first = engine->login(0, "admin", "");
+    EXPECT_EQ(first.status, DiscoveryEngine::LoginStatus::TimedOut);
+    EXPECT_EQ(first.text(), "It is ouvertime.");
+    EXPECT_FALSE(first.accepted());
+
+    reply(*engine, buildLoginReply(0, 0)); // the late answer to the first login
+    ASSERT_TRUE(engine->waitHandled(2));
+    EXPECT_EQ(engine->login(0, "admin", "").status, DiscoveryEngine::LoginStatus::TimedOut);
+
+    recorder.setHandler([](const Datagram& request) {
+        return readLoginRequest(request) ? std::vector<Datagram>{buildLoginReply(1, 6)}
+                                         : std::vector<Datagram>{};
+    });
+    const auto answered = engine->login(0, "admin", "");
+    EXPECT_EQ(answered.status, DiscoveryEngine::LoginStatus::Answered);
+    EXPECT_EQ(answered.text(), "System busying.");
+}
+
+TEST_F(DiscoveryEngineTest, LoginIsAnsweredWhileTheListenerIsBusy) {
+    auto engine = startedEngine();
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37777), DeviceIdentity::fromText("mac")));
+    ASSERT_TRUE(listener.waitDevices(1));
+    listener.closeGate();
+    // A search reply ahead of the login reply: its notification is held at the gate, and the
+    // login reply must not wait behind it.
+    const std::uint16_t port = engine->localPort();
+    recorder.setHandler([&, port](const Datagram& request) {
+        if (!readLoginRequest(request)) {
+            return std::vector<Datagram>{};
+        }
+        recorder.sendTo(port, buildSearchReply(recordFor(kRecorderB, 1), DeviceIdentity::fromText("late")));
+        EXPECT_TRUE(listener.waitHeldAtGate());
+        return std::vector<Datagram>{buildLoginReply(0, 0)};
+    });
+    EXPECT_TRUE(engine->login(0, "admin", "admin").accepted());
+    listener.openGate();
+    ASSERT_TRUE(listener.waitDevices(2));
+}
+
+TEST_F(DiscoveryEngineTest, NoRowMeansNothingSent) {
+    auto engine = startedEngine();
+    EXPECT_EQ(engine->login(0, "admin", "admin").status, DiscoveryEngine::LoginStatus::NotSent);
+    EXPECT_FALSE(engine->modifyIp(0, 1, 2, 3));
+    EXPECT_FALSE(engine->rowRecord(0));
+    // Only the first search reached the recorder.
+    engine->search();
+    ASSERT_TRUE(recorder.waitRequests(2));
+    EXPECT_EQ(recorder.requests().at(1), buildSearch());
+    EXPECT_EQ(recorder.requests().size(), 2u);
+}
+
+TEST_F(DiscoveryEngineTest, ModifyIpSendsTheRecordAndShowsResultsZeroOneThreeFour) {
+    auto engine = startedEngine();
+    const DeviceNetRecord original = recordFor(kRecorderA, 37777);
+    const DeviceIdentity identity = DeviceIdentity::fromText("00:11:22:33:44:55 and more");
+    reply(*engine, buildSearchReply(original, identity));
+    ASSERT_TRUE(engine->waitHandled(1));
+
+    ASSERT_TRUE(engine->modifyIp(0, 0x0A000005, 0xFFFF0000, 0x0A000001));
+    ASSERT_TRUE(recorder.waitRequests(2));
+    const auto request = readModifyIpRequest(recorder.requests().at(1));
+    ASSERT_TRUE(request);
+    DeviceNetRecord expected = original;
+    expected.setAddress(0x0A000005);
+    expected.setMask(0xFFFF0000);
+    expected.setGateway(0x0A000001);
+    EXPECT_EQ(request->record, expected);
+    EXPECT_EQ(request->identity, identity);
+
+    for (std::uint8_t result : {0, 1, 2, 3, 4, 5, 200}) {
+        reply(*engine, buildModifyIpReply(result));
+    }
+    ASSERT_TRUE(engine->waitHandled(8));
+    reply(*engine, buildModifyIpReply(1)); // marks the end of the queue of notifications
+    ASSERT_TRUE(listener.waitStatuses(5));
+    EXPECT_EQ(listener.statuses(),
+              (std::vector<std::string>{"Modified IP address successfully!", "Failed to modify IP address!",
+                                        "Data irregular!", "Cannot Set!", "Failed to modify IP address!"}));
+}
+
+TEST_F(DiscoveryEngineTest, SecondModifyIpStartsFromTheValuesSentFirst) {
+    auto engine = startedEngine();
+    const DeviceNetRecord original = recordFor(kRecorderA, 37777);
+    reply(*engine, buildSearchReply(original, DeviceIdentity::fromText("mac")));
+    ASSERT_TRUE(engine->waitHandled(1));
+    EXPECT_EQ(engine->rowRecord(0), original);
+
+    ASSERT_TRUE(engine->modifyIp(0, 0x0A000005, 0xFF000000, 0x0A0000FE));
+    reply(*engine, buildModifyIpReply(1)); // refused all the same
+    ASSERT_TRUE(listener.waitStatuses(1));
+    const auto now = engine->rowRecord(0);
+    ASSERT_TRUE(now);
+    EXPECT_EQ(now->address(), 0x0A000005u);
+    EXPECT_EQ(now->mask(), 0xFF000000u);
+    EXPECT_EQ(now->gateway(), 0x0A0000FEu);
+    EXPECT_EQ(now->port(), 37777);
+
+    // The row's key keeps the address it was found with: the same reply is still a duplicate.
+    reply(*engine, buildSearchReply(original, DeviceIdentity::fromText("mac")));
+    ASSERT_TRUE(engine->waitHandled(3));
+    EXPECT_EQ(engine->rowCount(), 1u);
+    EXPECT_EQ(engine->row(0)->address, kRecorderA);
+
+    ASSERT_TRUE(engine->modifyIp(0, now->address(), now->mask(), 0x0A000001));
+    ASSERT_TRUE(recorder.waitRequests(3));
+    const auto second = readModifyIpRequest(recorder.requests().at(2));
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->record.address(), 0x0A000005u);
+    EXPECT_EQ(second->record.gateway(), 0x0A000001u);
+}
+
+TEST_F(DiscoveryEngineTest, OwnRequestsHeardBackAreNotReplies) {
+    // The engine sends to its own port, as a broadcast comes back to the host that sent it.
+    const std::uint16_t port = freeLoopbackPort();
+    CountingEngine engine(&listener, DiscoveryEngineConfig{kLoopback, port, port, 10s});
+    ASSERT_EQ(engine.start(), 1);
+    ASSERT_TRUE(engine.waitHandled(1)); // its own search
+
+    reply(engine, buildSearchReply(recordFor(kRecorderA, 37777), DeviceIdentity::fromText("mac")));
+    ASSERT_TRUE(engine.waitHandled(2));
+    ASSERT_TRUE(engine.modifyIp(0, 0x0A000005, 0xFFFFFF00, 0x0A000001));
+    ASSERT_TRUE(engine.waitHandled(3)); // its own modify-IP request, command 0xC1 with byte 8 zero
+
+    reply(engine, buildModifyIpReply(1)); // the recorder's real answer
+    ASSERT_TRUE(listener.waitStatuses(1));
+    EXPECT_EQ(listener.statuses(), std::vector<std::string>{"Failed to modify IP address!"});
+}
+
+TEST_F(DiscoveryEngineTest, CloseWhileDatagramsAreArriving) {
+    for (int round = 0; round < 3; ++round) {
+        listener.engineStarted();
+        auto engine = startedEngine();
+        const std::uint16_t port = engine->localPort();
+        std::atomic<bool> stop{false};
+        std::thread flood([&] {
+            for (std::uint32_t i = 0; !stop.load(); ++i) {
+                recorder.sendTo(
+                    port, buildSearchReply(recordFor(0x0A000000 + i, 1), DeviceIdentity::fromText("m")));
+                if (i % 16 == 15) {
+                    recorder.sendTo(port, buildModifyIpReply(0));
+                }
+            }
+        });
+        ASSERT_TRUE(engine->waitHandled(200));
+        engine->close();
+        listener.engineClosed();
+        EXPECT_FALSE(engine->isOpen());
+        const std::size_t rows = engine->rowCount();
+        stop.store(true);
+        flood.join();
+        EXPECT_EQ(engine->rowCount(), rows);
+        engine.reset();
+        EXPECT_EQ(listener.callsAfterClose(), 0);
+    }
+}
+
+TEST_F(DiscoveryEngineTest, CloseWakesAWaitingLogin) {
+    auto engine = startedEngine(600s);
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 1), DeviceIdentity::fromText("mac")));
+    ASSERT_TRUE(engine->waitHandled(1));
+    auto waiting = std::async(std::launch::async, [&] { return engine->login(0, "admin", "admin"); });
+    ASSERT_TRUE(recorder.waitRequests(2));
+    engine->close();
+    ASSERT_EQ(waiting.wait_for(kGuard), std::future_status::ready);
+    EXPECT_EQ(waiting.get().status, DiscoveryEngine::LoginStatus::NotSent);
+}
+
+TEST_F(DiscoveryEngineTest, OpenFailsWhenOpenOrPortTakenAndReopens) {
+    auto engine = startedEngine();
+    EXPECT_EQ(engine->open(), -1); // already open
+
+    CountingEngine rival(&listener,
+                         DiscoveryEngineConfig{kLoopback, recorder.port(), engine->localPort(), 1s});
+    EXPECT_EQ(rival.open(), -1);
+    EXPECT_FALSE(rival.isOpen());
+    EXPECT_EQ(rival.search(), -1);
+
+    engine->close();
+    EXPECT_EQ(engine->search(), -1);
+    EXPECT_EQ(engine->localPort(), 0);
+    EXPECT_EQ(engine->start(), 1);
+    ASSERT_TRUE(recorder.waitRequests(2));
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 1), DeviceIdentity::fromText("mac")));
+    ASSERT_TRUE(listener.waitDevices(1));
+}

@@ -1,0 +1,616 @@
+#include "XmlParser.h"
+
+#include "XmlFile.h"
+#include "XmlPages.h"
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+using namespace xmldetail;
+
+namespace {
+
+enum : std::uint8_t { kSpace = 1, kNameByte = 2 };
+
+// Whitespace is every byte from 1 to 32. Name bytes are ASCII letters and digits, '_', ':', '-',
+// '.', and every byte from 0x80 up (lead and trail bytes of the multi-byte code page).
+constexpr std::array<std::uint8_t, 256> makeClasses() {
+    std::array<std::uint8_t, 256> classes{};
+    for (int c = 1; c <= 32; ++c) {
+        classes[c] = kSpace;
+    }
+    for (int c = 0; c < 256; ++c) {
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (alnum || c == '_' || c == ':' || c == '-' || c == '.' || c >= 0x80) {
+            classes[c] = kNameByte;
+        }
+    }
+    return classes;
+}
+
+constexpr std::array<std::uint8_t, 256> kClasses = makeClasses();
+
+inline bool isSpace(char c) {
+    return kClasses[static_cast<unsigned char>(c)] & kSpace;
+}
+
+inline bool isNameByte(char c) {
+    return kClasses[static_cast<unsigned char>(c)] & kNameByte;
+}
+
+inline XmlString inPlace(const char* begin, const char* end) {
+    XmlString s;
+    s.ptr = begin;
+    s.length = static_cast<std::uint32_t>(end - begin);
+    return s;
+}
+
+// Trims in place: the start moves forward and the length shrinks.
+inline void trim(XmlString& s) {
+    const char* begin = s.ptr;
+    const char* end = s.ptr + s.length;
+    while (begin < end && isSpace(*begin)) {
+        ++begin;
+    }
+    while (end > begin && isSpace(end[-1])) {
+        --end;
+    }
+    s.ptr = begin;
+    s.length = static_cast<std::uint32_t>(end - begin);
+}
+
+inline const char* find(const char* from, const char* end, char c) {
+    return static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(end - from)));
+}
+
+// The next occurrence of a three-byte terminator ("-->", "]]>"), or null.
+inline const char* findTerminator(const char* from, const char* end, const char (&terminator)[4]) {
+    while (end - from >= 3) {
+        const char* hit = find(from, end - 2, terminator[0]);
+        if (!hit) {
+            return nullptr;
+        }
+        if (hit[1] == terminator[1] && hit[2] == terminator[2]) {
+            return hit;
+        }
+        from = hit + 1;
+    }
+    return nullptr;
+}
+
+template <std::size_t N> inline bool startsWith(const char* p, const char* end, const char (&literal)[N]) {
+    return static_cast<std::size_t>(end - p) >= N - 1 && std::memcmp(p, literal, N - 1) == 0;
+}
+
+// One pass over a range of text into a node. The cursor starts at `into` and never climbs above
+// it, so the internal subset of a document type declaration, parsed as a range of its own, stays
+// inside its node.
+class ParseRun {
+public:
+    ParseRun(XmlPages* pages, const char* end, XmlNode* into, unsigned step, unsigned options, bool inSubset)
+        : m_pages(pages), m_end(end), m_into(into), m_cursor(into), m_step(step ? step : 1),
+          m_options(options), m_inSubset(inSubset) {}
+
+    const char* run(const char* p);
+
+private:
+    bool has(unsigned option) const { return (m_options & option) != 0; }
+    // Character data is kept wherever the cursor is below the top level; at the top level of a
+    // document (where XML allows none) it is passed over, so that a byte-order mark or stray
+    // bytes before the root never become nodes.
+    bool keepsText() const { return m_cursor->kind != NodeDocument; }
+    void up() {
+        if (m_cursor != m_into) {
+            m_cursor = m_cursor->parent;
+        }
+    }
+    const char* skipSpace(const char* p) const {
+        while (p < m_end && isSpace(*p)) {
+            ++p;
+        }
+        return p;
+    }
+    const char* nameEnd(const char* p) const {
+        while (p < m_end && isNameByte(*p)) {
+            ++p;
+        }
+        return p;
+    }
+    // Ends the run at `at`; the helpers give null after calling it.
+    const char* stop(const char* at) {
+        m_stopAt = at;
+        return nullptr;
+    }
+    // Past the next '>', or null (parse ends) when there is none.
+    const char* pastNext(const char* p, char c) {
+        const char* hit = find(p, m_end, c);
+        return hit ? hit + 1 : stop(m_end);
+    }
+
+    XmlNode* newChild(XmlNodeKind kind, std::uint32_t step);
+    bool addValueNode(XmlNodeKind kind, const char* begin, const char* end, unsigned trimOption);
+    const char* strayText(const char* lt);
+    const char* attributes(XmlNode* node, const char* p);
+    const char* element(const char* p);
+    const char* processingInstruction(const char* p);
+    const char* bang(const char* p);
+    const char* doctype(const char* p);
+    const char* declaration(const char* p);
+
+    XmlPages* m_pages;
+    const char* m_end;
+    XmlNode* m_into;
+    XmlNode* m_cursor;
+    unsigned m_step;
+    unsigned m_options;
+    bool m_inSubset;
+    const char* m_stopAt = nullptr;
+};
+
+XmlNode* ParseRun::newChild(XmlNodeKind kind, std::uint32_t step) {
+    XmlNode* node = createNode(kind, m_pages);
+    if (!node) {
+        return nullptr;
+    }
+    if (!linkChild(m_cursor, node, step, m_pages)) {
+        return nullptr; // the record stays unused in the pages
+    }
+    return node;
+}
+
+bool ParseRun::addValueNode(XmlNodeKind kind, const char* begin, const char* end, unsigned trimOption) {
+    XmlNode* node = newChild(kind, m_step);
+    if (!node) {
+        return false;
+    }
+    node->value = inPlace(begin, end);
+    if (has(trimOption)) {
+        trim(node->value);
+    }
+    return true;
+}
+
+const char* ParseRun::run(const char* p) {
+    for (;;) {
+        // Text position: whitespace-only runs make no node.
+        const char* textStart = p;
+        p = skipSpace(p);
+        if (p >= m_end) {
+            return m_end;
+        }
+        if (*p != '<') {
+            const char* lt = find(p, m_end, '<');
+            const char* textEnd = lt ? lt : m_end;
+            if (keepsText() && !addValueNode(NodeText, textStart, textEnd, XmlParser::TrimText)) {
+                return p;
+            }
+            if (!lt) {
+                return m_end;
+            }
+            p = lt;
+        }
+        const char* lt = p;
+        ++p;
+        if (p >= m_end) {
+            return m_end;
+        }
+        const char* next = nullptr;
+        switch (*p) {
+        case '/': // an end tag closes the cursor whatever name it carries
+            next = pastNext(p, '>');
+            if (next) {
+                up();
+            }
+            break;
+        case '?':
+            next = processingInstruction(p);
+            break;
+        case '!':
+            next = bang(p);
+            break;
+        default:
+            next = isNameByte(*p) ? element(p) : strayText(lt);
+            break;
+        }
+        if (!next) {
+            return m_stopAt;
+        }
+        p = next;
+    }
+}
+
+// A '<' that opens no markup. Inside an element it stays part of the text that it starts, so a
+// load and save keeps it; at the top level it is passed over.
+const char* ParseRun::strayText(const char* lt) {
+    if (!keepsText()) {
+        return lt + 1;
+    }
+    const char* next = find(lt + 1, m_end, '<');
+    if (!addValueNode(NodeText, lt, next ? next : m_end, XmlParser::TrimText)) {
+        return stop(lt);
+    }
+    return next ? next : m_end;
+}
+
+// Reads attributes while name bytes come. Gives the first byte that is neither whitespace nor a
+// name byte and that follows a name or a value; the caller decides what it means.
+const char* ParseRun::attributes(XmlNode* node, const char* p) {
+    for (;;) {
+        p = skipSpace(p);
+        if (p >= m_end) {
+            return stop(m_end);
+        }
+        if (!isNameByte(*p)) {
+            return p;
+        }
+        XmlAttribute* attribute = addAttribute(node, m_step, m_pages);
+        if (!attribute) {
+            return stop(p);
+        }
+        const char* nameStart = p;
+        p = nameEnd(p);
+        attribute->name = inPlace(nameStart, p);
+        p = skipSpace(p);
+        if (p >= m_end) {
+            return stop(m_end);
+        }
+        if (*p == '=') {
+            p = skipSpace(p + 1);
+            if (p >= m_end) {
+                return stop(m_end);
+            }
+            const char quote = *p;
+            if (quote == '"' || quote == '\'') {
+                const char* close = find(p + 1, m_end, quote);
+                if (!close) {
+                    return stop(m_end); // the attribute stays, without a value
+                }
+                attribute->value = inPlace(p + 1, close);
+                if (has(XmlParser::TrimAttributes)) {
+                    trim(attribute->value);
+                }
+                p = close + 1;
+                if (p >= m_end) {
+                    return stop(m_end);
+                }
+            }
+            // Without a quote the attribute keeps no value and reading goes on at this byte.
+        }
+        if (!isSpace(*p) && !isNameByte(*p)) {
+            return p;
+        }
+    }
+}
+
+const char* ParseRun::element(const char* p) {
+    XmlNode* node = newChild(NodeElement, m_step);
+    if (!node) {
+        return stop(p - 1);
+    }
+    const char* nameStart = p;
+    p = nameEnd(p);
+    node->name = inPlace(nameStart, p);
+    m_cursor = node;
+    if (p >= m_end) {
+        return stop(m_end);
+    }
+    if (*p == '/') {
+        const char* next = pastNext(p, '>');
+        if (next) {
+            up();
+        }
+        return next;
+    }
+    if (!isSpace(*p)) {
+        return p + 1; // '>' (or any other byte) ends the start tag
+    }
+    p = attributes(node, p);
+    if (!p) {
+        return nullptr;
+    }
+    if (*p == '>') {
+        return p + 1;
+    }
+    if (*p == '/') {
+        up();
+        p = skipSpace(p + 1);
+        if (p < m_end && *p == '>') {
+            return p + 1;
+        }
+    }
+    // Anything else ends the tag at its '>'.
+    return pastNext(p, '>');
+}
+
+const char* ParseRun::processingInstruction(const char* p) {
+    // p is at the '?'.
+    if (!(p + 1 < m_end && isNameByte(p[1])) || !has(XmlParser::ParsePi)) {
+        return pastNext(p, '>');
+    }
+    if (!find(p + 1, m_end, '?')) {
+        return stop(m_end);
+    }
+    XmlNode* node = newChild(NodePi, m_step);
+    if (!node) {
+        return stop(p - 1);
+    }
+    const char* nameStart = p + 1;
+    p = nameEnd(nameStart);
+    node->name = inPlace(nameStart, p);
+    if (p < m_end && isSpace(*p)) {
+        p = attributes(node, p);
+        if (!p) {
+            return nullptr;
+        }
+    }
+    const char* question = find(p, m_end, '?');
+    if (!question) {
+        return stop(m_end);
+    }
+    p = skipSpace(question + 1);
+    if (p < m_end && *p == '>') {
+        ++p;
+    }
+    return p;
+}
+
+const char* ParseRun::bang(const char* p) {
+    // p is at the '!'.
+    if (startsWith(p, m_end, "!--")) {
+        const char* begin = p + 3;
+        const char* close = findTerminator(begin, m_end, "-->");
+        if (!close) {
+            return stop(m_end);
+        }
+        if (has(XmlParser::ParseComments) &&
+            !addValueNode(NodeComment, begin, close, XmlParser::TrimComments)) {
+            return stop(p - 1);
+        }
+        return close + 3;
+    }
+    if (startsWith(p, m_end, "!-")) {
+        const char* close = findTerminator(p + 2, m_end, "-->");
+        return close ? close + 3 : stop(m_end);
+    }
+    if (startsWith(p, m_end, "![CDATA[") || startsWith(p, m_end, "![INCLUDE[")) {
+        const bool cdata = p[2] == 'C';
+        const char* begin = p + (cdata ? 8 : 10);
+        const char* close = findTerminator(begin, m_end, "]]>");
+        if (!close) {
+            return stop(m_end);
+        }
+        const bool keep = has(cdata ? XmlParser::ParseCdata : XmlParser::ParseDoctype);
+        if (keep && !addValueNode(cdata ? NodeCdata : NodeInclude, begin, close, XmlParser::TrimCdata)) {
+            return stop(p - 1);
+        }
+        return close + 3;
+    }
+    if (startsWith(p, m_end, "!DOCTYPE")) {
+        return doctype(p + 8);
+    }
+    if (p + 1 < m_end && isNameByte(p[1])) {
+        return declaration(p + 1);
+    }
+    return strayText(p - 1);
+}
+
+const char* ParseRun::doctype(const char* p) {
+    XmlNode* node = nullptr;
+    // A DOCTYPE inside an internal subset is not XML; it is passed over there without a node.
+    if (has(XmlParser::ParseDoctype) && !m_inSubset) {
+        node = newChild(NodeDoctype, m_step);
+        if (!node) {
+            return stop(p);
+        }
+    }
+    for (;;) {
+        p = skipSpace(p);
+        if (p >= m_end) {
+            return stop(m_end);
+        }
+        const char c = *p;
+        if (isNameByte(c)) {
+            const char* tokenStart = p;
+            p = nameEnd(p);
+            if (node) {
+                XmlAttribute* token = addAttribute(node, 1, m_pages);
+                if (!token) {
+                    return stop(tokenStart);
+                }
+                token->name = token->value = inPlace(tokenStart, p);
+            }
+            continue;
+        }
+        if (c == '"' || c == '\'') {
+            const char* close = find(p + 1, m_end, c);
+            if (!close) {
+                return stop(m_end);
+            }
+            if (node) {
+                XmlAttribute* token = addAttribute(node, 1, m_pages);
+                if (!token) {
+                    return stop(p);
+                }
+                token->value = inPlace(p + 1, close);
+            }
+            p = close + 1;
+            continue;
+        }
+        if (c == '[') {
+            const char* subsetStart = p + 1;
+            const char* q = subsetStart;
+            int depth = 1;
+            for (; q < m_end; ++q) {
+                if (*q == '[') {
+                    ++depth;
+                } else if (*q == ']' && --depth == 0) {
+                    break;
+                }
+            }
+            if (q >= m_end) {
+                return stop(m_end);
+            }
+            p = q + 1;
+            if (node) {
+                node->value = inPlace(subsetStart, q);
+            }
+            if (node && has(XmlParser::ParseDtd)) {
+                ParseRun subset(m_pages, q, node, m_step, m_options, true);
+                subset.run(subsetStart);
+            } else if (has(XmlParser::DtdOnly) && !m_inSubset) {
+                return stop(p);
+            } else if (node && has(XmlParser::TrimDoctype)) {
+                trim(node->value);
+            }
+        }
+        break;
+    }
+    return pastNext(p, '>');
+}
+
+const char* ParseRun::declaration(const char* p) {
+    const char* keywordStart = p;
+    p = nameEnd(p);
+    const std::string_view keyword(keywordStart, static_cast<std::size_t>(p - keywordStart));
+    XmlNodeKind kind = NodeEntityDecl;
+    if (keyword == "ATTLIST") {
+        kind = NodeAttlistDecl;
+    } else if (keyword == "ELEMENT") {
+        kind = NodeElementDecl;
+    } else if (keyword == "NOTATION") {
+        kind = NodeNotationDecl;
+    }
+    XmlNode* node = newChild(kind, m_step);
+    if (!node) {
+        return stop(keywordStart - 2);
+    }
+    p = skipSpace(p);
+    // A parameter entity keeps its '%' as the first byte of the name, with the whitespace that
+    // follows it, so that it is written back as it stood.
+    const char* nameStart = p;
+    if (p < m_end && *p == '%') {
+        p = skipSpace(p + 1);
+    }
+    const char* runStart = p;
+    p = nameEnd(p);
+    if (p > runStart) {
+        node->name = inPlace(nameStart, p);
+    } else if (runStart > nameStart) {
+        node->name = inPlace(nameStart, nameStart + 1);
+    }
+    p = skipSpace(p);
+    const char* valueStart = p;
+    const char* close = nullptr;
+    if (kind == NodeEntityDecl) {
+        // A '>' inside a quoted entity value does not end the declaration.
+        for (const char* q = p; q < m_end; ++q) {
+            if (*q == '>') {
+                close = q;
+                break;
+            }
+            if (*q == '"' || *q == '\'') {
+                q = find(q + 1, m_end, *q);
+                if (!q) {
+                    break;
+                }
+            }
+        }
+    } else {
+        close = find(p, m_end, '>');
+    }
+    if (!close) {
+        return stop(m_end);
+    }
+    XmlString value = inPlace(valueStart, close);
+    if (has(XmlParser::TrimDeclarations)) {
+        trim(value);
+    }
+    if (value.length > 0) {
+        node->value = value;
+    }
+    return close + 1;
+}
+
+} // namespace
+
+void XmlParser::FreeDeleter::operator()(char* p) const {
+    std::free(p);
+}
+
+XmlParser::XmlParser() : m_document(newDocumentNode()), m_pages(std::make_unique<XmlPages>()) {}
+
+XmlParser::~XmlParser() {
+    freeTree(m_document);
+}
+
+const char* XmlParser::parse(char* text, XmlNode* into, unsigned growthStep, unsigned options) {
+    if (!text) {
+        return nullptr;
+    }
+    std::unique_ptr<char, FreeDeleter> owned(text);
+    if (!into) {
+        into = m_document;
+    }
+    if (!into) {
+        return text;
+    }
+    try {
+        m_texts.push_back(std::move(owned));
+    } catch (const std::bad_alloc&) {
+        owned.release();
+        return m_stop = text;
+    }
+    m_growthStep = growthStep;
+    m_options = options;
+    // Lengths are 32-bit: a text of 4 GiB or more is parsed up to that size.
+    std::size_t length = std::strlen(text);
+    if (length >= std::numeric_limits<std::uint32_t>::max()) {
+        length = std::numeric_limits<std::uint32_t>::max() - 1;
+    }
+    ParseRun run(m_pages.get(), text + length, into, growthStep, options, false);
+    m_stop = run.run(text);
+    return m_stop;
+}
+
+const char* XmlParser::parseText(std::string_view text, unsigned growthStep, unsigned options) {
+    const std::size_t zero = text.find('\0');
+    if (zero != std::string_view::npos) {
+        text = text.substr(0, zero);
+    }
+    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (!copy) {
+        return nullptr;
+    }
+    if (!text.empty()) {
+        std::memcpy(copy, text.data(), text.size());
+    }
+    copy[text.size()] = '\0';
+    return parse(copy, m_document, growthStep, options);
+}
+
+bool XmlParser::loadFile(const char* path) {
+    char* buffer = nullptr;
+    std::size_t count = 0;
+    if (!loadTextFile(path, &buffer, &count, 4096)) {
+        std::free(buffer);
+        return false;
+    }
+    parse(buffer, m_document, DefaultGrowthStep, ParseDefault);
+    return true;
+}
+
+void XmlParser::clear() {
+    freeTree(m_document);
+    m_document = nullptr;
+    m_pages->release();
+    m_texts.clear();
+    m_stop = nullptr;
+    m_document = newDocumentNode();
+}
+
+std::size_t XmlParser::pageBytes() const {
+    return m_pages->reservedBytes();
+}
