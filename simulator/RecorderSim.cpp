@@ -21,6 +21,8 @@ constexpr size_t kMostConnections = 64;
 constexpr size_t kReadBuffer = 64 * 1024;
 // Datagrams drained per wake-up, so that a flood cannot starve the TCP side.
 constexpr int kDatagramsPerWake = 64;
+// Recorders that get a listening socket of their own at their reported loopback address.
+constexpr size_t kMostRecorderListeners = 64;
 
 std::string errnoText(int error) {
     char buffer[256];
@@ -82,23 +84,10 @@ void RecorderSim::open() {
         failWith("cannot create the wake-up event");
 
     if (m_options.upgradeSide) {
-        std::string where = m_options.tcpAddress + ":" + std::to_string(m_options.tcpPort);
-        m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        m_listenFd = listenOn(m_options.tcpAddress, m_options.tcpPort);
         if (m_listenFd < 0)
-            failWith("cannot create the upgrade socket");
-        int one = 1;
-        setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        // Set before listen so that accepted connections inherit it and the window is
-        // negotiated small from the first byte.
-        if (m_options.receiveBuffer > 0 &&
-            setsockopt(m_listenFd, SOL_SOCKET, SO_RCVBUF, &m_options.receiveBuffer,
-                       sizeof m_options.receiveBuffer) != 0)
-            failWith("cannot set the receive buffer");
-        sockaddr_in a = socketAddress(m_options.tcpAddress, m_options.tcpPort);
-        if (bind(m_listenFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            failWith("cannot listen for upgrades on " + where);
-        if (listen(m_listenFd, 16) != 0)
-            failWith("cannot listen for upgrades on " + where);
+            failWith("cannot listen for upgrades on " + m_options.tcpAddress + ":" +
+                     std::to_string(m_options.tcpPort));
         m_tcpPort = boundPort(m_listenFd);
     }
 
@@ -113,6 +102,12 @@ void RecorderSim::open() {
         m_options.discovery.port = m_options.devicePort    ? *m_options.devicePort
                                    : m_options.upgradeSide ? m_tcpPort
                                                            : 37777;
+        if (m_options.discovery.port + m_options.discovery.count - 1 > 65535) {
+            closeSockets();
+            throw std::runtime_error(
+                "recorder " + std::to_string(m_options.discovery.count) + " would report port " +
+                std::to_string(m_options.discovery.port + m_options.discovery.count - 1) + ", beyond 65535");
+        }
         std::string where = m_options.udpAddress + ":" + std::to_string(m_options.udpPort);
         m_udpFd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (m_udpFd < 0)
@@ -123,8 +118,54 @@ void RecorderSim::open() {
         m_udpPort = boundPort(m_udpFd);
         m_responder = std::make_unique<DiscoveryResponder>(m_options.discovery);
         update([&](SimState& s) { s.devices = m_responder->devices(); });
+        if (m_options.upgradeSide)
+            listenForEachRecorder();
     }
     m_opened = true;
+}
+
+int RecorderSim::listenOn(const std::string& address, uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // Set before listen so that accepted connections inherit it and the window is negotiated
+    // small from the first byte.
+    bool buffered =
+        m_options.receiveBuffer <= 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &m_options.receiveBuffer, sizeof m_options.receiveBuffer) == 0;
+    sockaddr_in a = socketAddress(address, port);
+    if (!buffered || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+void RecorderSim::listenForEachRecorder() {
+    // A recorder found by a search should also take an upgrade at the address and port it
+    // reported, as a real one does. Loopback addresses can all be served from this machine;
+    // any other address belongs to someone else and is left alone.
+    uint32_t mainAddress = *::parseIpv4(m_options.tcpAddress);
+    const auto& devices = m_responder->devices();
+    for (size_t i = 0; i < devices.size() && i < kMostRecorderListeners; ++i) {
+        uint32_t address = devices[i].record.address();
+        uint16_t port = devices[i].record.port();
+        bool servedAlready = port == m_tcpPort && (address == mainAddress || mainAddress == 0);
+        if (address >> 24 != 127 || servedAlready)
+            continue;
+        std::string where = formatIpv4(address) + ":" + std::to_string(port);
+        int fd = listenOn(formatIpv4(address), port);
+        if (fd < 0) {
+            fault("recorder " + std::to_string(i + 1) + " cannot take upgrades on " + where + ": " +
+                  errnoText(errno));
+            continue;
+        }
+        m_recorderListeners.push_back(fd);
+    }
 }
 
 void RecorderSim::start() {
@@ -177,6 +218,9 @@ void RecorderSim::run(int stopFd) {
         fds.push_back({stopFd, POLLIN, 0}); // a negative descriptor is skipped by poll
         fds.push_back({m_listenFd, POLLIN, 0});
         fds.push_back({m_udpFd, POLLIN, 0});
+        for (int fd : m_recorderListeners)
+            fds.push_back({fd, POLLIN, 0});
+        const size_t firstConnection = fds.size();
         for (auto& c : m_connections) {
             short events = c->upgrade->wantsRead(now) ? POLLIN : 0;
             if (!c->upgrade->output().empty())
@@ -192,16 +236,18 @@ void RecorderSim::run(int stopFd) {
         }
         if (fds[0].revents || fds[1].revents)
             break;
-        if (fds[2].revents)
-            acceptConnections();
         if (fds[3].revents)
             readDatagrams();
+        // Connections accepted now are appended to m_connections after those polled, and are
+        // served from the next round on.
+        size_t served = fds.size() - firstConnection;
+        for (size_t i = 2; i < firstConnection; ++i)
+            if (i != 3 && fds[i].revents)
+                acceptConnections(fds[i].fd);
         now = Clock::now();
-        // Connections accepted just now sit past the end of fds and are served next round.
-        size_t served = fds.size() - 4;
         for (size_t i = 0; i < served; ++i)
-            if (fds[4 + i].revents)
-                serveConnection(*m_connections[i], fds[4 + i].revents, now);
+            if (fds[firstConnection + i].revents)
+                serveConnection(*m_connections[i], fds[firstConnection + i].revents, now);
     }
     for (auto& c : m_connections)
         if (c->fd >= 0)
@@ -237,14 +283,16 @@ void RecorderSim::closeSockets() {
             ::close(*fd);
             *fd = -1;
         }
+    for (int fd : m_recorderListeners)
+        ::close(fd);
+    m_recorderListeners.clear();
 }
 
-void RecorderSim::acceptConnections() {
+void RecorderSim::acceptConnections(int listenFd) {
     for (;;) {
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
-        int fd =
-            accept4(m_listenFd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
                 fault("cannot accept a connection: " + errnoText(errno));

@@ -109,7 +109,9 @@ private:
     void modifyIp(unsigned device, uint32_t address, uint32_t mask, uint32_t gateway,
                   uint8_t result) override;
 
-    void acceptConnections();
+    int listenOn(const std::string& address, uint16_t port);
+    void listenForEachRecorder();
+    void acceptConnections(int listenFd);
     void readDatagrams();
     void serveConnection(Connection& c, short revents, Clock::time_point now);
     void flush(Connection& c);
@@ -120,6 +122,8 @@ private:
 
     SimOptions m_options;
     int m_listenFd = -1;
+    // Further recorders' own listening sockets at their reported loopback address and port.
+    std::vector<int> m_recorderListeners;
     int m_udpFd = -1;
     int m_wakeFd = -1;
     uint16_t m_tcpPort = 0;

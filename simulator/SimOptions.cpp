@@ -19,6 +19,8 @@ const char* const kDescription =
     "answers with the chosen verdict. A file that fails a check is always answered \"error\".\n"
     "Discovery side: a UDP socket that answers each search with one reply per recorder, and\n"
     "login and modify-IP requests addressed to one of them. Replies go only to the sender.\n"
+    "Recorder N reports the device address + N-1 and the device port + N-1; when that address\n"
+    "is a loopback one (127.x.x.x), it takes upgrades there too (the first 64 recorders).\n"
     "\n"
     "When both sockets are ready it prints one line:\n"
     "  recorder-sim ready tcp=ADDRESS:PORT udp=ADDRESS:PORT recorders=N\n"

@@ -27,7 +27,9 @@ struct SimOptions {
     uint16_t udpPort = 5050;
     DiscoveryBehaviour discovery;
     // First recorder's address and port in its search reply; by default the TCP address
-    // (127.0.0.1 when that is the wildcard) and the TCP port that was bound.
+    // (127.0.0.1 when that is the wildcard) and the TCP port that was bound. Every recorder
+    // whose reported address is a loopback one (127.x.x.x) also takes upgrades there, on a
+    // listening socket of its own (the first 64 recorders).
     std::optional<uint32_t> deviceAddress;
     std::optional<uint16_t> devicePort;
 

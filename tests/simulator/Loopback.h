@@ -18,11 +18,12 @@
 
 namespace loopback {
 
-inline sockaddr_in address(uint16_t port) {
+// host: first dotted octet most significant; 127.0.0.1 unless given.
+inline sockaddr_in address(uint16_t port, uint32_t host = INADDR_LOOPBACK) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_addr.s_addr = htonl(host);
     return a;
 }
 
@@ -36,11 +37,11 @@ inline bool waitFor(int fd, short events, std::chrono::milliseconds timeout) {
 
 class Tcp {
 public:
-    explicit Tcp(uint16_t port, int sendBuffer = 0) {
+    explicit Tcp(uint16_t port, int sendBuffer = 0, uint32_t host = INADDR_LOOPBACK) {
         m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (sendBuffer > 0)
             setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-        sockaddr_in a = address(port);
+        sockaddr_in a = address(port, host);
         if (connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
             throw std::runtime_error("connect failed");
     }

@@ -216,6 +216,14 @@ TEST(RecorderSim, EveryRecorderAnswersOneSearch) {
     EXPECT_EQ(addresses, (std::vector<uint32_t>{0x7F000001, 0x7F000002, 0x7F000003, 0x7F000004, 0x7F000005}));
     EXPECT_EQ(macs.back(), "02:53:49:4D:00:05");
     EXPECT_FALSE(udp.receive(100ms).has_value()) << "one reply per recorder, no more";
+
+    // Each recorder takes a login where it said it is.
+    for (uint16_t i : {0, 4}) {
+        loopback::Tcp tcp(uint16_t(sim.tcpPort() + i), 0, 0x7F000001u + i);
+        tcp.send(BuildLoginRequest("admin", "admin"));
+        EXPECT_EQ(decode(tcp.reply()).type, ReplyType::LoginAccepted) << "recorder " << i + 1;
+    }
+    EXPECT_TRUE(sim.state().faults.empty());
 }
 
 TEST(RecorderSim, ModifyIpIsAdoptedAndReportedByTheNextSearch) {
