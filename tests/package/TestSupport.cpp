@@ -115,7 +115,7 @@ Bytes TextBytes(std::size_t n, std::uint32_t seed) {
     return b;
 }
 
-RunResult Run(const std::vector<std::string>& argv, const std::string& cwd) {
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd) {
     TempDir capture;
     std::string outPath = capture / "out", errPath = capture / "err";
     posix_spawn_file_actions_t actions;
@@ -167,17 +167,17 @@ std::string FsckPath() {
 RunResult Fsck(const std::vector<std::string>& args) {
     std::vector<std::string> argv{FsckPath()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return Run(argv);
+    return RunProgram(argv);
 }
 
 std::string CheckWithFsck(const std::string& image, const std::vector<std::pair<std::string, Bytes>>& files,
                           std::string* listing) {
-    RunResult v = Run({FsckPath(), "-v", image});
+    RunResult v = RunProgram({FsckPath(), "-v", image});
     if (v.status != 0)
         return "fsck.cramfs -v failed (" + std::to_string(v.status) + "): " + v.out + v.err;
     TempDir dir;
     std::string root = dir / "x";
-    RunResult x = Run({FsckPath(), "-v", "--extract=" + root, image});
+    RunResult x = RunProgram({FsckPath(), "-v", "--extract=" + root, image});
     if (x.status != 0)
         return "fsck.cramfs --extract failed (" + std::to_string(x.status) + "): " + x.out + x.err;
     if (listing)

@@ -42,7 +42,7 @@ struct RunResult {
 
 // Runs argv[0] (a path) with argv, in cwd when given, with standard input from /dev/null and
 // both output streams captured.
-RunResult Run(const std::vector<std::string>& argv, const std::string& cwd = "");
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "");
 
 // Writes an image with WriteRomImage in this process; returns its status.
 int WriteImage(const std::string& out, const std::vector<std::string>& inputs, unsigned nThreads = 0);
