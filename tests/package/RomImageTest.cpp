@@ -1,6 +1,7 @@
 // The image writer called in this process: image bytes against layouts written out by hand and
 // against zlib's own compress(), every image checked by fsck.cramfs.
 #include "RomImage.h"
+#include "RomImageReader.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,41 +13,6 @@
 #include <cstring>
 
 namespace {
-
-struct Inode {
-    std::size_t at = 0; // offset of the inode in the image
-    std::uint16_t mode = 0, uid = 0;
-    std::uint32_t size = 0, gid = 0, nameUnits = 0, offsetUnits = 0;
-    std::string name;
-};
-
-Inode InodeAt(const Bytes& img, std::size_t at) {
-    Inode n;
-    n.at = at;
-    std::uint32_t w0 = Get32(img, at), w1 = Get32(img, at + 4), w2 = Get32(img, at + 8);
-    n.mode = static_cast<std::uint16_t>(w0 & 0xFFFF);
-    n.uid = static_cast<std::uint16_t>(w0 >> 16);
-    n.size = w1 & 0xFFFFFF;
-    n.gid = w1 >> 24;
-    n.nameUnits = w2 & 0x3F;
-    n.offsetUnits = w2 >> 6;
-    return n;
-}
-
-// The root's entries, read straight from the bytes: inode, then the name padded to 4.
-std::vector<Inode> Directory(const Bytes& img) {
-    Inode root = InodeAt(img, 64);
-    std::vector<Inode> entries;
-    std::size_t at = root.offsetUnits * 4, end = at + root.size;
-    while (at < end) {
-        Inode n = InodeAt(img, at);
-        const char* p = reinterpret_cast<const char*>(img.data() + at + 12);
-        n.name.assign(p, strnlen(p, n.nameUnits * 4));
-        at += 12 + n.nameUnits * 4;
-        entries.push_back(n);
-    }
-    return entries;
-}
 
 std::uint32_t CrcWithFieldZero(Bytes img) {
     Put32(img, 32, 0);
@@ -263,23 +229,6 @@ TEST_F(RomImageTest, LongNamesAreCutToWhatTheInodeCanHold) {
     EXPECT_EQ(CheckWithFsck(out, {{n252, c}, {n253.substr(0, 252), c}, {n255.substr(0, 252), c}}), "");
 }
 
-TEST_F(RomImageTest, FilesOver16MBAreCut) {
-    std::string big = dir_ / "big";
-    Bytes head = RandomBytes(10000, 7);
-    WriteFile(big, head);
-    ASSERT_EQ(::truncate(big.c_str(), 16777216 + 100), 0);
-    std::string out = dir_ / "img";
-    ASSERT_EQ(WriteImage(out, {big}), 0);
-    Bytes img = ReadFile(out);
-    auto d = Directory(img);
-    ASSERT_EQ(d.size(), 1u);
-    EXPECT_EQ(d[0].size, 0xFFFFFFu);
-    EXPECT_EQ(Get32(img, 40), 4096u);
-    Bytes want = head;
-    want.resize(16777215, 0);
-    EXPECT_EQ(CheckWithFsck(out, {{"big", want}}), "");
-}
-
 TEST_F(RomImageTest, ImageIsTheSameOnAnyNumberOfThreads) {
     std::vector<std::pair<std::string, Bytes>> files;
     std::vector<std::string> inputs;
@@ -326,18 +275,6 @@ TEST_F(RomImageTest, FailuresReturnTheirStatusAndLeaveTheOutputEmpty) {
     // A good image can still be written afterwards.
     ASSERT_EQ(WriteImage(out, {good}), 0);
     EXPECT_EQ(CheckWithFsck(out, {{"good", TextBytes(100, 8)}}), "");
-}
-
-TEST_F(RomImageTest, DirectoryTooBigForTheRootInodeIsRefused) {
-    // 63551 entries of 12 + 252 bytes exceed the 24-bit size of the root inode.
-    std::string e = Make(std::string(252, 'n'), {});
-    std::string out = dir_ / "img";
-    std::vector<std::string> inputs(63551, e);
-    EXPECT_EQ(WriteImage(out, inputs), kRomExitFatal);
-    EXPECT_TRUE(ReadFile(out).empty());
-    inputs.pop_back();
-    ASSERT_EQ(WriteImage(out, inputs), 0);
-    EXPECT_EQ(Get32(ReadFile(out), 44), 63551u);
 }
 
 } // namespace
