@@ -265,6 +265,11 @@ TEST_F(RomImageTest, FailuresReturnTheirStatusAndLeaveTheOutputEmpty) {
 
     EXPECT_EQ(WriteImage(out, {good, dir_.path()}), kRomExitFailure); // a directory is no input
 
+    // Nor is a FIFO; with no writer at its other end, opening it must not hang the caller.
+    std::string fifo = dir_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(WriteImage(out, {good, fifo}), kRomExitFailure);
+
     EXPECT_EQ(WriteImage(dir_ / "no/such/dir/img", {good}), kRomExitFailure);
 
     std::string dirOnly = dir_ / "unused";
