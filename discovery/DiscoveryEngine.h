@@ -236,7 +236,7 @@ public:
     // Empties the table, starts a new generation, then searches again. The caller empties its
     // own list first.
     int refresh();
-    // Searches sent again after a delay so far (for tests).
+    // Repeated searches started so far (for tests).
     unsigned searchRepeatsSent() const { return m_repeater.runs(); }
     // Sends a login request for the row's recorder and waits up to the login wait for the reply.
     // One login at a time.

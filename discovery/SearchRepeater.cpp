@@ -65,11 +65,11 @@ void SearchRepeater::run() {
         }
         m_due.erase(m_due.begin());
         m_bRunning = true;
+        ++m_runs;
         lock.unlock();
         m_action();
         lock.lock();
         m_bRunning = false;
-        ++m_runs;
         m_changed.notify_all();
     }
 }

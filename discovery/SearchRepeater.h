@@ -30,7 +30,7 @@ public:
     void cancel();
     // Cancels and ends the thread. schedule() starts it again.
     void stop();
-    // How many times the action has run (for tests).
+    // How many times the action has been started (for tests).
     unsigned runs() const;
 
 private:
