@@ -11,6 +11,7 @@
 #pragma once
 
 #include "desktop/TemplateDialog.h"
+#include "upgrade/LoginDlg.h"
 #include "upgrade/UpgradeSession.h"
 #include "upgrade/UpgradeView.h"
 
@@ -24,8 +25,6 @@ class InstanceServer;
 class KeySequenceFilter;
 class TrayIcon;
 } // namespace desktop
-
-class CLoginDlg;
 
 // Window commands.
 inline constexpr int IDM_ABOUTBOX = 16; // "&About Orlent..." in the window's menu
