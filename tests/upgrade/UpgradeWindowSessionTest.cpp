@@ -16,7 +16,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPixmap>
 #include <QProgressBar>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -103,6 +105,38 @@ TEST_F(WindowWithRecorder, LoginThenABiosUpgradeFromTheCommandLineEndsInSuccess)
     ASSERT_EQ(upgrade.files.size(), 1u);
     EXPECT_EQ(upgrade.files[0].data, ReadWholeFile(bios));
     EXPECT_TRUE(upgrade.problem.empty()) << upgrade.problem;
+}
+
+// The walk-through of the README: the demo's web pages chosen with Open files and sent with Web.
+TEST_F(WindowWithRecorder, TheDemoPagesGoAsOneWebPackage) {
+    StartSim();
+    auto window = OpenWindow();
+    TypeRecorderAddress(*window);
+    Login(*window);
+    const QString pages = QStringLiteral(KST_SOURCE_DIR "/demo/web");
+    OpenFiles(*window, pages,
+              {QStringLiteral("index.htm"), QStringLiteral("live.htm"), QStringLiteral("setup.htm")});
+    EXPECT_EQ(window->Session().State().m_nFileCount, 3);
+    EXPECT_EQ(window->itemText(IDC_FILE_TEXT), pages + QStringLiteral("/index.htm") + pages +
+                                                   QStringLiteral("/live.htm") + pages +
+                                                   QStringLiteral("/setup.htm"));
+    ASSERT_TRUE(window->isItemEnabled(IDC_WEB));
+    EXPECT_FALSE(window->isItemEnabled(IDC_BIOS));
+
+    window->itemAs<QAbstractButton>(IDC_WEB)->click();
+    ASSERT_TRUE(m_boxes.waitForCount(1, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Session().IsBusy(); }, 10000));
+    EXPECT_THAT(BoxLines(m_boxes),
+                ElementsAre(QStringLiteral("Complete|WEB Upgrade success,Device will reboot!...")));
+
+    ASSERT_TRUE(m_sim->waitFor([](const sim::SimState& s) { return s.upgrades.size() == 1; }, 10s));
+    const sim::UpgradeRecord upgrade = m_sim->state().upgrades[0];
+    EXPECT_EQ(upgrade.kind, KIND_WEB);
+    ASSERT_EQ(upgrade.files.size(), 1u);
+    EXPECT_TRUE(upgrade.problem.empty()) << upgrade.problem;
+    EXPECT_THAT(upgrade.files[0].entries, testing::UnorderedElementsAre("Install.lua", "web.cramfs"));
+    EXPECT_THAT(upgrade.files[0].imageNames,
+                testing::UnorderedElementsAre("index.htm", "live.htm", "setup.htm"));
 }
 
 TEST_F(WindowWithRecorder, RevealedMacButtonSendsTheValueInTheBox) {
@@ -236,4 +270,54 @@ TEST_F(UpgradeApp, ARunningCopyOfThisProgramDoesNotStopASecondOne) {
     EXPECT_FALSE(second.HandedOver());
     EXPECT_TRUE(ran);
     EXPECT_EQ(second.MainWindow(), nullptr);
+}
+
+// ---- pictures for the README
+
+namespace {
+
+// Saves the picture where KST_SCREENSHOT_DIR says (the README's pictures in docs/), else into the
+// test's own folder, and checks that it shows something.
+void SavePicture(QWidget& widget, const QString& name, const TempDir& dir) {
+    const QPixmap picture = widget.grab();
+    const QString folder = qEnvironmentVariableIsSet("KST_SCREENSHOT_DIR")
+                               ? qEnvironmentVariable("KST_SCREENSHOT_DIR")
+                               : QString::fromStdString(dir.Path());
+    const QImage image = picture.toImage();
+    EXPECT_EQ(picture.size(), widget.size() * widget.devicePixelRatio());
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 3) {
+        for (int x = 0; x < image.width(); x += 3) {
+            colours.insert(image.pixel(x, y));
+        }
+    }
+    EXPECT_GT(colours.size(), 8) << "the picture of " << name.toStdString() << " is blank";
+    EXPECT_TRUE(picture.save(folder + QLatin1Char('/') + name, "PNG"));
+}
+
+} // namespace
+
+TEST_F(WindowWithRecorder, PicturesOfTheMainWindowAndTheLoginDialog) {
+    StartSim([](sim::SimOptions& options) { options.upgrade.progressInterval = 300ms; });
+    const std::string bios = BiosImage(m_dir, "firmware.bin", 4096);
+    auto window = OpenWindow({QStringLiteral("kestrion"), QString::fromStdString(bios)});
+    TypeRecorderAddress(*window);
+
+    // The login dialog as the technician fills it in.
+    CLoginDlg login({}, window.get());
+    login.show();
+    login.setItemText(IDC_LOGIN_NAME, QStringLiteral("admin"));
+    login.setItemText(IDC_LOGIN_PASSWORD, QStringLiteral("admin"));
+    SavePicture(login, QStringLiteral("kestrion-login.png"), m_dir);
+    login.hide();
+
+    // The main window while the recorder burns a BIOS image and reports half of it done.
+    Login(*window);
+    window->itemAs<QAbstractButton>(IDC_BIOS)->click();
+    auto* bar = window->itemAs<QProgressBar>(IDC_PROGRESS);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window->itemText(IDC_STATUS) == kSent && bar->value() == 50; }, 20000));
+    SavePicture(*window, QStringLiteral("kestrion-main.png"), m_dir);
+    ASSERT_TRUE(m_boxes.waitForCount(1, 20000));
+    EXPECT_EQ(m_boxes.last().text, QStringLiteral("BIOS Upgrade success,Device will reboot!..."));
 }

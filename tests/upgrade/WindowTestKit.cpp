@@ -7,9 +7,12 @@
 #include "upgrade/UpgradeState.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTimer>
 
@@ -108,6 +111,31 @@ void WindowTest::Login(CUpgradeDlg& window, const QString& name, const QString& 
     answer.start();
     window.itemAs<QAbstractButton>(IDC_LOGIN)->click();
     EXPECT_TRUE(pressed) << "no login dialog opened";
+}
+
+void WindowTest::OpenFiles(CUpgradeDlg& window, const QString& folder, const QStringList& names) {
+    QTimer answer;
+    answer.setInterval(10);
+    bool answered = false;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) {
+            return;
+        }
+        answer.stop();
+        answered = true;
+        dialog->setDirectory(folder);
+        QStringList quoted;
+        for (const QString& name : names) {
+            quoted << QLatin1Char('"') + name + QLatin1Char('"');
+        }
+        // Typed into the name box, as a user picks several files by keyboard.
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(quoted.join(QLatin1Char(' ')));
+        static_cast<QDialog*>(dialog)->accept(); // public as a QDialog
+    });
+    answer.start();
+    window.itemAs<QAbstractButton>(IDC_OPEN_FILES)->click();
+    EXPECT_TRUE(answered) << "no file dialog opened";
 }
 
 QVariant WindowTest::StoredSetting(const char* name) {

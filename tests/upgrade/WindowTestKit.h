@@ -53,6 +53,9 @@ protected:
     void Login(CUpgradeDlg& window, const QString& name = QStringLiteral("admin"),
                const QString& password = QStringLiteral("admin"));
 
+    // Presses Open files and answers the file dialog with these names in folder.
+    void OpenFiles(CUpgradeDlg& window, const QString& folder, const QStringList& names);
+
     // The stored value, or an invalid QVariant.
     static QVariant StoredSetting(const char* name);
     static void StoreSetting(const char* name, const QVariant& value);
