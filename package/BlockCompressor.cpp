@@ -35,7 +35,8 @@ BlockCompressor::BlockCompressor(const std::vector<BlockRef>& blocks, unsigned n
     if (nThreads > m_nBatches)
         nThreads = static_cast<unsigned>(m_nBatches);
     if (nThreads > 1) {
-        m_slots.resize(2 * static_cast<std::size_t>(nThreads) + 2);
+        // Enough batches ahead that the workers keep going while the consumer waits for a core.
+        m_slots.resize(std::min<std::size_t>(m_nBatches, 8 * static_cast<std::size_t>(nThreads)));
         for (Slot& s : m_slots) {
             s.buf.resize(kBatch * kSlotSize);
             s.len.resize(kBatch);
@@ -79,11 +80,13 @@ bool BlockCompressor::Get(std::size_t i, const std::uint8_t*& data, std::size_t&
     Slot& slot = m_slots[batch % m_slots.size()];
     if (batch != m_current) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (m_current != static_cast<std::size_t>(-1))
+        if (m_current != kNone)
             m_consumed = m_current + 1;
         m_current = batch;
         m_cvSpace.notify_all();
+        m_waitingFor = batch;
         m_cvReady.wait(lock, [&] { return slot.batch == batch; });
+        m_waitingFor = kNone;
     }
     if (slot.failed)
         return false;
@@ -119,11 +122,15 @@ void BlockCompressor::Work() {
             else
                 slot.len[i - first] = static_cast<std::uint32_t>(n);
         }
+        bool wanted;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             slot.failed = failed;
             slot.batch = batch;
+            wanted = m_waitingFor == batch;
         }
-        m_cvReady.notify_one();
+        // Waking the consumer for a batch it does not wait for yet would only cost a switch.
+        if (wanted)
+            m_cvReady.notify_one();
     }
 }

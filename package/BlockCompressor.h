@@ -59,11 +59,12 @@ public:
 
 private:
     static constexpr std::size_t kBatch = 32; // blocks a worker takes at once
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
     struct Slot {
         std::vector<std::uint8_t> buf;
         std::vector<std::uint32_t> len;
-        std::size_t batch = static_cast<std::size_t>(-1); // batch held, ready for the consumer
+        std::size_t batch = kNone; // batch held, ready for the consumer
         bool failed = false;
     };
 
@@ -77,14 +78,16 @@ private:
     std::vector<std::uint8_t> m_inlineBuf;
 
     // Worker mode: a ring of slots; batch b goes to slot b % size once batch b - size has been
-    // consumed, which bounds the memory to the ring whatever the image size.
+    // consumed, which bounds the memory to the ring whatever the image size (8 slots of about
+    // 128 KiB per thread).
     std::vector<Slot> m_slots;
     std::mutex m_mutex;
-    std::condition_variable m_cvSpace;                    // a slot was released, or stop
-    std::condition_variable m_cvReady;                    // a batch is ready
-    std::size_t m_nextBatch = 0;                          // next batch a worker takes
-    std::size_t m_consumed = 0;                           // batches below this one are released
-    std::size_t m_current = static_cast<std::size_t>(-1); // batch the consumer reads from
+    std::condition_variable m_cvSpace; // a slot was released, or stop
+    std::condition_variable m_cvReady; // a batch is ready
+    std::size_t m_nextBatch = 0;       // next batch a worker takes
+    std::size_t m_consumed = 0;        // batches below this one are released
+    std::size_t m_current = kNone;     // batch the consumer reads from
+    std::size_t m_waitingFor = kNone;  // batch the consumer sleeps on
     bool m_stop = false;
     std::vector<std::thread> m_threads;
 };

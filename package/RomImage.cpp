@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,8 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -132,8 +135,15 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
+    Fd& operator=(Fd&& o) noexcept {
+        if (this != &o) {
+            if (m_fd >= 0)
+                ::close(m_fd);
+            m_fd = std::exchange(o.m_fd, -1);
+        }
+        return *this;
+    }
     int get() const { return m_fd; }
 
 private:
@@ -159,6 +169,74 @@ bool ReadExactly(int fd, std::uint8_t* buf, std::size_t n) {
     return true;
 }
 
+// A failure met while opening an input, kept until the inputs before it have been read, so
+// that the first failure in list order is the one reported, as when reading one by one.
+struct InputFailure {
+    enum Kind { kNone, kOpen, kStat, kRead, kNoName, kMalloc } kind = kNone;
+    const char* path = nullptr;
+    int savedErrno = 0;
+    std::size_t size = 0;
+
+    int Report() const {
+        errno = savedErrno;
+        switch (kind) {
+        case kNone:
+            return kRomExitOk;
+        case kOpen:
+            std::fprintf(stderr, "fopen %s fail\n", path);
+            return kRomExitFailure;
+        case kStat:
+            std::perror("stat");
+            return kRomExitStatFailed;
+        case kRead:
+            std::perror("read");
+            return kRomExitFailure;
+        case kNoName:
+            std::fprintf(stderr, "%s: no file name\n", path);
+            return kRomExitFailure;
+        case kMalloc:
+            std::fprintf(stderr, "malloc %d bytes fail\n", static_cast<int>(size));
+            return kRomExitFailure;
+        }
+        return kRomExitFailure;
+    }
+};
+
+struct ReadJob {
+    int fd;
+    std::uint8_t* data;
+    std::size_t size;
+    int savedErrno = 0; // 0 when the whole content was read
+};
+
+// Reads the jobs, on several threads when there is enough data to share: copying tens of
+// megabytes out of the page cache into fresh memory is otherwise the longest stretch the
+// compressing threads would wait for.
+void ReadAll(std::vector<ReadJob>& jobs, unsigned nThreads) {
+    std::size_t total = 0;
+    for (const ReadJob& j : jobs)
+        total += j.size;
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < jobs.size();) {
+            if (!ReadExactly(jobs[i].fd, jobs[i].data, jobs[i].size))
+                jobs[i].savedErrno = errno ? errno : EIO;
+        }
+    };
+    std::vector<std::thread> helpers;
+    if (total >= (1u << 20)) {
+        try {
+            for (unsigned t = 1; t < nThreads && t < jobs.size(); ++t)
+                helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            // Fewer helpers: this thread reads what they do not.
+        }
+    }
+    work();
+    for (std::thread& t : helpers)
+        t.join();
+}
+
 class RomImageWriter {
 public:
     RomImageWriter(int argc, const char* const argv[], const RomImageOptions& options)
@@ -167,8 +245,8 @@ public:
     int Run();
 
 private:
-    int ReadInputs();
-    int ReadInput(const char* path, RomEntry& entry);
+    int ReadInputs(const std::vector<const char*>& paths);
+    InputFailure PrepareInput(const char* path, RomEntry& entry, Fd& fd);
     int WriteDirectory();
     int WriteData();
     bool Fits(std::uint64_t end);
@@ -187,6 +265,9 @@ private:
     bool m_sizeWarning = false;
     ZeroedBuffer m_image;
     std::size_t m_offset = 0;
+    std::size_t m_dirEnd = 0;  // 76 + D: where the file data begins
+    std::size_t m_crcFrom = 0; // the data before this offset is in m_dataCrc
+    uLong m_dataCrc = crc32(0L, Z_NULL, 0);
 };
 
 int RomImageWriter::Run() {
@@ -227,10 +308,8 @@ int RomImageWriter::Run() {
     }
     m_root.children = std::move(sorted);
 
-    for (std::size_t i = 0; i < m_root.children.size(); ++i) {
-        if (int status = ReadInput(sortedPaths[i], m_root.children[i]); status != kRomExitOk)
-            return status;
-    }
+    if (int status = ReadInputs(sortedPaths); status != kRomExitOk)
+        return status;
     if (m_dirSize > kRomMaxFileSize) {
         // The root inode's 24-bit size field could not describe the directory.
         std::fprintf(stderr, "filesystem too big.  Exiting.\n");
@@ -274,8 +353,12 @@ int RomImageWriter::Run() {
     PutInode(img + kRomOffRootInode, kRomRootMode, 0, m_dirSize, 0, 0, kRomSuperSize / 4);
     std::printf("Super block: %d bytes\n", static_cast<int>(kRomSuperSize));
 
-    std::uint32_t crc =
-        static_cast<std::uint32_t>(crc32(crc32(0L, Z_NULL, 0), img, static_cast<uInt>(m_offset)));
+    // The file data's share of the checksum was taken as each file was placed, while the other
+    // threads compressed; what remains is the padding and the superblock with the directory.
+    m_dataCrc = crc32(m_dataCrc, img + m_crcFrom, static_cast<uInt>(m_offset - m_crcFrom));
+    uLong headCrc = crc32(crc32(0L, Z_NULL, 0), img, static_cast<uInt>(m_dirEnd));
+    std::uint32_t crc = static_cast<std::uint32_t>(
+        crc32_combine(headCrc, m_dataCrc, static_cast<z_off_t>(m_offset - m_dirEnd)));
     Put32(img + kRomOffCrc, crc);
     std::printf("CRC: %x\n", crc);
 
@@ -307,27 +390,70 @@ int RomImageWriter::Run() {
     return kRomExitOk;
 }
 
-int RomImageWriter::ReadInput(const char* path, RomEntry& entry) {
+int RomImageWriter::ReadInputs(const std::vector<const char*>& paths) {
+    unsigned nThreads =
+        m_options.nThreads ? m_options.nThreads : std::max(1u, std::thread::hardware_concurrency());
+    // A few dozen inputs at a time: enough to share the reading, few enough descriptors open.
+    constexpr std::size_t kChunk = 64;
+    for (std::size_t start = 0; start < paths.size(); start += kChunk) {
+        std::size_t end = std::min(paths.size(), start + kChunk);
+        std::vector<Fd> fds;
+        fds.reserve(end - start);
+        std::vector<ReadJob> jobs;
+        std::vector<std::size_t> jobEntry;
+        InputFailure failure;
+        for (std::size_t i = start; i < end && failure.kind == InputFailure::kNone; ++i) {
+            fds.emplace_back(-1);
+            failure = PrepareInput(paths[i], m_root.children[i], fds.back());
+            RomEntry& e = m_root.children[i];
+            if (failure.kind == InputFailure::kNone && e.size != 0) {
+                jobs.push_back({fds.back().get(), e.data.get(), e.size});
+                jobEntry.push_back(i);
+            }
+        }
+        ReadAll(jobs, nThreads);
+        for (std::size_t j = 0; j < jobs.size(); ++j) {
+            if (jobs[j].savedErrno != 0) {
+                InputFailure read;
+                read.kind = InputFailure::kRead;
+                read.savedErrno = jobs[j].savedErrno;
+                return read.Report();
+            }
+            // 30 bytes per block beyond the first for its pointer and compression overhead, 33
+            // for the first block and the alignment.
+            std::uint32_t size = m_root.children[jobEntry[j]].size;
+            m_estimate += size + 30ull * ((size - 1) / kRomBlockSize) + 33;
+        }
+        if (failure.kind != InputFailure::kNone)
+            return failure.Report();
+    }
+    return kRomExitOk;
+}
+
+InputFailure RomImageWriter::PrepareInput(const char* path, RomEntry& entry, Fd& fd) {
+    InputFailure failure;
+    failure.path = path;
     // Non-blocking open, so a FIFO given by mistake cannot hang the caller; it is refused below.
-    Fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    fd = Fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
-        std::fprintf(stderr, "fopen %s fail\n", path);
-        return kRomExitFailure;
+        failure.kind = InputFailure::kOpen;
+        return failure;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        std::perror("stat");
-        return kRomExitStatFailed;
+        failure.kind = InputFailure::kStat;
+        failure.savedErrno = errno;
+        return failure;
     }
     // The image has one directory level: only plain files can go into it.
     if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        std::perror("read");
-        return kRomExitFailure;
+        failure.kind = InputFailure::kRead;
+        failure.savedErrno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return failure;
     }
     if (entry.name.empty()) {
-        std::fprintf(stderr, "%s: no file name\n", path);
-        return kRomExitFailure;
+        failure.kind = InputFailure::kNoName;
+        return failure;
     }
     if (entry.name.size() > kRomMaxNameStored) {
         entry.name.resize(kRomMaxNameStored);
@@ -346,20 +472,11 @@ int RomImageWriter::ReadInput(const char* path, RomEntry& entry) {
         m_sizeWarning = true;
     }
     entry.size = static_cast<std::uint32_t>(size);
-    if (entry.size != 0) {
-        if (!entry.data.Allocate(entry.size)) {
-            std::fprintf(stderr, "malloc %d bytes fail\n", static_cast<int>(entry.size));
-            return kRomExitFailure;
-        }
-        if (!ReadExactly(fd.get(), entry.data.get(), entry.size)) {
-            std::perror("read");
-            return kRomExitFailure;
-        }
-        // 30 bytes per block beyond the first for its pointer and compression overhead, 33 for
-        // the first block and the alignment.
-        m_estimate += entry.size + 30ull * ((entry.size - 1) / kRomBlockSize) + 33;
+    if (entry.size != 0 && !entry.data.Allocate(entry.size)) {
+        failure.kind = InputFailure::kMalloc;
+        failure.size = entry.size;
     }
-    return kRomExitOk;
+    return failure;
 }
 
 bool RomImageWriter::Fits(std::uint64_t end) {
@@ -387,6 +504,7 @@ int RomImageWriter::WriteDirectory() {
         std::printf("  %s\n", e.name.c_str());
     }
     std::printf("Directory data: %d bytes\n", static_cast<int>(m_offset));
+    m_dirEnd = m_crcFrom = m_offset;
     return kRomExitOk;
 }
 
@@ -439,6 +557,8 @@ int RomImageWriter::WriteData() {
             return kRomExitFatal;
         m_offset = aligned;
         m_blocks += count;
+        m_dataCrc = crc32(m_dataCrc, img + m_crcFrom, static_cast<uInt>(m_offset - m_crcFrom));
+        m_crcFrom = m_offset;
 
         std::int32_t change = static_cast<std::int32_t>(static_cast<std::int64_t>(m_offset - e.dataOffset) -
                                                         static_cast<std::int64_t>(e.size));

@@ -111,7 +111,6 @@ struct UpgradeConnection::Active {
     bool shortChunkSeen = false;
     uint64_t bytes = 0;
     bool stalled = false;
-    bool ended = false;
     int saveFd = -1;
 };
 
@@ -140,7 +139,7 @@ void UpgradeConnection::process(Clock::time_point now) {
             std::string text = "a packet announces a payload of " + std::to_string(length) +
                                " bytes, more than 1024; the stream cannot be followed";
             m_observer.fault(text);
-            if (m_active && !m_active->ended) {
+            if (m_active) {
                 fail(text);
                 conclude(now);
             }
@@ -180,7 +179,7 @@ void UpgradeConnection::handle(std::span<const uint8_t> message, Clock::time_poi
         // A recorder ignores what it does not know, but an upgrade in progress cannot be
         // trusted after a packet of its own command that made no sense.
         m_observer.fault(r.fault);
-        if (r.command == CMD_UPGRADE && m_active && !m_active->ended)
+        if (r.command == CMD_UPGRADE && m_active)
             fail(r.fault);
         break;
     }
@@ -223,7 +222,7 @@ void UpgradeConnection::onStart(const CheckedRequest& r, Clock::time_point now) 
 }
 
 void UpgradeConnection::ensureUpgrade(const std::string& missing) {
-    if (m_active && !m_active->ended)
+    if (m_active)
         return;
     m_active = std::make_unique<Active>();
     m_active->record.number = m_observer.nextUpgradeNumber();

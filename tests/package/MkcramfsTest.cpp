@@ -114,6 +114,25 @@ TEST_F(MkcramfsTest, FailuresPrintTheirMessageAndExitWithTheirStatus) {
     }
 }
 
+TEST_F(MkcramfsTest, FirstFailingInputInDirectoryOrderIsReported) {
+    // A sysfs attribute claims 4096 bytes and yields a few: a read failure.
+    const std::string shortRead = "/sys/kernel/uevent_seqnum";
+    if (!Exists(shortRead))
+        GTEST_SKIP() << shortRead << " is not there";
+    WriteFile(dir_ / "m_big", RandomBytes(5 << 20, 22)); // enough to be read on several threads
+    std::string img = dir_ / "img";
+
+    RunResult r = RunProgram({kMkcramfs, img, dir_ / "zz_missing", shortRead, dir_ / "m_big"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "read: Input/output error\n");
+    EXPECT_EQ(r.out, "");
+
+    r = RunProgram({kMkcramfs, img, shortRead, dir_ / "m_big", dir_ / "aa_missing"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "fopen " + (dir_ / "aa_missing") + " fail\n");
+    EXPECT_TRUE(ReadFile(img).empty());
+}
+
 TEST_F(MkcramfsTest, TruncationWarningsComeLastInOrder) {
     std::string longName = dir_ / std::string(254, 'w');
     WriteFile(longName, std::string("abc"));

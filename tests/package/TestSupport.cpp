@@ -54,10 +54,15 @@ void WriteFile(const std::string& path, const std::string& text) {
 }
 
 Bytes ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
     if (!f)
         throw std::runtime_error("cannot read " + path);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    Bytes b(static_cast<std::size_t>(f.tellg()));
+    f.seekg(0);
+    f.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    if (!f)
+        throw std::runtime_error("cannot read " + path);
+    return b;
 }
 
 bool Exists(const std::string& path) {
