@@ -12,6 +12,7 @@
 
 #include "desktop/TemplateDialog.h"
 #include "upgrade/LoginDlg.h"
+#include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeSession.h"
 #include "upgrade/UpgradeView.h"
 
@@ -25,12 +26,6 @@ class InstanceServer;
 class KeySequenceFilter;
 class TrayIcon;
 } // namespace desktop
-
-// Window commands.
-inline constexpr int IDM_ABOUTBOX = 16; // "&About Orlent..." in the window's menu
-inline constexpr int ID_TRAY_SHOW = 1124;
-inline constexpr int ID_TRAY_ABOUT = 1125;
-inline constexpr int ID_TRAY_EXIT = 1126;
 
 // The main window's caption. A start of the program looks for a window of the other title (the
 // one the tray tip shows), so a running copy of this program never stops a second one.

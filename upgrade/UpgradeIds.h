@@ -41,7 +41,13 @@ inline constexpr int IDC_LOGIN_PASSWORD = 1021;
 inline constexpr std::array<int, 7> kUpgradeButtons = {IDC_EXE,  IDC_BIOS, IDC_WEB, IDC_BOOT,
                                                        IDC_BOTH, IDC_FONT, IDC_LOGO};
 
-// Private message that ends the login dialog with IDOK once the recorder accepted the login.
+// Window commands and private messages.
+inline constexpr int IDM_ABOUTBOX = 16;    // system menu "&About Orlent..."
+inline constexpr int ID_TRAY_SHOW = 1124;  // tray menu "Show"
+inline constexpr int ID_TRAY_ABOUT = 1125; // tray menu "About"
+inline constexpr int ID_TRAY_EXIT = 1126;  // tray menu "Exit"
+inline constexpr unsigned WM_TRAY_NOTIFY = 1127;
+// Ends the login dialog with IDOK once the recorder accepted the login.
 inline constexpr unsigned WM_LOGIN_OK = 3579;
 
 // Caption of a plain message box: the program's name.

@@ -281,6 +281,25 @@ TEST_F(SessionTest, TwoFilesGoAfterOneStartPacketWithChunksFromZeroEach) {
     EXPECT_EQ(session->State().m_nChunksSent, 6);
 }
 
+TEST_F(SessionTest, TwoBootImagesGoWithBothAndAnnounceTheLastLength) {
+    StartSim();
+    MakeSession();
+    Login();
+    Choose({dir.Sparse("small.img", "\xC0\x80", 1000000), dir.Sparse("large.img", "\xC0\x80", 2000000)});
+    ASSERT_THAT(view.EnabledUpgradeButtons(), ElementsAre(IDC_BOTH));
+
+    Press(IDC_BOTH);
+
+    const auto record = LastUpgrade();
+    EXPECT_EQ(record.kind, KIND_BOOT);
+    EXPECT_EQ(record.announcedLength, 2000000u);
+    ASSERT_EQ(record.files.size(), 2u);
+    EXPECT_EQ(record.files[0].size, 1000000u);
+    EXPECT_EQ(record.files[1].size, 2000000u);
+    EXPECT_THAT(view.CallsStartingWith(kBoxes),
+                ElementsAre(Complete("BOOT Upgrade success,Device will reboot!...")));
+}
+
 TEST_F(SessionTest, WorkerThatCannotOpenItsFileReportsTheFileNamesText) {
     StartSim();
     MakeSession();
