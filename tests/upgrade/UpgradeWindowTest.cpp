@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -318,10 +319,20 @@ TEST_F(UpgradeWindow, CloseHidesToTheTraySavesAndTheNextStartReadsItBack) {
         EXPECT_EQ(StoredSetting(kSettingIP).toString(), QStringLiteral("127.0.0.7"));
         EXPECT_EQ(StoredSetting(kSettingPort).toUInt(), 3456u);
 
-        // Show from the tray menu brings it back.
+        // Show from the tray menu brings it back, and so does a click or a double click on the
+        // icon; the menu's own button does not.
         window->Tray()->menu()->actions().at(0)->trigger();
         EXPECT_TRUE(window->isVisible());
         EXPECT_FALSE(window->isMinimized());
+        for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {
+            window->close();
+            ASSERT_TRUE(window->isHidden());
+            emit window->Tray()->systemTrayIcon()->activated(reason);
+            EXPECT_TRUE(window->isVisible()) << reason;
+        }
+        window->close();
+        emit window->Tray()->systemTrayIcon()->activated(QSystemTrayIcon::Context);
+        EXPECT_TRUE(window->isHidden());
     }
     auto next = OpenWindow();
     EXPECT_EQ(next->itemText(IDC_IPADDRESS), QStringLiteral("127.0.0.7"));
