@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +17,6 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -169,74 +166,6 @@ bool ReadExactly(int fd, std::uint8_t* buf, std::size_t n) {
     return true;
 }
 
-// A failure met while opening an input, kept until the inputs before it have been read, so
-// that the first failure in list order is the one reported, as when reading one by one.
-struct InputFailure {
-    enum Kind { kNone, kOpen, kStat, kRead, kNoName, kMalloc } kind = kNone;
-    const char* path = nullptr;
-    int savedErrno = 0;
-    std::size_t size = 0;
-
-    int Report() const {
-        errno = savedErrno;
-        switch (kind) {
-        case kNone:
-            return kRomExitOk;
-        case kOpen:
-            std::fprintf(stderr, "fopen %s fail\n", path);
-            return kRomExitFailure;
-        case kStat:
-            std::perror("stat");
-            return kRomExitStatFailed;
-        case kRead:
-            std::perror("read");
-            return kRomExitFailure;
-        case kNoName:
-            std::fprintf(stderr, "%s: no file name\n", path);
-            return kRomExitFailure;
-        case kMalloc:
-            std::fprintf(stderr, "malloc %d bytes fail\n", static_cast<int>(size));
-            return kRomExitFailure;
-        }
-        return kRomExitFailure;
-    }
-};
-
-struct ReadJob {
-    int fd;
-    std::uint8_t* data;
-    std::size_t size;
-    int savedErrno = 0; // 0 when the whole content was read
-};
-
-// Reads the jobs, on several threads when there is enough data to share: copying tens of
-// megabytes out of the page cache into fresh memory is otherwise the longest stretch the
-// compressing threads would wait for.
-void ReadAll(std::vector<ReadJob>& jobs, unsigned nThreads) {
-    std::size_t total = 0;
-    for (const ReadJob& j : jobs)
-        total += j.size;
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < jobs.size();) {
-            if (!ReadExactly(jobs[i].fd, jobs[i].data, jobs[i].size))
-                jobs[i].savedErrno = errno ? errno : EIO;
-        }
-    };
-    std::vector<std::thread> helpers;
-    if (total >= (1u << 20)) {
-        try {
-            for (unsigned t = 1; t < nThreads && t < jobs.size(); ++t)
-                helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            // Fewer helpers: this thread reads what they do not.
-        }
-    }
-    work();
-    for (std::thread& t : helpers)
-        t.join();
-}
-
 class RomImageWriter {
 public:
     RomImageWriter(int argc, const char* const argv[], const RomImageOptions& options)
@@ -245,8 +174,7 @@ public:
     int Run();
 
 private:
-    int ReadInputs(const std::vector<const char*>& paths);
-    InputFailure PrepareInput(const char* path, RomEntry& entry, Fd& fd);
+    int ReadInput(const char* path, RomEntry& entry);
     int WriteDirectory();
     int WriteData();
     bool Fits(std::uint64_t end);
@@ -263,6 +191,8 @@ private:
     std::uint32_t m_files = 1; // the root
     bool m_nameWarning = false;
     bool m_sizeWarning = false;
+    // After m_root: it compresses the entries' data, so it must stop before that is freed.
+    std::unique_ptr<BlockCompressor> m_compressor;
     ZeroedBuffer m_image;
     std::size_t m_offset = 0;
     std::size_t m_dirEnd = 0;  // 76 + D: where the file data begins
@@ -308,8 +238,16 @@ int RomImageWriter::Run() {
     }
     m_root.children = std::move(sorted);
 
-    if (int status = ReadInputs(sortedPaths); status != kRomExitOk)
-        return status;
+    // The workers start on the first inputs while the later ones are still being read; nothing
+    // is printed until all are in, so a failing input is reported just as if none had begun.
+    m_compressor = std::make_unique<BlockCompressor>(m_options.nThreads);
+    for (std::size_t i = 0; i < m_root.children.size(); ++i) {
+        RomEntry& e = m_root.children[i];
+        if (int status = ReadInput(sortedPaths[i], e); status != kRomExitOk)
+            return status;
+        m_compressor->AddFile(e.data.get(), e.size);
+    }
+    m_compressor->Finish();
     if (m_dirSize > kRomMaxFileSize) {
         // The root inode's 24-bit size field could not describe the directory.
         std::fprintf(stderr, "filesystem too big.  Exiting.\n");
@@ -390,70 +328,27 @@ int RomImageWriter::Run() {
     return kRomExitOk;
 }
 
-int RomImageWriter::ReadInputs(const std::vector<const char*>& paths) {
-    unsigned nThreads =
-        m_options.nThreads ? m_options.nThreads : std::max(1u, std::thread::hardware_concurrency());
-    // A few dozen inputs at a time: enough to share the reading, few enough descriptors open.
-    constexpr std::size_t kChunk = 64;
-    for (std::size_t start = 0; start < paths.size(); start += kChunk) {
-        std::size_t end = std::min(paths.size(), start + kChunk);
-        std::vector<Fd> fds;
-        fds.reserve(end - start);
-        std::vector<ReadJob> jobs;
-        std::vector<std::size_t> jobEntry;
-        InputFailure failure;
-        for (std::size_t i = start; i < end && failure.kind == InputFailure::kNone; ++i) {
-            fds.emplace_back(-1);
-            failure = PrepareInput(paths[i], m_root.children[i], fds.back());
-            RomEntry& e = m_root.children[i];
-            if (failure.kind == InputFailure::kNone && e.size != 0) {
-                jobs.push_back({fds.back().get(), e.data.get(), e.size});
-                jobEntry.push_back(i);
-            }
-        }
-        ReadAll(jobs, nThreads);
-        for (std::size_t j = 0; j < jobs.size(); ++j) {
-            if (jobs[j].savedErrno != 0) {
-                InputFailure read;
-                read.kind = InputFailure::kRead;
-                read.savedErrno = jobs[j].savedErrno;
-                return read.Report();
-            }
-            // 30 bytes per block beyond the first for its pointer and compression overhead, 33
-            // for the first block and the alignment.
-            std::uint32_t size = m_root.children[jobEntry[j]].size;
-            m_estimate += size + 30ull * ((size - 1) / kRomBlockSize) + 33;
-        }
-        if (failure.kind != InputFailure::kNone)
-            return failure.Report();
-    }
-    return kRomExitOk;
-}
-
-InputFailure RomImageWriter::PrepareInput(const char* path, RomEntry& entry, Fd& fd) {
-    InputFailure failure;
-    failure.path = path;
+int RomImageWriter::ReadInput(const char* path, RomEntry& entry) {
     // Non-blocking open, so a FIFO given by mistake cannot hang the caller; it is refused below.
-    fd = Fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    Fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
-        failure.kind = InputFailure::kOpen;
-        return failure;
+        std::fprintf(stderr, "fopen %s fail\n", path);
+        return kRomExitFailure;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        failure.kind = InputFailure::kStat;
-        failure.savedErrno = errno;
-        return failure;
+        std::perror("stat");
+        return kRomExitStatFailed;
     }
     // The image has one directory level: only plain files can go into it.
     if (!S_ISREG(st.st_mode)) {
-        failure.kind = InputFailure::kRead;
-        failure.savedErrno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return failure;
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        std::perror("read");
+        return kRomExitFailure;
     }
     if (entry.name.empty()) {
-        failure.kind = InputFailure::kNoName;
-        return failure;
+        std::fprintf(stderr, "%s: no file name\n", path);
+        return kRomExitFailure;
     }
     if (entry.name.size() > kRomMaxNameStored) {
         entry.name.resize(kRomMaxNameStored);
@@ -472,11 +367,20 @@ InputFailure RomImageWriter::PrepareInput(const char* path, RomEntry& entry, Fd&
         m_sizeWarning = true;
     }
     entry.size = static_cast<std::uint32_t>(size);
-    if (entry.size != 0 && !entry.data.Allocate(entry.size)) {
-        failure.kind = InputFailure::kMalloc;
-        failure.size = entry.size;
+    if (entry.size != 0) {
+        if (!entry.data.Allocate(entry.size)) {
+            std::fprintf(stderr, "malloc %d bytes fail\n", static_cast<int>(entry.size));
+            return kRomExitFailure;
+        }
+        if (!ReadExactly(fd.get(), entry.data.get(), entry.size)) {
+            std::perror("read");
+            return kRomExitFailure;
+        }
+        // 30 bytes per block beyond the first for its pointer and compression overhead, 33 for
+        // the first block and the alignment.
+        m_estimate += entry.size + 30ull * ((entry.size - 1) / kRomBlockSize) + 33;
     }
-    return failure;
+    return kRomExitOk;
 }
 
 bool RomImageWriter::Fits(std::uint64_t end) {
@@ -509,13 +413,6 @@ int RomImageWriter::WriteDirectory() {
 }
 
 int RomImageWriter::WriteData() {
-    std::vector<BlockRef> blocks;
-    for (const RomEntry& e : m_root.children) {
-        for (std::uint32_t pos = 0; pos < e.size; pos += kRomBlockSize)
-            blocks.push_back({e.data.get() + pos, std::min<std::uint32_t>(kRomBlockSize, e.size - pos)});
-    }
-    BlockCompressor compressor(blocks, m_options.nThreads);
-
     std::uint8_t* img = m_image.get();
     std::size_t next = 0;
     for (RomEntry& e : m_root.children) {
@@ -538,7 +435,7 @@ int RomImageWriter::WriteData() {
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint8_t* data = nullptr;
             std::size_t len = 0;
-            if (!compressor.Get(next++, data, len)) {
+            if (!m_compressor->Get(next++, data, len)) {
                 std::fprintf(stderr, "zlib compress failed\n");
                 return kRomExitFatal;
             }
