@@ -50,7 +50,6 @@ BlockCompressor::BlockCompressor(unsigned nThreads) {
     if (m_threads.empty()) {
         m_slots.clear();
         m_inline = std::make_unique<BlockDeflater>();
-        m_inlineBuf.resize(kSlotSize);
     }
 }
 
@@ -108,19 +107,23 @@ std::size_t BlockCompressor::TakeBlocks(BlockRef* refs, std::size_t most) {
 }
 
 bool BlockCompressor::Get(std::size_t i, const std::uint8_t*& data, std::size_t& len) {
+    std::size_t batch = i / kBatch;
     if (m_inline) {
-        if (i != m_blocksTaken || i >= m_blocksAdded)
+        Slot& slot = m_inlineSlot;
+        if (slot.batch != batch) {
+            if (i != m_blocksTaken || i >= m_blocksAdded)
+                return false;
+            slot.count = TakeBlocks(slot.refs, kBatch);
+            slot.failed = !CompressBatch(*m_inline, slot);
+            slot.batch = batch;
+        }
+        std::size_t k = i % kBatch;
+        if (slot.failed || k >= slot.count)
             return false;
-        BlockRef ref;
-        TakeBlocks(&ref, 1);
-        long n = m_inline->Compress(ref, m_inlineBuf.data(), m_inlineBuf.size());
-        if (n < 0)
-            return false;
-        data = m_inlineBuf.data();
-        len = static_cast<std::size_t>(n);
+        data = slot.buf.data() + k * kSlotSize;
+        len = slot.len[k];
         return true;
     }
-    std::size_t batch = i / kBatch;
     Slot& slot = m_slots[batch % m_slots.size()];
     if (batch != m_current) {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -139,6 +142,23 @@ bool BlockCompressor::Get(std::size_t i, const std::uint8_t*& data, std::size_t&
         return false;
     data = slot.buf.data() + k * kSlotSize;
     len = slot.len[k];
+    return true;
+}
+
+// Compresses the slot's blocks into its buffer; false when memory or zlib failed.
+bool BlockCompressor::CompressBatch(BlockDeflater& deflater, Slot& slot) {
+    try {
+        if (slot.buf.empty())
+            slot.buf.resize(kBatch * kSlotSize);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (std::size_t k = 0; k < slot.count; ++k) {
+        long n = deflater.Compress(slot.refs[k], slot.buf.data() + k * kSlotSize, kSlotSize);
+        if (n < 0)
+            return false;
+        slot.len[k] = static_cast<std::uint32_t>(n);
+    }
     return true;
 }
 
@@ -161,20 +181,7 @@ void BlockCompressor::Work() {
         }
         // The slot is ours alone until we mark it ready: the consumer reads it only after that,
         // and no other worker takes its next batch before the consumer has released this one.
-        bool failed = false;
-        try {
-            if (slot->buf.empty())
-                slot->buf.resize(kBatch * kSlotSize);
-        } catch (const std::bad_alloc&) {
-            failed = true; // reported by the consumer as a failed block
-        }
-        for (std::size_t k = 0; k < slot->count && !failed; ++k) {
-            long n = deflater.Compress(slot->refs[k], slot->buf.data() + k * kSlotSize, kSlotSize);
-            if (n < 0)
-                failed = true;
-            else
-                slot->len[k] = static_cast<std::uint32_t>(n);
-        }
+        bool failed = !CompressBatch(deflater, *slot);
         bool wanted;
         {
             std::lock_guard<std::mutex> lock(m_mutex);

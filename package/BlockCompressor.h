@@ -58,7 +58,11 @@ public:
     // No more files will come.
     void Finish();
 
-    // The compressed bytes of block i (counting across files), valid until the next call.
+    // Blocks are compressed and handed back in batches of this many.
+    static constexpr std::size_t kBatch = 32;
+
+    // The compressed bytes of block i (counting across files). They stay valid until a block of
+    // another batch (i / kBatch) is asked for, so a whole batch can be written out at once.
     // Blocks must be asked for in order 0, 1, 2, ... after Finish. False when zlib failed on
     // the block or there is no such block.
     bool Get(std::size_t i, const std::uint8_t*& data, std::size_t& len);
@@ -67,7 +71,6 @@ public:
     std::size_t ThreadCount() const { return m_threads.size(); }
 
 private:
-    static constexpr std::size_t kBatch = 32; // blocks a worker takes at once
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
     struct Slot {
@@ -85,6 +88,7 @@ private:
     };
 
     void Work();
+    bool CompressBatch(BlockDeflater& deflater, Slot& slot);
     bool BatchAvailable() const;
     std::size_t TakeBlocks(BlockRef* refs, std::size_t most);
 
@@ -95,9 +99,9 @@ private:
     std::size_t m_blocksTaken = 0; // handed to workers (or, inline, compressed)
     bool m_finished = false;
 
-    // Caller's-thread mode.
+    // Caller's-thread mode: one slot, filled a batch at a time as blocks are asked for.
     std::unique_ptr<BlockDeflater> m_inline;
-    std::vector<std::uint8_t> m_inlineBuf;
+    Slot m_inlineSlot;
 
     // Worker mode: a ring of slots; batch b goes to slot b % size once batch b - size has been
     // consumed, which bounds the memory to the ring whatever the image size. The ring is long
