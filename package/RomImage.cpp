@@ -18,7 +18,6 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -125,15 +124,8 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    Fd(Fd&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
-    Fd& operator=(Fd&& o) noexcept {
-        if (this != &o) {
-            if (m_fd >= 0)
-                ::close(m_fd);
-            m_fd = std::exchange(o.m_fd, -1);
-        }
-        return *this;
-    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
     int get() const { return m_fd; }
 
 private:
@@ -255,8 +247,10 @@ int RomImageWriter::Run() {
     int status = Build();
     // The output holds an image only when all of it was written; whatever went before a
     // failure is taken back.
-    if (status != kRomExitOk && m_out)
-        (void)::ftruncate(::fileno(m_out.get()), 0);
+    if (status != kRomExitOk && m_out) {
+        int truncated = ::ftruncate(::fileno(m_out.get()), 0);
+        (void)truncated; // a device such as /dev/full cannot be cut, and holds nothing anyway
+    }
     return status;
 }
 
