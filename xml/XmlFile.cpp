@@ -36,6 +36,7 @@ bool loadTextFile(const char* path, char** buffer, std::size_t* count, std::size
     }
     char* result = nullptr;
     std::size_t length = 0;
+    std::size_t capacity = 0;
     std::size_t total = 0;
     for (;;) {
         std::memset(chunk.get(), 0, chunkSize);
@@ -47,12 +48,21 @@ bool loadTextFile(const char* path, char** buffer, std::size_t* count, std::size
         const void* zero = std::memchr(chunk.get(), '\0', got);
         const std::size_t kept =
             zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - chunk.get()) : got;
-        char* grown = static_cast<char*>(std::realloc(result, length + kept + 1));
-        if (!grown) {
-            std::free(result);
-            return false;
+        if (length + kept + 1 > capacity) {
+            // Growing by doubling rather than by one chunk at a time: a large file read 4 KiB at
+            // a time would otherwise be copied over and over, in time growing with its square.
+            std::size_t wanted = capacity ? capacity * 2 : 2 * chunkSize;
+            if (wanted < length + kept + 1) {
+                wanted = length + kept + 1;
+            }
+            char* grown = static_cast<char*>(std::realloc(result, wanted));
+            if (!grown) {
+                std::free(result);
+                return false;
+            }
+            result = grown;
+            capacity = wanted;
         }
-        result = grown;
         std::memcpy(result + length, chunk.get(), kept);
         length += kept;
         result[length] = '\0';

@@ -195,7 +195,7 @@ const char* ParseRun::run(const char* p) {
         const char* lt = p;
         ++p;
         if (p >= m_end) {
-            return m_end;
+            return strayText(lt) ? m_end : m_stopAt;
         }
         const char* next = nullptr;
         switch (*p) {

@@ -15,6 +15,9 @@ public:
     explicit Sink(std::streambuf* target) : m_target(target), m_buffer(new char[kSize]) {}
 
     void put(const char* data, std::size_t count) {
+        if (count == 0) {
+            return; // data may be null: a string that is none
+        }
         if (count <= kSize - m_used) {
             std::memcpy(m_buffer.get() + m_used, data, count);
             m_used += count;

@@ -79,6 +79,7 @@ TEST(XmlParser, Text) {
         {"a byte-order mark before the declaration", "\xEF\xBB\xBF<?xml version=\"1.0\"?><r/>",
          "pi xml version=\"1.0\"\nelement r\n"},
         {"text at the end of the input", "<a>tail", "element a\n  text: \"tail\"\n"},
+        {"a '<' at the very end stays text", "<a>x <", "element a\n  text: \"x\"\n  text: \"<\"\n"},
     });
 }
 

@@ -1,0 +1,509 @@
+#include "ClientDataFile.h"
+
+#include "AtomicFile.h"
+#include "Password.h"
+#include "XmlFile.h"
+#include "XmlParser.h"
+#include "XmlWriter.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace {
+
+ClientDataFile* g_file = nullptr;
+std::filesystem::path g_pathOverride;
+
+constexpr std::uint32_t kGrowthStep = 4;
+constexpr unsigned kParseOptions = 0xFFFF; // every construct becomes a node, every value trimmed
+constexpr std::size_t kReadChunk = 4096;
+constexpr std::size_t kNumberBytes = 255; // a number is read from at most this many bytes
+constexpr std::size_t kCipherSize = 256;  // the enciphered password with its terminator
+constexpr int kPasswordForm = 1;
+// A channel number is stored in 8 bits: beyond 256 channels the (type, channel) pairs repeat and
+// the device could not get its channels.
+constexpr std::int32_t kMaxChannels = 256;
+// The store takes ids as signed numbers, so the counter stops at the largest positive one.
+constexpr std::uint32_t kMaxId = INT32_MAX;
+
+// Unsigned decimal from the start of the text up to the first non-digit; no digits read as 0.
+// A number beyond 32 bits reads as the largest 32-bit number.
+std::uint32_t parseUnsigned(std::string_view text) {
+    text = text.substr(0, kNumberBytes);
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > UINT32_MAX) {
+            return UINT32_MAX;
+        }
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::string decimal(std::uint32_t value) {
+    return std::to_string(value);
+}
+
+bool isElement(const XmlNodeRef& node, std::string_view name) {
+    return node.kind() == NodeElement && node.name() == name;
+}
+
+// Reading goes through get-or-add access, so an element that lacks the attribute gains it, empty.
+std::uint32_t readUnsigned(XmlNodeRef node, const char* name) {
+    return parseUnsigned(node.attribute(name).view());
+}
+
+std::string_view readText(XmlNodeRef node, const char* name) {
+    return node.attribute(name).view();
+}
+
+// The first element of this name below `from`, depth first in document order; a stack of its own
+// keeps a deeply nested file from exhausting the call stack.
+XmlNodeRef firstElement(const XmlNodeRef& from, std::string_view name) {
+    std::vector<std::pair<XmlNodeRef, std::size_t>> stack;
+    stack.emplace_back(from, 0);
+    while (!stack.empty()) {
+        const XmlNodeRef node = stack.back().first;
+        const std::size_t index = stack.back().second;
+        if (index >= node.childCount()) {
+            stack.pop_back();
+            continue;
+        }
+        ++stack.back().second;
+        const XmlNodeRef child = node.child(index);
+        if (isElement(child, name)) {
+            return child;
+        }
+        if (child.childCount() > 0) {
+            stack.emplace_back(child, 0);
+        }
+    }
+    return XmlNodeRef();
+}
+
+// Walks the element children of DEVINFO in order up to the first one that `matches`; the result
+// is that child's id when it is a device, else 0 (a later match does not count). Children that
+// are not elements never match: get-or-add access would write attributes into a processing
+// instruction.
+template <typename Match> std::uint32_t findDevice(XmlNodeRef devinfo, Match matches) {
+    const std::size_t n = devinfo.childCount();
+    for (std::size_t i = 0; i < n; ++i) {
+        XmlNodeRef child = devinfo.child(i);
+        if (child.kind() != NodeElement || !matches(child)) {
+            continue;
+        }
+        return isElement(child, "DEV") ? readUnsigned(child, "id") : 0;
+    }
+    return 0;
+}
+
+// Fills a text field of a record from an attribute, cut at the field.
+template <std::size_t N> void readField(char (&field)[N], XmlNodeRef node, const char* name) {
+    copyToField(field, readText(node, name));
+}
+
+bool setText(XmlNodeRef node, const char* name, std::string_view text) {
+    return node.attribute(name).setText(text);
+}
+
+bool setNumber(XmlNodeRef node, const char* name, std::uint32_t value) {
+    return node.attribute(name).setUnsigned(value);
+}
+
+} // namespace
+
+ClientDataFile* ClientDataFile::instance() {
+    if (g_file == nullptr) {
+        g_file = new ClientDataFile(g_pathOverride.empty() ? defaultPath() : g_pathOverride);
+    }
+    return g_file;
+}
+
+void ClientDataFile::release() {
+    delete g_file;
+    g_file = nullptr;
+}
+
+void ClientDataFile::setPath(std::filesystem::path path) {
+    g_pathOverride = std::move(path);
+}
+
+std::filesystem::path ClientDataFile::defaultPath() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const std::filesystem::path folder = ec ? std::filesystem::current_path(ec) : exe.parent_path();
+    return folder / "XML" / "Data.xml";
+}
+
+ClientDataFile::ClientDataFile(std::filesystem::path path) : m_path(std::move(path)) {
+    load();
+}
+
+ClientDataFile::~ClientDataFile() = default;
+
+void ClientDataFile::load() {
+    struct stat st {};
+    const bool regular = ::stat(m_path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+
+    char* buffer = nullptr;
+    std::size_t count = 0;
+    const bool read = loadTextFile(m_path.c_str(), &buffer, &count, kReadChunk);
+    // Only text that reached the buffer can be written back. A file that could not be opened or
+    // was read only in part, or whose zero bytes cut pieces out of the text, would lose that text
+    // on the next save; such a file is read as far as it goes but never overwritten.
+    if (regular && st.st_size > 0) {
+        m_loadedWhole = read && count == static_cast<std::size_t>(st.st_size) && std::strlen(buffer) == count;
+    }
+    if (read) {
+        // The parser takes the buffer over; the tree's names and values point into it.
+        m_parser.parse(buffer, m_parser.document(), kGrowthStep, kParseOptions);
+    } else {
+        std::free(buffer); // a missing, unreadable or empty file leaves the parser's empty document
+    }
+}
+
+XmlNodeRef ClientDataFile::document() {
+    return m_parser.root();
+}
+
+// Both the root and the sections are remembered once found: the store only ever appends, and
+// what it appends comes after them in document order, so the first match stays the first.
+XmlNodeRef ClientDataFile::root() {
+    if (!m_root.isValid()) {
+        XmlNodeRef doc = document();
+        m_root = firstElement(doc, "DATAROOT");
+        if (!m_root.isValid()) {
+            m_root = doc.appendChild(NodeElement);
+            m_root.setName("DATAROOT");
+        }
+    }
+    return m_root;
+}
+
+XmlNodeRef ClientDataFile::section(const char* name) {
+    const auto found = m_sections.find(std::string_view(name));
+    if (found != m_sections.end()) {
+        return found->second;
+    }
+    XmlNodeRef top = root();
+    XmlNodeRef node = firstElement(top, name);
+    if (!node.isValid()) {
+        node = top.appendChild(NodeElement);
+        node.setName(name);
+    }
+    if (node.isValid()) {
+        m_sections.emplace(name, node);
+    }
+    return node;
+}
+
+std::uint32_t ClientDataFile::nextId() {
+    XmlAttributeRef index = section("GLOBAL").attribute("index");
+    std::uint32_t id = parseUnsigned(index.view());
+    if (id == 0) {
+        id = 1;
+    }
+    index.setUnsigned(id + 1);
+    return id;
+}
+
+bool ClientDataFile::save() {
+    if (!m_loadedWhole) {
+        return false;
+    }
+    const XmlNodeRef doc = document();
+    return replaceFileAtomically(m_path, [&](std::ostream& file) {
+        // The client reads the file as Windows text: every line break reaches the disk as CR LF.
+        CrLfStreamBuf crlf(file.rdbuf());
+        std::ostream out(&crlf);
+        writeDocument(out, doc);
+        out.flush();
+        if (!out) {
+            file.setstate(std::ios::badbit);
+        }
+    });
+}
+
+std::uint32_t ClientDataFile::findDeviceByAddress(const char* host, std::uint32_t port) {
+    if (host == nullptr) {
+        return 0;
+    }
+    return findDevice(section("DEVINFO"), [&](XmlNodeRef dev) {
+        // Every compared attribute is read (and so added when missing) before comparing.
+        const std::string_view devHost = readText(dev, "host");
+        const std::uint32_t devPort = readUnsigned(dev, "port");
+        return devHost == host && devPort == port;
+    });
+}
+
+int ClientDataFile::deviceCount() {
+    return static_cast<int>(section("DEVINFO").childCount());
+}
+
+std::uint32_t ClientDataFile::findDeviceByName(const char* name) {
+    if (name == nullptr) {
+        return 0;
+    }
+    return findDevice(section("DEVINFO"), [&](XmlNodeRef dev) { return readText(dev, "name") == name; });
+}
+
+std::uint32_t ClientDataFile::findDeviceByDdns(const char* host, const char* ddnsHost,
+                                               std::uint32_t ddnsPort) {
+    if (host == nullptr || ddnsHost == nullptr) {
+        return 0;
+    }
+    return findDevice(section("DEVINFO"), [&](XmlNodeRef dev) {
+        const std::string devHost(readText(dev, "host"));
+        const std::string devDdnsHost(readText(dev, "DDNSHost"));
+        const std::uint32_t devDdnsPort = readUnsigned(dev, "DDNSPort");
+        return devHost == host && devDdnsHost == ddnsHost && devDdnsPort == ddnsPort;
+    });
+}
+
+int ClientDataFile::getDevices(DeviceRecord* records, int length) {
+    if (records == nullptr) {
+        return 0;
+    }
+    XmlNodeRef devinfo = section("DEVINFO");
+    const std::size_t n = devinfo.childCount();
+    if (static_cast<long long>(n) * static_cast<long long>(sizeof(DeviceRecord)) > length) {
+        return 0;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        XmlNodeRef dev = devinfo.child(i);
+        if (!isElement(dev, "DEV")) {
+            continue;
+        }
+        DeviceRecord& r = records[i];
+        r = DeviceRecord{};
+        // This order is the order in which a device that lacks them gains the attributes.
+        r.id = readUnsigned(dev, "id");
+        r.channelCount = static_cast<std::uint16_t>(readUnsigned(dev, "cameras"));
+        r.ip = readUnsigned(dev, "ip");
+        r.port = readUnsigned(dev, "port");
+        r.ddnsFlag = static_cast<std::uint8_t>(readUnsigned(dev, "ddnsFlag"));
+        r.ddnsPort = readUnsigned(dev, "DDNSPort");
+        r.orgId = readUnsigned(dev, "OrgId");
+        readField(r.host, dev, "host");
+        readField(r.name, dev, "name");
+        readField(r.username, dev, "username");
+        readField(r.ddnsHost, dev, "DDNSHost");
+        char cipher[kCipherSize] = {};
+        copyToField(cipher, readText(dev, "password"));
+        DecryptStringEX(cipher, r.password, kPasswordForm);
+    }
+    return 1;
+}
+
+// Creates the child of `device` for one channel unless the device already has a child with the
+// same (type, channel) pair.
+static void addChannel(ClientDataFile& file, XmlNodeRef device, std::uint16_t type, std::uint8_t channel,
+                       const std::string& name) {
+    const std::size_t n = device.childCount();
+    for (std::size_t i = 0; i < n; ++i) {
+        XmlNodeRef child = device.child(i);
+        if (child.kind() == NodeElement && static_cast<std::uint16_t>(readUnsigned(child, "type")) == type &&
+            static_cast<std::uint8_t>(readUnsigned(child, "channel")) == channel) {
+            return;
+        }
+    }
+    const std::uint32_t id = file.nextId();
+    XmlNodeRef dev = device.appendChild(NodeElement);
+    dev.setName("DEV");
+    setNumber(dev, "id", id);
+    setNumber(dev, "type", type);
+    setText(dev, "name", name);
+    setNumber(dev, "channel", channel);
+    setText(dev, "desc", "");
+}
+
+int ClientDataFile::addDevices(DeviceRecord* records, int length) {
+    if (records == nullptr || length < static_cast<int>(sizeof(DeviceRecord))) {
+        return 0;
+    }
+    XmlNodeRef devinfo = section("DEVINFO");
+    const std::size_t count = static_cast<std::size_t>(length) / sizeof(DeviceRecord);
+    for (std::size_t k = 0; k < count; ++k) {
+        DeviceRecord& record = records[k];
+        const std::string name(fieldText(record.name));
+        const std::string_view host = fieldText(record.host);
+        const std::string_view username = fieldText(record.username);
+        const std::string_view ddnsHost = fieldText(record.ddnsHost);
+
+        const std::size_t existing = devinfo.childCount();
+        for (std::size_t i = 0; i < existing; ++i) {
+            XmlNodeRef child = devinfo.child(i);
+            if (child.kind() == NodeElement && readText(child, "name") == name) {
+                return 0;
+            }
+        }
+        // Everything that could refuse the device is checked before the document changes.
+        for (const std::string_view text : {std::string_view(name), host, username, ddnsHost}) {
+            if (!whyNotStorable(text).empty()) {
+                return 0;
+            }
+        }
+        const std::int32_t channels = std::max<std::int32_t>(record.channelCount, 0);
+        if (channels > kMaxChannels) {
+            return 0;
+        }
+        const std::uint32_t first =
+            std::max<std::uint32_t>(parseUnsigned(section("GLOBAL").attribute("index").view()), 1);
+        if (first > kMaxId || kMaxId - first < 2 * static_cast<std::uint32_t>(channels)) {
+            return 0;
+        }
+        // A password the library could not encipher would be stored empty and lost without a word.
+        const std::string plain(fieldText(record.password));
+        char cipher[kCipherSize] = {};
+        if (EncryptStringEX(plain.c_str(), cipher, kPasswordForm) == 0) {
+            return 0;
+        }
+
+        const std::uint32_t id = nextId();
+        XmlNodeRef dev = devinfo.appendChild(NodeElement);
+        if (!dev.setName("DEV")) {
+            return 0;
+        }
+        setNumber(dev, "id", id);
+        setNumber(dev, "ip", id); // provisional; the record's value replaces it below, in place
+        setText(dev, "name", name);
+        setText(dev, "host", host);
+        setNumber(dev, "port", static_cast<std::uint16_t>(record.port));
+        setNumber(dev, "cameras", static_cast<std::uint16_t>(record.channelCount));
+
+        setNumber(dev, "ip", record.ip);
+        setNumber(dev, "ddnsFlag", static_cast<std::uint8_t>(record.ddnsFlag));
+        setText(dev, "DDNSHost", ddnsHost);
+        setNumber(dev, "DDNSPort", record.ddnsPort);
+        setText(dev, "desc", "");
+        setText(dev, "username", username);
+        setNumber(dev, "OrgId", record.orgId);
+        setText(dev, "password", cipher);
+
+        record.id = readUnsigned(dev, "id");
+
+        for (std::int32_t n = 1; n <= channels; ++n) {
+            const auto channel = static_cast<std::uint8_t>(n - 1);
+            addChannel(*this, dev, 0, channel, name + "_" + std::to_string(n));
+            addChannel(*this, dev, 1, channel, name + "_alarm" + std::to_string(n));
+        }
+    }
+    return 1;
+}
+
+int ClientDataFile::setCameraTypes(std::uint32_t id, const std::int32_t* codes, int count) {
+    if (codes == nullptr) {
+        return 0;
+    }
+    XmlNodeRef dev = section("DEVINFO").firstWithAttribute("DEV", "id", decimal(id).c_str(), -1);
+    if (!dev.isValid()) {
+        return 0;
+    }
+    // A channel number reads as 8 bits, so no channel answers to 256 or more.
+    const int last = std::min(count, kMaxChannels);
+    const std::size_t n = dev.childCount();
+    for (int i = 0; i < last; ++i) {
+        for (std::size_t c = 0; c < n; ++c) {
+            XmlNodeRef child = dev.child(c);
+            if (child.kind() == NodeElement && static_cast<std::uint16_t>(readUnsigned(child, "type")) == 0 &&
+                static_cast<std::uint8_t>(readUnsigned(child, "channel")) == i) {
+                setNumber(child, "CameraType", static_cast<std::uint8_t>(codes[i]));
+                break;
+            }
+        }
+    }
+    return 1;
+}
+
+// The node of organisation `id`: ORGINFO itself for 0, else the first ORG below it whose id text
+// is the decimal text of `id` (so an id written "007" is not found as 7).
+XmlNodeRef ClientDataFile::organisation(std::uint32_t id) {
+    XmlNodeRef orginfo = section("ORGINFO");
+    if (id == 0) {
+        return orginfo;
+    }
+    if (!m_orgIndexBuilt) {
+        buildOrgIndex(orginfo);
+    }
+    const auto found = m_orgIndex.find(decimal(id));
+    return found != m_orgIndex.end() ? found->second : XmlNodeRef();
+}
+
+// Looking each organisation up by a walk of ORGINFO would make loading the tree quadratic in its
+// size, so the first ORG of each id text is noted in one walk. The notes stay right for the life of
+// the document: the tool never adds, moves or renames an ORG, and the only id it ever gives one is
+// the empty value of get-or-add access, which no lookup asks for.
+void ClientDataFile::buildOrgIndex(XmlNodeRef orginfo) {
+    m_orgIndexBuilt = true;
+    std::vector<std::pair<XmlNodeRef, std::size_t>> stack;
+    stack.emplace_back(orginfo, 0);
+    while (!stack.empty()) {
+        const XmlNodeRef node = stack.back().first;
+        const std::size_t index = stack.back().second;
+        if (index >= node.childCount()) {
+            stack.pop_back();
+            continue;
+        }
+        ++stack.back().second;
+        const XmlNodeRef child = node.child(index);
+        if (child.name() == "ORG") {
+            const int at = child.attributeIndex("id");
+            if (at >= 0) {
+                m_orgIndex.emplace(child.attributeAt(static_cast<std::size_t>(at)).view(), child);
+            }
+        }
+        if (child.childCount() > 0) {
+            stack.emplace_back(child, 0);
+        }
+    }
+}
+
+int ClientDataFile::orgChildCount(std::uint32_t id) {
+    return static_cast<int>(organisation(id).childCount());
+}
+
+int ClientDataFile::getOrgChildren(std::uint32_t id, OrgListEntry* entries, int length) {
+    if (entries == nullptr) {
+        return 0;
+    }
+    XmlNodeRef org = organisation(id);
+    if (!org.isValid()) {
+        return 1;
+    }
+    const std::size_t n = org.childCount();
+    if (static_cast<long long>(n) * static_cast<long long>(sizeof(OrgListEntry)) > length) {
+        return 0;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        XmlNodeRef child = org.child(i);
+        if (isElement(child, "ORG")) {
+            entries[i].id = readUnsigned(child, "id");
+            copyToField(entries[i].name, readText(child, "name"));
+        }
+    }
+    return 1;
+}
+
+std::string_view ClientDataFile::whyNotStorable(std::string_view text) {
+    if (!isWritableValue(text)) {
+        return "holds both a double and a single quote";
+    }
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 32) {
+            return "holds a control character";
+        }
+    }
+    if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) {
+        return "begins or ends with a blank";
+    }
+    return {};
+}
