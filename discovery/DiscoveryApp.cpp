@@ -1,5 +1,6 @@
 #include "DiscoveryApp.h"
 
+#include "ClientDataFile.h"
 #include "DiscoveryProtocol.h"
 
 #include "desktop/ProgramDirectory.h"
@@ -92,6 +93,8 @@ std::optional<DiscoveryApp::Settings> DiscoveryApp::parseArguments(const QString
 }
 
 int DiscoveryApp::run(const Settings& settings) {
+    ClientDataFile::setPath(settings.dataFile.empty() ? desktop::programDirectory() + kDataFile
+                                                      : settings.dataFile);
     DiscoveryDialog dialog(settings.window);
     dialog.doModal();
     // The program ends with its window; no message loop follows.

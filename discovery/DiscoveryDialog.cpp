@@ -1,6 +1,9 @@
 #include "DiscoveryDialog.h"
 
 #include "AboutDialog.h"
+#include "ClientDataFile.h"
+#include "ClientStore.h"
+#include "DeviceManagementDialog.h"
 #include "ModifyIpDialog.h"
 #include "PelloryIcons.h"
 #include "ValidateDialog.h"
@@ -55,7 +58,7 @@ DiscoveryDialog::DiscoveryDialog(const Options& options, QWidget* parent)
 DiscoveryDialog::~DiscoveryDialog() {
     // The store goes first and unsaved changes with it; then the engine, whose close() also
     // wakes a login still waiting so that its thread can be joined.
-    // (The store is released here once registration lands.)
+    ClientStore::release();
     m_engine.close();
     if (m_loginThread.joinable()) {
         m_loginThread.join();
@@ -105,6 +108,11 @@ void DiscoveryDialog::onInitDialog() {
 
     showItem(IDC_ADD, m_options.showAddButton);
 
+    if (ClientStore* store = ClientStore::instance()) {
+        store->setMessageFunction(
+            [this](const std::string& text) { appMessageBox(this, QString::fromStdString(text)); });
+        store->load();
+    }
     // The result of opening the endpoint is not shown: without it the list simply stays empty.
     m_engine.start();
 }
@@ -274,7 +282,54 @@ void DiscoveryDialog::modifyAddresses(std::size_t row) {
     m_engine.modifyIp(row, dialog.address(), dialog.mask(), dialog.gateway());
 }
 
-void DiscoveryDialog::onAdd() {}
+void DiscoveryDialog::onAdd() {
+    if (deviceList()->selectedRows().empty()) {
+        messageBox(this, QString::fromUtf8(kSelectDeviceText), QStringLiteral("Prompt"),
+                   MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    DeviceManagementDialog settings(this);
+    if (settings.doModal() != IDOK) {
+        return;
+    }
+    // Rows found while the dialog was open may have changed the selection; it is read again.
+    const std::vector<int> rows = deviceList()->selectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    ClientStore* store = ClientStore::instance();
+    int counter = 1;
+    for (int listRow : rows) {
+        DeviceRecord record{};
+        copyToField(record.name, (settings.deviceName() + QString::number(counter)).toStdString());
+        ++counter;
+        copyToField(record.host, deviceList()->itemText(listRow, ColumnAddress).toStdString());
+        copyToField(record.username, settings.userName().toStdString());
+        copyToField(record.password, settings.password().toStdString());
+        record.channelCount = settings.channelCount();
+        record.port = deviceList()->itemText(listRow, ColumnPort).toUInt();
+        record.orgId = settings.orgId();
+
+        // A refused device has been explained by the store itself.
+        const std::uint32_t id = store->addDevice(record);
+        if (id == 0) {
+            continue;
+        }
+        if (store->devices().find(id) == store->devices().end()) {
+            return;
+        }
+        ClientDataFile::instance()->setCameraTypes(id, settings.cameraTypes().data(),
+                                                   settings.channelCount());
+    }
+    // A registration that never reaches the disk must not pass for done.
+    ClientDataFile* file = ClientDataFile::instance();
+    if (!file->save()) {
+        messageBox(this,
+                   QStringLiteral("The data file %1 could not be saved!")
+                       .arg(QString::fromStdString(file->path().string())),
+                   QStringLiteral("ERROR"), MB_OK | MB_ICONERROR);
+    }
+}
 
 void DiscoveryDialog::onListDoubleClicked() {
     if (m_busy) {

@@ -9,6 +9,7 @@
 #include "desktop/TemplateDialog.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
@@ -18,11 +19,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <typeinfo>
 
 // Answers the modal dialogs a command opens, one step per dialog shown, in order. Each step names
-// the dialog class it expects and what to do with it (fill fields, press a button). The script
-// watches for the next modal dialog from the event loop that the dialog runs itself.
+// the dialog class it expects and what to do with it (fill fields, press a button). A step's action
+// runs from the event loop of the dialog it is given, so it may open a further modal dialog that a
+// later step answers.
 class DialogScript {
 public:
     DialogScript() {
@@ -32,19 +33,14 @@ public:
     }
 
     template <class Dialog> DialogScript& then(std::function<void(Dialog&)> action) {
-        m_steps.push_back(Step{typeid(Dialog).name(), [action](QWidget* widget) -> bool {
-                                   auto* dialog = qobject_cast<Dialog*>(widget);
-                                   if (dialog == nullptr) {
-                                       return false;
-                                   }
-                                   action(*dialog);
-                                   return true;
-                               }});
+        m_steps.push_back(Step{[](QWidget* widget) { return qobject_cast<Dialog*>(widget) != nullptr; },
+                               [action](QWidget* widget) { action(*qobject_cast<Dialog*>(widget)); }});
         return *this;
     }
 
-    bool done() const { return m_steps.empty(); }
-    // Runs the event loop until every step has run; false when the time ran out first.
+    // Every step has been taken and its action has returned.
+    bool done() const { return m_steps.empty() && m_running == 0; }
+    // Runs the event loop until every step is done; false when the time ran out first.
     bool waitDone(int timeoutMs = 10000) const {
         return QTest::qWaitFor([this] { return done(); }, timeoutMs);
     }
@@ -53,30 +49,41 @@ public:
 
 private:
     struct Step {
-        std::string expected;
-        std::function<bool(QWidget*)> run;
+        std::function<bool(QWidget*)> matches;
+        std::function<void(QWidget*)> run;
     };
 
     void poll() {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || m_steps.empty() || !modal->isVisible()) {
+        if (modal == nullptr || !modal->isVisible() || modal == m_claimed) {
             return;
         }
-        // A dialog that stays open after its step (a refused OK) is not taken by the next step
-        // until that step's own dialog class comes up.
-        Step step = m_steps.front();
-        if (!step.run(modal)) {
+        if (m_steps.empty() || !m_steps.front().matches(modal)) {
             if (m_unexpected.empty() || m_unexpected.back() != modal->metaObject()->className()) {
                 m_unexpected.push_back(modal->metaObject()->className());
             }
             return;
         }
+        // The step is taken now and run from the event loop: a timer's handler is never
+        // re-entered, so an action that opens another dialog must not run inside this one.
+        Step step = m_steps.front();
         m_steps.pop_front();
+        m_claimed = modal;
+        ++m_running;
+        QTimer::singleShot(0, &m_timer, [this, step, target = QPointer<QWidget>(modal)] {
+            m_claimed = nullptr;
+            if (target) {
+                step.run(target);
+            }
+            --m_running;
+        });
     }
 
     QTimer m_timer;
     std::deque<Step> m_steps;
     std::vector<std::string> m_unexpected;
+    QPointer<QWidget> m_claimed;
+    int m_running = 0;
 };
 
 // One simulated recorder as the fake network plays it.
