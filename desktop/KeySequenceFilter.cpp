@@ -27,8 +27,10 @@ bool KeySequenceFilter::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     const int key = static_cast<QKeyEvent*>(event)->key();
-    const bool propagated =
-        event == m_lastEvent && key == m_lastKey && m_lastReceiver && receiver->isAncestorOf(m_lastReceiver);
+    // isAncestorOf also holds for the widget itself, and a new press to the same widget may
+    // reuse the address of the last one.
+    const bool propagated = event == m_lastEvent && key == m_lastKey && m_lastReceiver &&
+                            receiver != m_lastReceiver && receiver->isAncestorOf(m_lastReceiver);
     m_lastEvent = event;
     m_lastKey = key;
     m_lastReceiver = receiver;

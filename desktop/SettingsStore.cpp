@@ -1,5 +1,7 @@
 #include "desktop/SettingsStore.h"
 
+#include "desktop/NumberText.h"
+
 #include <QSettings>
 
 namespace desktop {
@@ -18,10 +20,9 @@ QString SettingsStore::readString(const QString& name, const QString& fallback) 
 }
 
 std::uint32_t SettingsStore::readUInt32(const QString& name, std::uint32_t fallback) const {
+    // QVariant's own conversion wraps negative numbers and lets oversized text through.
     const QVariant value = QSettings(kOrganisation, kApplication).value(name);
-    bool ok = false;
-    const uint number = value.toUInt(&ok);
-    return ok ? number : fallback;
+    return parseUnsigned32(value.toString()).value_or(fallback);
 }
 
 bool SettingsStore::writeString(const QString& name, const QString& value) {

@@ -54,19 +54,18 @@ void setInstanceFolderForTesting(const QString& folder) {
 InstanceServer::InstanceServer(const QString& title, QObject* parent)
     : QObject(parent), m_server(new QLocalServer(this)) {
     const QString name = instanceServerName(title);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(name)) {
-        // A server file left by a program that ended without closing it holds the name; one that
-        // still answers belongs to a running window, which keeps it.
-        QLocalSocket probe;
-        probe.connectToServer(name);
-        if (probe.waitForConnected(kConnectMs)) {
-            probe.abort();
-            return;
-        }
-        QLocalServer::removeServer(name);
-        m_server->listen(name);
+    // Listening with access options replaces any file of that name, so a window still running
+    // under the title is asked first; it keeps the name. A file left by a program that ended
+    // without closing its server does not answer and is replaced.
+    QLocalSocket probe;
+    probe.connectToServer(name);
+    if (probe.waitForConnected(kConnectMs)) {
+        probe.abort();
+        return;
     }
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    QLocalServer::removeServer(name);
+    m_server->listen(name);
     connect(m_server, &QLocalServer::newConnection, this, &InstanceServer::acceptConnections);
 }
 

@@ -68,12 +68,9 @@ void TemplateDialog::createControls(const std::vector<ControlTemplate>& controls
             group->addButton(radio, control.id);
         }
 
-        if (auto* button = qobject_cast<QAbstractButton*>(widget); button && control.id != kNoId) {
-            const int id = control.id;
-            connect(button, &QAbstractButton::clicked, this, [this, id] { onCommand(id); });
-            if (control.kind == ControlKind::DefPushButton) {
-                m_defaultButton = button;
-            }
+        connectCommand(widget, control.id);
+        if (control.kind == ControlKind::DefPushButton) {
+            m_defaultButton = qobject_cast<QAbstractButton*>(widget);
         }
     }
     // Frames are drawn behind the controls they surround and must not take their clicks.
@@ -82,6 +79,37 @@ void TemplateDialog::createControls(const std::vector<ControlTemplate>& controls
             widget->lower();
         }
     }
+}
+
+void TemplateDialog::connectCommand(QWidget* control, int id) {
+    if (auto* button = qobject_cast<QAbstractButton*>(control); button && id != kNoId) {
+        connect(button, &QAbstractButton::clicked, this, [this, id] { onCommand(id); });
+    }
+}
+
+bool TemplateDialog::replaceItem(int id, QWidget* control) {
+    QWidget* old = item(id);
+    if (old == nullptr || control == nullptr || control == old) {
+        return false;
+    }
+    control->setParent(this);
+    control->setGeometry(old->geometry());
+    control->setEnabled(old->isEnabled());
+    control->setVisible(!old->isHidden());
+    control->stackUnder(old);
+    QWidget::setTabOrder(old, control);
+    for (QWidget*& slot : m_controls) {
+        if (slot == old) {
+            slot = control;
+        }
+    }
+    m_byId[id] = control;
+    if (m_defaultButton == old) {
+        m_defaultButton = qobject_cast<QAbstractButton*>(control);
+    }
+    connectCommand(control, id);
+    delete old;
+    return true;
 }
 
 QRect TemplateDialog::toPixels(int x, int y, int w, int h) const {
@@ -202,8 +230,13 @@ void TemplateDialog::reject() {
 }
 
 void TemplateDialog::setVisible(bool visible) {
-    if (visible) {
+    if (visible && !m_initialised) {
+        // A window that ends itself while starting up is never shown.
+        m_ended = false;
         initialise();
+        if (m_ended) {
+            return;
+        }
     }
     QDialog::setVisible(visible);
 }

@@ -41,6 +41,10 @@ public:
     int itemId(const QWidget* control) const;
     // Every control in template order (the window order), those without an id included.
     const std::vector<QWidget*>& controls() const { return m_controls; }
+    // Puts a control of the window's own class (a tree with helpers of its own, say) in place of
+    // control id: same place, size, visibility, enabled state, stacking and tab position. The old
+    // control is deleted; a button still gives its commands. Returns false if there is no such id.
+    bool replaceItem(int id, QWidget* control);
     // The exclusive group of radio buttons that starts with the button firstId, or null.
     QButtonGroup* radioGroup(int firstId) const;
 
@@ -94,6 +98,7 @@ protected:
 
 private:
     void createControls(const std::vector<ControlTemplate>& controls);
+    void connectCommand(QWidget* control, int id);
     void pressEnter();
 
     int m_templateId = 0;

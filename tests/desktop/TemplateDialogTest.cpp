@@ -292,4 +292,38 @@ TEST(TemplateDialog, DialogEndedDuringInitialisationDoesNotWait) {
     };
     EndsAtOnce dialog(sampleTemplate());
     EXPECT_EQ(dialog.doModal(), IDCANCEL);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST(TemplateDialog, ControlOfTheWindowsOwnClassTakesTheTemplatePlace) {
+    class OrgTree : public TreeViewControl {};
+    CommandDialog dialog(
+        DialogTemplate{.id = 129,
+                       .caption = "Tree",
+                       .width = 200,
+                       .height = 100,
+                       .controls = {{1003, ControlKind::TreeView, "", 7, 7, 100, 80, Style::Disabled},
+                                    {1008, ControlKind::PushButton, "Edit", 110, 7, 60, 14},
+                                    {1009, ControlKind::Edit, "", 110, 25, 60, 14, Style::Hidden}}});
+    const QRect treePlace = dialog.item(1003)->geometry();
+    auto* tree = new OrgTree;
+    ASSERT_TRUE(dialog.replaceItem(1003, tree));
+    EXPECT_EQ(dialog.item(1003), tree);
+    EXPECT_EQ(dialog.controls()[0], tree);
+    EXPECT_EQ(tree->parentWidget(), &dialog);
+    EXPECT_EQ(tree->geometry(), treePlace);
+    EXPECT_FALSE(tree->isEnabled());
+
+    auto* edit = new QLineEdit;
+    ASSERT_TRUE(dialog.replaceItem(1009, edit));
+    EXPECT_FALSE(dialog.isItemShown(1009));
+
+    auto* button = new QPushButton(QStringLiteral("Edit"));
+    ASSERT_TRUE(dialog.replaceItem(1008, button));
+    button->click();
+    EXPECT_EQ(dialog.commands, std::vector<int>{1008});
+
+    auto* spare = new QLabel;
+    EXPECT_FALSE(dialog.replaceItem(4242, spare));
+    delete spare;
 }
