@@ -38,7 +38,10 @@ std::optional<DiscoveryApp::Settings> DiscoveryApp::parseArguments(const QString
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Finds recorders on the local network, changes their "
                                                     "addresses and registers them with the client."));
-    parser.addHelpOption();
+    // Read before the application object exists: Qt's own help option would offer Qt's options,
+    // which only that object takes.
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show these options and end."));
     const QCommandLineOption registerOption(QStringLiteral("register"),
                                             QStringLiteral("Show the Add button to register a recorder."));
     const QCommandLineOption dataFileOption(
@@ -53,18 +56,20 @@ std::optional<DiscoveryApp::Settings> DiscoveryApp::parseArguments(const QString
                                              QStringLiteral("Receive replies on this port (default: 5050; "
                                                             "0 takes any free port)."),
                                              QStringLiteral("port"));
-    parser.addOptions({registerOption, dataFileOption, destinationOption, localPortOption});
+    parser.addOptions({helpOption, registerOption, dataFileOption, destinationOption, localPortOption});
 
+    const QString usage =
+        parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("pellory"));
     const auto refuse = [&](const QString& why) -> std::optional<Settings> {
-        std::fprintf(stderr, "pellory: %s\n%s", qPrintable(why), qPrintable(parser.helpText()));
+        std::fprintf(stderr, "pellory: %s\n%s", qPrintable(why), qPrintable(usage));
         exitStatus = 2;
         return std::nullopt;
     };
     if (!parser.parse(arguments)) {
         return refuse(parser.errorText());
     }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+    if (parser.isSet(helpOption)) {
+        std::fputs(qPrintable(usage), stdout);
         exitStatus = 0;
         return std::nullopt;
     }

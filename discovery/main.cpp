@@ -8,12 +8,18 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    desktop::prepareApplication(app);
+    // The command line is read before any window system is needed, so that --help and a bad
+    // option answer on a machine without a display too.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
     int exitStatus = 0;
-    const auto settings = DiscoveryApp::parseArguments(QApplication::arguments(), exitStatus);
+    const auto settings = DiscoveryApp::parseArguments(arguments, exitStatus);
     if (!settings) {
         return exitStatus;
     }
+    QApplication app(argc, argv);
+    desktop::prepareApplication(app);
     return DiscoveryApp::run(*settings);
 }
