@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -92,6 +93,8 @@ void DiscoveryDialog::onInitDialog() {
     list->setGridLines(true);
     list->setFullRowSelect(true);
     list->setSingleSelection(true);
+    // Rows as tall as a report list's: one line of text and a little room.
+    list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 4);
     list->addColumn(QStringLiteral("No."), 30);
     list->addColumn(QStringLiteral("IP Address"), 120);
     list->addColumn(QStringLiteral("Port Number"), 90);
