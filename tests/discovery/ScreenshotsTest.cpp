@@ -68,7 +68,8 @@ TEST(Screenshots, RegistrationDialogs) {
     QFile file(dataFile);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("<DATAROOT><ORGINFO>"
-               "<ORG id=\"1\" name=\"Headquarters\"><ORG id=\"2\" name=\"Lobby\"/><ORG id=\"3\" name=\"Car park\"/></ORG>"
+               "<ORG id=\"1\" name=\"Headquarters\"><ORG id=\"2\" name=\"Lobby\"/><ORG id=\"3\" name=\"Car "
+               "park\"/></ORG>"
                "<ORG id=\"4\" name=\"Warehouse\"><ORG id=\"5\" name=\"Loading bay\"/></ORG>"
                "</ORGINFO></DATAROOT>");
     file.close();
