@@ -1,5 +1,7 @@
-// The main window against recorders played on loopback: rows, refresh, Modify IP with every login
-// and modify outcome, the busy state of a login wait, the web page.
+// The main window against recorders played on loopback by a fake that the test steers: rows,
+// refresh, stale rows, the parts of Modify IP the simulated recorders cannot play (a login that
+// goes unanswered, results outside the tables), the busy state of a login wait, the web page.
+// Every login and modify outcome is played by the simulated recorders in SimulatedRecordersTest.
 
 #include "DiscoveryDialog.h"
 #include "GuiTestSupport.h"
@@ -8,7 +10,6 @@
 
 #include "desktop/Browser.h"
 #include "desktop/DialogUnits.h"
-#include "desktop/IpAddressEdit.h"
 #include "desktop/ListViewControl.h"
 #include "desktop/testing/MessageBoxRecorder.h"
 
@@ -208,74 +209,6 @@ TEST_F(DiscoveryDialogTest, ModifyIpWithAnEmptyListAsksForARecorder) {
     EXPECT_TRUE(network.requests(DISC_LOGIN).empty());
 }
 
-TEST_F(DiscoveryDialogTest, ModifyIpAcceptedSendsTheNewValuesAndShowsTheResult) {
-    auto dialog = openWithRows();
-    dialog->deviceList()->selectItem(1);
-    network.setLoginAnswer(std::make_pair(0, 0));
-    network.setModifyAnswer({buildModifyIpReply(0)});
-
-    QString shownAddress;
-    DialogScript script;
-    script.then<ValidateDialog>(credentials("admin", "secret"))
-        .then<ModifyIpDialog>([&](ModifyIpDialog& modify) {
-            // Filled with the recorder's current values.
-            shownAddress = modify.itemAs<IpAddressEdit>(ModifyIpDialog::IDC_IPADDRESS)->addressText();
-            EXPECT_EQ(modify.itemText(ModifyIpDialog::IDC_SUBNET_MASK), QStringLiteral("255.255.0.0"));
-            EXPECT_EQ(modify.itemText(ModifyIpDialog::IDC_GATEWAY), QStringLiteral("192.168.0.1"));
-            modify.setItemText(ModifyIpDialog::IDC_IPADDRESS, QStringLiteral("192.168.2.50"));
-            modify.setItemText(ModifyIpDialog::IDC_SUBNET_MASK, QStringLiteral("255.255.255.0"));
-            modify.setItemText(ModifyIpDialog::IDC_GATEWAY, QStringLiteral("192.168.2.1"));
-            modify.itemAs<QPushButton>(IDOK)->click();
-        });
-    modifyIp(*dialog, script);
-    EXPECT_EQ(shownAddress, QStringLiteral("192.168.1.109"));
-
-    // The login went to the selected recorder, with its identity.
-    const auto logins = network.requests(DISC_LOGIN);
-    ASSERT_EQ(logins.size(), 1u);
-    const auto login = readLoginRequest(logins[0]);
-    ASSERT_TRUE(login);
-    EXPECT_EQ(login->userName, "admin");
-    EXPECT_EQ(login->password, "secret");
-    EXPECT_EQ(login->identity, DeviceIdentity::fromText("00:11:22:33:44:02"));
-
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !network.requests(DISC_MODIFY_IP).empty(); }));
-    const auto modify = readModifyIpRequest(network.requests(DISC_MODIFY_IP)[0]);
-    ASSERT_TRUE(modify);
-    DeviceNetRecord expected = FakeNetwork::recordOf(kThreeRecorders[1]);
-    expected.setAddress(0xC0A80232);
-    expected.setMask(0xFFFFFF00);
-    expected.setGateway(0xC0A80201);
-    EXPECT_EQ(modify->record, expected);
-    EXPECT_EQ(modify->identity, DeviceIdentity::fromText("00:11:22:33:44:02"));
-
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->statusLine().isEmpty(); }));
-    EXPECT_EQ(dialog->statusLine(), QStringLiteral("Modified IP address successfully!"));
-    // The list row keeps the old values until the next refresh.
-    EXPECT_EQ(dialog->deviceList()->itemText(1, 1), QStringLiteral("192.168.1.109"));
-    EXPECT_EQ(boxes.count(), 0u);
-    EXPECT_FALSE(dialog->isBusy());
-}
-
-TEST_F(DiscoveryDialogTest, EachModifyResultSetsItsStatusText) {
-    auto dialog = openWithRows();
-    const std::pair<std::uint8_t, const char*> results[] = {
-        {0, "Modified IP address successfully!"},
-        {1, "Failed to modify IP address!"},
-        {3, "Data irregular!"},
-        {4, "Cannot Set!"},
-    };
-    for (const auto& [result, text] : results) {
-        network.setModifyAnswer({buildModifyIpReply(result)});
-        DialogScript script;
-        script.then<ValidateDialog>(credentials("admin", "admin"))
-            .then<ModifyIpDialog>([](ModifyIpDialog& modify) { modify.itemAs<QPushButton>(IDOK)->click(); });
-        modifyIp(*dialog, script);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->statusLine() == QString::fromUtf8(text); }))
-            << "result " << int(result) << " shows '" << dialog->statusLine().toStdString() << "'";
-    }
-}
-
 TEST_F(DiscoveryDialogTest, ModifyResultsOtherThanTheFourLeaveTheStatusAlone) {
     auto dialog = openWithRows();
     // Result 1, then 2 and 5, which change nothing, then a new recorder: its row shows that the
@@ -290,51 +223,6 @@ TEST_F(DiscoveryDialogTest, ModifyResultsOtherThanTheFourLeaveTheStatusAlone) {
     modifyIp(*dialog, script);
     ASSERT_TRUE(waitRows(*dialog, 4));
     EXPECT_EQ(dialog->statusLine(), QStringLiteral("Failed to modify IP address!"));
-}
-
-TEST_F(DiscoveryDialogTest, EachLoginRefusalShowsItsTextAndStopsTheCommand) {
-    auto dialog = openWithRows();
-    const struct {
-        std::uint8_t result;
-        std::uint8_t reason;
-        const char* text;
-    } cases[] = {
-        {1, 0, "Invalid password!"},
-        {1, 1, "Invalid account!"},
-        {1, 3, "The account has already logged in!"},
-        {1, 4, "The account has been locked!"},
-        {1, 5, "The account is listed in the restricted sites."},
-        {1, 6, "System busying."},
-        {1, 2, "Login failed!"},
-        {1, 200, "Login failed!"},
-        {3, 0, "The user has logined."},
-    };
-    for (const auto& c : cases) {
-        boxes.clear();
-        network.setLoginAnswer(std::make_pair(c.result, c.reason));
-        DialogScript script;
-        script.then<ValidateDialog>(credentials("admin", "wrong"));
-        modifyIp(*dialog, script);
-        ASSERT_EQ(boxes.count(), 1u) << "result " << int(c.result) << " reason " << int(c.reason);
-        EXPECT_EQ(boxes.last().text, QString::fromUtf8(c.text));
-        EXPECT_EQ(boxes.last().caption, applicationName());
-        EXPECT_EQ(boxes.last().icon(), MB_ICONEXCLAMATION);
-        EXPECT_TRUE(script.unexpected().empty()); // no Modify IP dialog
-    }
-    EXPECT_TRUE(network.requests(DISC_MODIFY_IP).empty());
-}
-
-TEST_F(DiscoveryDialogTest, OtherLoginResultsEndTheCommandSilently) {
-    auto dialog = openWithRows();
-    for (std::uint8_t result : {2, 4, 255}) {
-        network.setLoginAnswer(std::make_pair(result, 0));
-        DialogScript script;
-        script.then<ValidateDialog>(credentials("admin", "admin"));
-        modifyIp(*dialog, script);
-        EXPECT_EQ(boxes.count(), 0u) << "result " << int(result);
-        EXPECT_TRUE(script.unexpected().empty());
-    }
-    EXPECT_TRUE(network.requests(DISC_MODIFY_IP).empty());
 }
 
 TEST_F(DiscoveryDialogTest, CancelInEitherDialogEndsTheCommand) {

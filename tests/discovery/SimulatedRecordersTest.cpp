@@ -178,9 +178,10 @@ TEST(SimulatedRecorders, EveryLoginOutcomeAndModifyResult) {
         {3, "Data irregular!"},
         {4, "Cannot Set!"},
     };
-    for (const auto& [result, text] : modifies) {
+    for (const auto& modify : modifies) {
+        const char* text = modify.second;
         sim::SimOptions options = simOptions(1);
-        options.discovery.modifyResult = result;
+        options.discovery.modifyResult = modify.first;
         sim::RecorderSim recorders(options);
         recorders.start();
         auto window = openWindow(recorders.udpPort());
