@@ -35,7 +35,7 @@ void save(const QPixmap& picture, const char* name) {
 
 } // namespace
 
-TEST(Screenshots, MainWindowListingRecorders) {
+TEST(PelloryScreenshots, MainWindowListingRecorders) {
     sim::SimOptions options;
     options.tcpPort = 0;
     options.udpPort = 0;
@@ -61,7 +61,7 @@ TEST(Screenshots, MainWindowListingRecorders) {
     save(picture, "pellory-main.png");
 }
 
-TEST(Screenshots, RegistrationDialogs) {
+TEST(PelloryScreenshots, RegistrationDialogs) {
     QTemporaryDir folder;
     ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("XML")));
     const QString dataFile = folder.filePath(QStringLiteral("XML/Data.xml"));

@@ -80,7 +80,7 @@ void modifyIp(DiscoveryDialog& window, DialogScript& script) {
 
 } // namespace
 
-TEST(SimulatedRecorders, TheProgramsRecordersAreListedNumberedFromOne) {
+TEST(PelloryWithSimulatedRecorders, TheProgramsRecordersAreListedNumberedFromOne) {
     sim::SimProcess recorders({"--count", "4"});
     auto window = openWindow(recorders.udpPort());
     ASSERT_TRUE(waitRows(*window, 4));
@@ -92,7 +92,7 @@ TEST(SimulatedRecorders, TheProgramsRecordersAreListedNumberedFromOne) {
     }
 }
 
-TEST(SimulatedRecorders, ModifyIpIsAdoptedAndShownAfterRefresh) {
+TEST(PelloryWithSimulatedRecorders, ModifyIpIsAdoptedAndShownAfterRefresh) {
     MessageBoxRecorder boxes;
     sim::RecorderSim recorders(simOptions(3));
     recorders.start();
@@ -132,7 +132,7 @@ TEST(SimulatedRecorders, ModifyIpIsAdoptedAndShownAfterRefresh) {
     EXPECT_TRUE(recorders.state().faults.empty());
 }
 
-TEST(SimulatedRecorders, EveryLoginOutcomeAndModifyResult) {
+TEST(PelloryWithSimulatedRecorders, EveryLoginOutcomeAndModifyResult) {
     MessageBoxRecorder boxes;
     const struct {
         std::uint8_t result;
@@ -198,7 +198,7 @@ TEST(SimulatedRecorders, EveryLoginOutcomeAndModifyResult) {
     }
 }
 
-TEST(SimulatedRecorders, AFoundRecorderIsRegisteredWithItsAddressAndPort) {
+TEST(PelloryWithSimulatedRecorders, AFoundRecorderIsRegisteredWithItsAddressAndPort) {
     MessageBoxRecorder boxes;
     QTemporaryDir folder;
     ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("XML")));
