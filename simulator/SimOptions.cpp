@@ -1,0 +1,240 @@
+#include "simulator/SimOptions.h"
+
+#include <CLI/CLI.hpp>
+
+#include <map>
+#include <ostream>
+
+namespace sim {
+namespace {
+
+constexpr unsigned kMostRecorders = 1000;
+
+const char* const kDescription =
+    "Plays one or more digital video recorders on this machine, so that the upgrade tool and the\n"
+    "discovery tool can be tried without a recorder at hand.\n"
+    "\n"
+    "Upgrade side: a TCP server that accepts one account, receives upgrades (checking every packet,\n"
+    "and for web and logo upgrades the package, its image's superblock, CRC-32 and blocks), and\n"
+    "answers with the chosen verdict. A file that fails a check is always answered \"error\".\n"
+    "Discovery side: a UDP socket that answers each search with one reply per recorder, and\n"
+    "login and modify-IP requests addressed to one of them. Replies go only to the sender.\n"
+    "Recorder N reports the device address + N-1 and the device port + N-1; when that address\n"
+    "is a loopback one (127.x.x.x), it takes upgrades there too (the first 64 recorders).\n"
+    "\n"
+    "When both sockets are ready it prints one line:\n"
+    "  recorder-sim ready tcp=ADDRESS:PORT udp=ADDRESS:PORT recorders=N\n"
+    "then one line per finished upgrade. SIGINT or SIGTERM stops it.\n";
+
+const char* const kFooter =
+    "\nExamples:\n"
+    "  recorder-sim\n"
+    "      one recorder: upgrades on 127.0.0.1:37777, discovery on 127.0.0.1:5050\n"
+    "  recorder-sim --tcp-port 0 --udp-port 0 --count 3 --verdict right --save-dir /tmp/received\n"
+    "      three recorders on free ports, answering \"right\" and saving what they receive\n"
+    "  recorder-sim --slow-reader 5000 --receive-buffer 4096\n"
+    "      stops reading for 5 s at the start of each upgrade, to try the tool's send time limit\n";
+
+struct Ipv4Check : CLI::Validator {
+    Ipv4Check() : CLI::Validator("ADDRESS") {
+        func_ = [](std::string& text) -> std::string {
+            return ::parseIpv4(text) ? std::string() : "'" + text + "' is not a dotted IPv4 address";
+        };
+    }
+};
+
+} // namespace
+
+CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    SimOptions o;
+    CLI::App app(kDescription, "recorder-sim");
+    app.footer(kFooter);
+    app.get_formatter()->column_width(36);
+    const Ipv4Check ipv4;
+    // The last of repeated options wins, so that a caller can override what a wrapper put first.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    int tcpPort = 37777, udpPort = 5050, devicePort = -1, loginResult = -1;
+    int progressInterval = 200, settle = 500, slowReader = 0;
+    std::string verdict = "progress", deviceAddress, deviceMask = "255.0.0.0", deviceGateway = "127.0.0.254";
+    bool noUpgrade = false, noDiscovery = false, noStartReply = false, ignoreFirstAll = false;
+    const CLI::Range port(0, 65535);
+
+    const char* general = "Both sides";
+    app.add_option("--count", o.discovery.count, "Number of recorders to play")
+        ->check(CLI::Range(1u, kMostRecorders))
+        ->option_text("N (1 to 1000) [1]")
+        ->group(general);
+    app.add_option("--user", o.user, "User name the recorders accept")
+        ->option_text("NAME [admin]")
+        ->group(general);
+    app.add_option("--password", o.password, "Password the recorders accept")
+        ->option_text("TEXT [admin]")
+        ->group(general);
+    app.add_flag("--verbose", o.verbose, "Also print every login, search and modify-IP")->group(general);
+
+    const char* upgrade = "Upgrade side (TCP)";
+    app.add_flag("--no-upgrade", noUpgrade, "Do not open the upgrade side")->group(upgrade);
+    app.add_option("--tcp-address", o.tcpAddress, "Address to listen on")
+        ->check(ipv4)
+        ->option_text("ADDRESS [127.0.0.1]")
+        ->group(upgrade);
+    app.add_option("--tcp-port", tcpPort, "Port to listen on; 0 picks a free one")
+        ->check(port)
+        ->option_text("PORT [37777]")
+        ->group(upgrade);
+    app.add_option("--verdict", verdict,
+                   "Answer to an upgrade that passed its checks:\n"
+                   "progress reports, the word \"right\", the word\n"
+                   "\"error\", silence, or dropping the connection")
+        ->option_text("WORD [progress]")
+        ->group(upgrade);
+    app.add_option("--progress-step", o.upgrade.progressStep, "Percent between two progress reports")
+        ->check(CLI::Range(1u, 100u))
+        ->option_text("PERCENT [25]")
+        ->group(upgrade);
+    app.add_option("--progress-interval", progressInterval, "Milliseconds between two progress reports")
+        ->check(CLI::Range(0, 3600000))
+        ->option_text("MS [200]")
+        ->group(upgrade);
+    app.add_option("--progress-until", o.upgrade.progressUntil,
+                   "Last percent reported (below 100 the tool\nnever hears of success)")
+        ->check(CLI::Range(0u, 100u))
+        ->option_text("PERCENT [100]")
+        ->group(upgrade);
+    app.add_flag("--no-start-reply", noStartReply, "Do not answer a start packet with \"start\"")
+        ->group(upgrade);
+    app.add_flag("--reboot", o.upgrade.rebootAfterSuccess,
+                 "Drop the connection after a successful verdict,\nas a recorder that reboots")
+        ->group(upgrade);
+    app.add_option("--settle", settle,
+                   "Quiet after an end packet before the upgrade\ncounts as complete (more files may follow)")
+        ->check(CLI::Range(1, 600000))
+        ->option_text("MS [500]")
+        ->group(upgrade);
+    app.add_option("--slow-reader", slowReader, "Stop reading this long, once per upgrade")
+        ->check(CLI::Range(0, 3600000))
+        ->option_text("MS [0: never]")
+        ->group(upgrade);
+    app.add_option("--slow-after", o.upgrade.stallAfterBytes,
+                   "File bytes to take in before the slow reader\nstops (0: right after the start packet)")
+        ->option_text("BYTES [0]")
+        ->group(upgrade);
+    app.add_option("--receive-buffer", o.receiveBuffer, "Socket receive buffer of each connection")
+        ->check(CLI::Range(0, 64 * 1024 * 1024))
+        ->option_text("BYTES [system default]")
+        ->group(upgrade);
+    app.add_option("--save-dir", o.upgrade.saveDir, "Folder to save each received file in")
+        ->check(CLI::ExistingDirectory)
+        ->option_text("DIR")
+        ->group(upgrade);
+
+    const char* discovery = "Discovery side (UDP)";
+    app.add_flag("--no-discovery", noDiscovery, "Do not open the discovery side")->group(discovery);
+    app.add_option("--udp-address", o.udpAddress, "Address to receive requests on")
+        ->check(ipv4)
+        ->option_text("ADDRESS [127.0.0.1]")
+        ->group(discovery);
+    app.add_option("--udp-port", udpPort, "Port to receive requests on; 0 picks a free one")
+        ->check(port)
+        ->option_text("PORT [5050]")
+        ->group(discovery);
+    app.add_option("--device-address", deviceAddress,
+                   "First recorder's address in its search reply;\nthe next recorders count up")
+        ->check(ipv4)
+        ->option_text("ADDRESS [the TCP address]")
+        ->group(discovery);
+    app.add_option("--device-mask", deviceMask, "Subnet mask the recorders report")
+        ->check(ipv4)
+        ->option_text("ADDRESS [255.0.0.0]")
+        ->group(discovery);
+    app.add_option("--device-gateway", deviceGateway, "Default gateway the recorders report")
+        ->check(ipv4)
+        ->option_text("ADDRESS [127.0.0.254]")
+        ->group(discovery);
+    app.add_option("--device-port", devicePort,
+                   "First recorder's port in its search reply;\nthe next recorders count up")
+        ->check(port)
+        ->option_text("PORT [the TCP port]")
+        ->group(discovery);
+    app.add_option("--login-result", loginResult,
+                   "Fixed result of every login (0 accepted,\n1 refused, 3 already logged in, ...);\n"
+                   "by default 0 for the account above, else 1")
+        ->check(CLI::Range(0, 255))
+        ->option_text("N")
+        ->group(discovery);
+    app.add_option("--login-reason", o.discovery.loginReason, "Reason sent with a fixed login result")
+        ->check(CLI::Range(0, 255))
+        ->option_text("N [0]")
+        ->group(discovery);
+    app.add_option("--modify-result", o.discovery.modifyResult,
+                   "Result of a modify-IP request; 0 adopts the\nnew address, mask and gateway")
+        ->check(CLI::Range(0, 255))
+        ->option_text("N [0]")
+        ->group(discovery);
+    app.add_flag("--ignore-first-search", ignoreFirstAll, "Every recorder leaves the first search unanswered")
+        ->group(discovery);
+    app.add_option("--ignore-first-search-of", o.discovery.ignoreFirstSearch,
+                   "Only these recorders (numbered from 1) leave\nthe first search unanswered")
+        ->delimiter(',')
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->option_text("N,N,...")
+        ->group(discovery);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        out << app.help();
+        return {};
+    } catch (const CLI::ParseError& e) {
+        err << "recorder-sim: " << e.what() << "\nRun recorder-sim --help for the options.\n";
+        return {std::nullopt, 2};
+    }
+
+    auto refuse = [&err](const std::string& text) {
+        err << "recorder-sim: " << text << "\nRun recorder-sim --help for the options.\n";
+        return CommandLine{std::nullopt, 2};
+    };
+    static const std::map<std::string, Verdict> verdicts{{"progress", Verdict::Progress},
+                                                         {"right", Verdict::Right},
+                                                         {"error", Verdict::Error},
+                                                         {"silence", Verdict::Silence},
+                                                         {"drop", Verdict::Drop}};
+    auto chosen = verdicts.find(verdict);
+    if (chosen == verdicts.end())
+        return refuse("--verdict: '" + verdict + "' is not one of progress, right, error, silence, drop");
+    o.upgrade.verdict = chosen->second;
+    o.tcpPort = uint16_t(tcpPort);
+    o.udpPort = uint16_t(udpPort);
+    if (noUpgrade && noDiscovery)
+        return refuse("--no-upgrade and --no-discovery together leave nothing to play");
+    o.upgradeSide = !noUpgrade;
+    o.discoverySide = !noDiscovery;
+    o.upgrade.replyStart = !noStartReply;
+    o.upgrade.progressInterval = std::chrono::milliseconds(progressInterval);
+    o.upgrade.settle = std::chrono::milliseconds(settle);
+    o.upgrade.stall = std::chrono::milliseconds(slowReader);
+    if (!deviceAddress.empty())
+        o.deviceAddress = ::parseIpv4(deviceAddress);
+    o.discovery.mask = *::parseIpv4(deviceMask);
+    o.discovery.gateway = *::parseIpv4(deviceGateway);
+    if (devicePort >= 0) {
+        if (devicePort + o.discovery.count - 1 > 65535)
+            return refuse("--device-port " + std::to_string(devicePort) + " leaves no port for recorder " +
+                          std::to_string(o.discovery.count));
+        o.devicePort = uint16_t(devicePort);
+    }
+    if (loginResult >= 0)
+        o.discovery.loginResult = uint8_t(loginResult);
+    if (ignoreFirstAll && !o.discovery.ignoreFirstSearch.empty())
+        return refuse("--ignore-first-search and --ignore-first-search-of exclude each other");
+    for (unsigned n : o.discovery.ignoreFirstSearch)
+        if (n < 1 || n > o.discovery.count)
+            return refuse("--ignore-first-search-of " + std::to_string(n) + ": there are recorders 1 to " +
+                          std::to_string(o.discovery.count));
+    if (ignoreFirstAll)
+        for (unsigned n = 1; n <= o.discovery.count; ++n)
+            o.discovery.ignoreFirstSearch.push_back(n);
+    return {std::move(o), 0};
+}
+
+} // namespace sim

@@ -1,0 +1,111 @@
+// The discovery engine against the simulated recorders on loopback: one socket answers for all
+// of them, and the engine tells them apart by the address and port in each record.
+#include "simulator/RecorderSim.h"
+
+#include "discovery/DiscoveryEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class Listener : public DiscoveryListener {
+public:
+    void deviceAdded(const DeviceAddedNotice& notice) override {
+        std::lock_guard lock(m_mutex);
+        m_devices.push_back(notice);
+        m_changed.notify_all();
+    }
+    void statusText(const std::string& text) override {
+        std::lock_guard lock(m_mutex);
+        m_texts.push_back(text);
+        m_changed.notify_all();
+    }
+    bool waitForDevices(size_t n) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 20s, [&] { return m_devices.size() >= n; });
+    }
+    bool waitForText(const std::string& text) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 20s,
+                                  [&] { return std::count(m_texts.begin(), m_texts.end(), text) > 0; });
+    }
+    std::vector<DeviceAddedNotice> devices() {
+        std::lock_guard lock(m_mutex);
+        return m_devices;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<DeviceAddedNotice> m_devices;
+    std::vector<std::string> m_texts;
+};
+
+sim::SimOptions options(unsigned count) {
+    sim::SimOptions o;
+    o.tcpPort = 0;
+    o.udpPort = 0;
+    o.discovery.count = count;
+    return o;
+}
+
+DiscoveryEngineConfig engineConfig(const sim::RecorderSim& recorder) {
+    DiscoveryEngineConfig c;
+    c.destinationAddress = 0x7F000001;
+    c.destinationPort = recorder.udpPort();
+    c.boundPort = 0;
+    c.loginWait = 20s;
+    return c;
+}
+
+} // namespace
+
+TEST(DiscoveryEngineWithSimulator, OneSearchFindsEveryRecorderOnce) {
+    sim::RecorderSim recorder(options(6));
+    recorder.start();
+    Listener listener;
+    DiscoveryEngine engine(&listener, engineConfig(recorder));
+    ASSERT_EQ(engine.start(), 1);
+    ASSERT_TRUE(listener.waitForDevices(6));
+    engine.search(); // the same recorders again: no new rows
+    ASSERT_TRUE(recorder.waitFor([](const sim::SimState& s) { return s.searches == 2; }, 20s));
+    auto devices = listener.devices();
+    for (size_t i = 0; i < devices.size(); ++i) {
+        EXPECT_EQ(devices[i].addressText, "127.0.0." + std::to_string(i + 1));
+        EXPECT_EQ(devices[i].port, recorder.tcpPort() + i);
+        EXPECT_EQ(devices[i].maskText, "255.0.0.0");
+        EXPECT_EQ(devices[i].gatewayText, "127.0.0.254");
+        EXPECT_EQ(devices[i].macText, "02:53:49:4D:00:0" + std::to_string(i + 1));
+    }
+    engine.close();
+    EXPECT_EQ(engine.rowCount(), 6u);
+}
+
+TEST(DiscoveryEngineWithSimulator, LoginThenModifyIpIsAdoptedAndFoundAfterRefresh) {
+    sim::RecorderSim recorder(options(3));
+    recorder.start();
+    Listener listener;
+    DiscoveryEngine engine(&listener, engineConfig(recorder));
+    ASSERT_EQ(engine.start(), 1);
+    ASSERT_TRUE(listener.waitForDevices(3));
+
+    EXPECT_EQ(engine.login(1, "admin", "wrong").text(), std::optional<std::string_view>("Invalid password!"));
+    ASSERT_TRUE(engine.login(1, "admin", "admin").accepted());
+    ASSERT_TRUE(engine.modifyIp(1, 0x7F000042, 0xFFFFFF00, 0x7F000001));
+    ASSERT_TRUE(listener.waitForText("Modified IP address successfully!"));
+
+    engine.refresh();
+    ASSERT_TRUE(recorder.waitFor([](const sim::SimState& s) { return s.searches == 2; }, 20s));
+    ASSERT_TRUE(listener.waitForDevices(6));
+    std::vector<std::string> after;
+    for (size_t i = 0; i < engine.rowCount(); ++i)
+        after.push_back(formatIpv4(engine.row(i)->address));
+    EXPECT_EQ(after, (std::vector<std::string>{"127.0.0.1", "127.0.0.66", "127.0.0.3"}));
+    EXPECT_EQ(recorder.state().devices[1].record.mask(), 0xFFFFFF00u);
+    engine.close();
+}
