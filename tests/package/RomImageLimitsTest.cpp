@@ -1,0 +1,53 @@
+// The writer at its limits: files over 16 MB and a directory too big for the root inode. Heavy
+// on memory and file opens but not on threads, so kept out of the ThreadSanitizer run.
+#include "RomImage.h"
+#include "RomImageReader.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+class RomImageLimitsTest : public ::testing::Test {
+protected:
+    std::string Make(const std::string& name, const Bytes& data) {
+        std::string path = dir_ / name;
+        WriteFile(path, data);
+        return path;
+    }
+    TempDir dir_;
+};
+
+TEST_F(RomImageLimitsTest, FilesOver16MBAreCut) {
+    std::string big = dir_ / "big";
+    Bytes head = RandomBytes(10000, 7);
+    WriteFile(big, head);
+    ASSERT_EQ(::truncate(big.c_str(), 16777216 + 100), 0);
+    std::string out = dir_ / "img";
+    ASSERT_EQ(WriteImage(out, {big}), 0);
+    Bytes img = ReadFile(out);
+    auto d = Directory(img);
+    ASSERT_EQ(d.size(), 1u);
+    EXPECT_EQ(d[0].size, 0xFFFFFFu);
+    EXPECT_EQ(Get32(img, 40), 4096u);
+    Bytes want = head;
+    want.resize(16777215, 0);
+    EXPECT_EQ(CheckWithFsck(out, {{"big", want}}), "");
+}
+
+TEST_F(RomImageLimitsTest, DirectoryTooBigForTheRootInodeIsRefused) {
+    // 63551 entries of 12 + 252 bytes exceed the 24-bit size of the root inode.
+    std::string e = Make(std::string(252, 'n'), {});
+    std::string out = dir_ / "img";
+    std::vector<std::string> inputs(63551, e);
+    EXPECT_EQ(WriteImage(out, inputs), kRomExitFatal);
+    EXPECT_TRUE(ReadFile(out).empty());
+    inputs.pop_back();
+    ASSERT_EQ(WriteImage(out, inputs), 0);
+    EXPECT_EQ(Get32(ReadFile(out), 44), 63551u);
+}
+
+} // namespace
