@@ -1,0 +1,676 @@
+// The upgrade session run for real on loopback against the simulated recorder (and, where a test
+// needs a reply the simulator never gives, a recorder scripted packet by packet), with a view that
+// records every call.
+#include "RecordingView.h"
+#include "SessionTestKit.h"
+#include "TestFiles.h"
+
+#include "simulator/RecorderSim.h"
+#include "upgrade/UpgradeIds.h"
+#include "upgrade/UpgradeSession.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+namespace {
+
+const std::string kBoxes = "box ";
+
+std::string Complete(const std::string& text) {
+    return RecordingView::Box("Complete", MessageIcon::Information, text);
+}
+std::string Failed(const std::string& text) {
+    return RecordingView::Box("Error", MessageIcon::Information, text);
+}
+
+std::vector<std::string> WithoutProgress(const std::vector<std::string>& calls) {
+    std::vector<std::string> out;
+    std::copy_if(calls.begin(), calls.end(), std::back_inserter(out),
+                 [](const std::string& c) { return c.rfind("progress ", 0) != 0; });
+    return out;
+}
+
+class SessionTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        session.reset();
+        EXPECT_TRUE(AllSocketObjectsGone()) << "a connection object was never released";
+        if (sim) {
+            sim->stop();
+        }
+        g_nUpgradeKind = KIND_BIOS;
+    }
+
+    // Starts the simulated recorder on a free loopback port; the verdict comes soon after the
+    // last end packet.
+    void StartSim(const std::function<void(sim::SimOptions&)>& tweak = {}) {
+        sim::SimOptions options;
+        options.tcpPort = 0;
+        options.discoverySide = false;
+        options.upgrade.settle = 100ms;
+        options.upgrade.progressStep = 40;
+        options.upgrade.progressInterval = 20ms;
+        if (tweak) {
+            tweak(options);
+        }
+        sim = std::make_unique<sim::RecorderSim>(options);
+        sim->start();
+        view.boxes.m_strIP = "127.0.0.1";
+        view.boxes.m_nPort = sim->tcpPort();
+    }
+
+    void MakeSession(SessionTimings timings = {}, CNetSocketFactory& factory = DefaultNetSocketFactory()) {
+        session = std::make_unique<CUpgradeSession>(view, timings, factory);
+    }
+
+    void Login(const std::string& user = "admin", const std::string& password = "admin") {
+        view.loginAnswer = std::make_pair(user, password);
+        view.loginWaitsForEnd = true;
+        session->OnLoginButton();
+        ASSERT_EQ(view.TextOf(IDC_LOGIN), "Logout");
+    }
+
+    void Choose(const std::vector<std::string>& paths) {
+        view.openFilesAnswer = paths;
+        session->ChooseFiles();
+    }
+
+    // Presses an upgrade button, waits for the upgrade to end, and returns what the view was told
+    // meanwhile, without the button disabling itself (which the window's thread does while the
+    // worker already runs).
+    std::vector<std::string> Press(int button) {
+        const size_t mark = view.Mark();
+        session->OnUpgradeButton(button);
+        EXPECT_TRUE(session->WaitUntilIdle(60s));
+        std::vector<std::string> calls = view.CallsSince(mark);
+        const std::string disable = "enable " + std::to_string(button) + " 0";
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), disable), 1) << "the button disables itself once";
+        calls.erase(std::remove(calls.begin(), calls.end(), disable), calls.end());
+        EXPECT_FALSE(view.IsEnabled(button));
+        return calls;
+    }
+
+    sim::UpgradeRecord LastUpgrade(size_t count = 1) {
+        EXPECT_TRUE(
+            sim->waitFor([count](const sim::SimState& s) { return s.upgrades.size() >= count; }, 20s));
+        const auto state = sim->state();
+        return state.upgrades.empty() ? sim::UpgradeRecord{} : state.upgrades.back();
+    }
+
+    TempDir dir;
+    RecordingView view;
+    std::unique_ptr<sim::RecorderSim> sim;
+    std::unique_ptr<FlakyFactory> flaky; // outlives the session that uses it
+    std::unique_ptr<CUpgradeSession> session;
+};
+
+// ---- the verdicts
+
+TEST_F(SessionTest, BiosUpgradeFollowsTheRecordersProgressToSuccess) {
+    StartSim();
+    MakeSession();
+    Login();
+    const auto bytes = PatternBytes("MZ", 5000);
+    const std::string path = dir.Write("fw.bin", bytes);
+    Choose({path});
+
+    const auto calls = Press(IDC_BIOS);
+
+    EXPECT_THAT(calls, ElementsAre("take", "progress 20", "progress 40", "progress 61", "progress 81",
+                                   "progress 100", "text 1009 File has been sent, please wait...",
+                                   "progress 0", "progress 0", "progress 0", "progress 40", "progress 0",
+                                   "progress 80", "progress 0", "progress 100",
+                                   Complete("BIOS Upgrade success,Device will reboot!..."),
+                                   "text 1009 Current Progress", "progress 0"));
+    const auto record = LastUpgrade();
+    EXPECT_EQ(record.kind, KIND_BIOS);
+    EXPECT_EQ(record.announcedLength, 5000u);
+    ASSERT_EQ(record.files.size(), 1u);
+    EXPECT_EQ(record.files[0].data, bytes);
+    EXPECT_EQ(record.problem, "");
+    EXPECT_TRUE(record.complete);
+    EXPECT_EQ(session->State().m_nChunksSent, 5);
+    EXPECT_TRUE(FileExists(path)) << "only temporary packages are deleted";
+}
+
+TEST_F(SessionTest, FontUpgradeEndsWithoutAnyMessage) {
+    StartSim();
+    MakeSession();
+    Login();
+    Choose({dir.Write("font.hzk", PatternBytes("", 5000))});
+
+    const auto calls = Press(IDC_FONT);
+
+    EXPECT_THAT(WithoutProgress(calls), ElementsAre("take", "text 1009 File has been sent, please wait...",
+                                                    "text 1009 Current Progress"));
+    EXPECT_EQ(LastUpgrade().kind, KIND_FONT);
+}
+
+TEST_F(SessionTest, RightAfterTheEndPacketIsSuccessButNoProgress) {
+    StartSim([](sim::SimOptions& o) { o.upgrade.verdict = sim::Verdict::Right; });
+    MakeSession();
+    Login();
+    Choose({dir.Write("fw.bin", PatternBytes("PK", 2048))});
+
+    const auto calls = Press(IDC_BIOS);
+
+    EXPECT_THAT(calls,
+                ElementsAre("take", "progress 50", "progress 100",
+                            "text 1009 File has been sent, please wait...",
+                            Complete("BIOS Upgrade success,Device will reboot!..."),
+                            Failed("Send bios data Failed!"), "text 1009 Current Progress", "progress 0"));
+}
+
+TEST_F(SessionTest, SilenceEndsTheWaitWithTheKindsMessages) {
+    StartSim([](sim::SimOptions& o) { o.upgrade.verdict = sim::Verdict::Silence; });
+    SessionTimings timings;
+    timings.verdictWaitMs = 300;
+    MakeSession(timings);
+    Login();
+
+    Choose({dir.Write("index.htm", "<html><body>hello</body></html>")});
+    EXPECT_THAT(WithoutProgress(Press(IDC_WEB)),
+                ElementsAre("take", "text 1009 File has been sent, please wait...",
+                            Failed("Send web data Failed!"), "text 1009 Current Progress"));
+
+    std::string boot = "\xC0\x80";
+    boot += std::string(3000, 'b');
+    Choose({dir.Write("boot.img", boot)});
+    EXPECT_THAT(WithoutProgress(Press(IDC_BOOT)),
+                ElementsAre("take", "text 1009 File has been sent, please wait...",
+                            Failed("BOOT Upgrade Failed!"), Failed("Send boot data Failed!"),
+                            "text 1009 Current Progress"));
+    EXPECT_EQ(LastUpgrade(2).kind, KIND_BOOT);
+}
+
+TEST_F(SessionTest, ErrorWordLeavesTheWaitToRunOut) {
+    StartSim([](sim::SimOptions& o) { o.upgrade.verdict = sim::Verdict::Error; });
+    SessionTimings timings;
+    timings.verdictWaitMs = 300;
+    MakeSession(timings);
+    Login();
+    Choose({dir.Write("fw.bin", PatternBytes("VX", 100))});
+
+    const auto calls = Press(IDC_BIOS);
+
+    EXPECT_THAT(calls, ElementsAre("take", "progress 100", "text 1009 File has been sent, please wait...",
+                                   Failed("BIOS Upgrade Failed!"), Failed("Send bios data Failed!"),
+                                   "text 1009 Current Progress", "progress 0"));
+    EXPECT_EQ(LastUpgrade().verdict, "error");
+}
+
+// ---- streaming
+
+TEST_F(SessionTest, SendSucceedingOnTheEighthAttemptContinuesTheStream) {
+    StartSim();
+    flaky = std::make_unique<FlakyFactory>(1, 7);
+    FlakyFactory& factory = *flaky;
+    MakeSession({}, factory);
+    Login();
+    const auto bytes = PatternBytes("MZ", 3000);
+    Choose({dir.Write("fw.bin", bytes)});
+
+    const auto calls = Press(IDC_BIOS);
+
+    EXPECT_THAT(view.CallsStartingWith(kBoxes),
+                ElementsAre(Complete("BIOS Upgrade success,Device will reboot!...")));
+    const auto attempts = factory.Attempts();
+    EXPECT_EQ(attempts.at(0), 1);
+    EXPECT_EQ(attempts.at(1), 8);
+    EXPECT_EQ(attempts.at(2), 1);
+    const auto record = LastUpgrade();
+    ASSERT_EQ(record.files.size(), 1u);
+    EXPECT_EQ(record.files[0].data, bytes);
+    EXPECT_EQ(record.problem, "");
+    session.reset();
+    EXPECT_GE(factory.Releases(), 1);
+}
+
+TEST_F(SessionTest, EightFailedSendsEndTheUpgrade) {
+    StartSim();
+    flaky = std::make_unique<FlakyFactory>(1, 8);
+    FlakyFactory& factory = *flaky;
+    MakeSession({}, factory);
+    Login();
+    Choose({dir.Write("fw.bin", PatternBytes("MZ", 3000))});
+
+    const auto calls = Press(IDC_BIOS);
+
+    EXPECT_THAT(calls, ElementsAre("take", "progress 34", RecordingView::Plain("Send Data Error"),
+                                   "text 1009 Current Progress", "progress 0"));
+    const auto attempts = factory.Attempts();
+    EXPECT_EQ(attempts.at(1), 8);
+    EXPECT_EQ(attempts.count(2), 0u) << "nothing is sent after the failed chunk";
+    EXPECT_TRUE(session->HasConnection()) << "a failed upgrade keeps the connection";
+}
+
+TEST_F(SessionTest, TwoFilesGoAfterOneStartPacketWithChunksFromZeroEach) {
+    StartSim();
+    MakeSession();
+    Login();
+    const auto first = PatternBytes("MZ", 3000);
+    const auto second = PatternBytes("MZ2", 2500);
+    Choose({dir.Write("a.bin", first), dir.Write("b.bin", second)});
+
+    Press(IDC_BIOS);
+
+    const auto record = LastUpgrade();
+    const auto state = sim->state();
+    EXPECT_EQ(state.upgrades.size(), 1u) << "one start packet";
+    EXPECT_EQ(record.announcedLength, 2500u) << "the last classified file's length";
+    ASSERT_EQ(record.files.size(), 2u);
+    EXPECT_EQ(record.files[0].data, first);
+    EXPECT_EQ(record.files[1].data, second);
+    // The simulator checks every chunk number against the one due (0 again for the second file).
+    EXPECT_EQ(record.problem, "");
+    EXPECT_THAT(state.faults, IsEmpty());
+    EXPECT_EQ(session->State().m_nChunksSent, 6);
+}
+
+TEST_F(SessionTest, TwoBootImagesGoWithBothAndAnnounceTheLastLength) {
+    StartSim();
+    MakeSession();
+    Login();
+    Choose({dir.Sparse("small.img", "\xC0\x80", 1000000), dir.Sparse("large.img", "\xC0\x80", 2000000)});
+    ASSERT_THAT(view.EnabledUpgradeButtons(), ElementsAre(IDC_BOTH));
+
+    Press(IDC_BOTH);
+
+    const auto record = LastUpgrade();
+    EXPECT_EQ(record.kind, KIND_BOOT);
+    EXPECT_EQ(record.announcedLength, 2000000u);
+    ASSERT_EQ(record.files.size(), 2u);
+    EXPECT_EQ(record.files[0].size, 1000000u);
+    EXPECT_EQ(record.files[1].size, 2000000u);
+    EXPECT_THAT(view.CallsStartingWith(kBoxes),
+                ElementsAre(Complete("BOOT Upgrade success,Device will reboot!...")));
+}
+
+TEST_F(SessionTest, WorkerThatCannotOpenItsFileReportsTheFileNamesText) {
+    StartSim();
+    MakeSession();
+    Login();
+    const std::string path = dir.Write("fw.bin", "MZ");
+    Choose({path});
+    ::unlink(path.c_str());
+
+    const auto calls = Press(IDC_BIOS);
+
+    EXPECT_THAT(calls,
+                ElementsAre("take",
+                            RecordingView::Box("Error", MessageIcon::Error, "Open file " + path + " ,failed"),
+                            "text 1009 Current Progress", "progress 0"));
+}
+
+// ---- packages
+
+TEST_F(SessionTest, WebPackageIsSentAloneAndDeletedWhileABiosFileStays) {
+    StartSim();
+    MakeSession();
+    Login();
+    const std::string first = dir.Write("a.htm", "<html>first page</html>");
+    const std::string last = dir.Write("b.htm", "<html>the second, longer page</html>");
+    Choose({first, last});
+
+    const auto calls = Press(IDC_WEB);
+
+    EXPECT_THAT(view.CallsStartingWith(kBoxes),
+                ElementsAre(Complete("WEB Upgrade success,Device will reboot!...")));
+    const auto record = LastUpgrade();
+    EXPECT_EQ(record.kind, KIND_WEB);
+    EXPECT_EQ(record.announcedLength, std::filesystem::file_size(last))
+        << "the last input's length, not the package's";
+    ASSERT_EQ(record.files.size(), 1u);
+    EXPECT_THAT(record.files[0].entries, ElementsAre("Install.lua", "web.cramfs"));
+    EXPECT_THAT(record.files[0].imageNames, Contains("a.htm"));
+    EXPECT_THAT(record.files[0].imageNames, Contains("b.htm"));
+    EXPECT_EQ(record.problem, "");
+    const std::string package = session->State().m_strFiles[0];
+    EXPECT_NE(package, "");
+    EXPECT_EQ(std::filesystem::path(package).filename(), "tmp_web.bin");
+    EXPECT_FALSE(FileExists(package));
+    EXPECT_FALSE(FileExists(std::filesystem::path(package).parent_path()));
+    EXPECT_EQ(session->State().m_nFileCount, 1);
+
+    const std::string bios = dir.Write("fw.bin", PatternBytes("MZ", 1500));
+    Choose({bios});
+    Press(IDC_BIOS);
+    EXPECT_TRUE(FileExists(bios));
+    EXPECT_EQ(LastUpgrade(2).kind, KIND_BIOS);
+}
+
+TEST_F(SessionTest, LogoPackageGoesWithItsOwnImage) {
+    StartSim();
+    MakeSession();
+    Login();
+    Choose({dir.Write("logo.bmp", "BM" + std::string(200, '\x11'))});
+
+    Press(IDC_LOGO);
+
+    const auto record = LastUpgrade();
+    EXPECT_EQ(record.kind, KIND_LOGO);
+    ASSERT_EQ(record.files.size(), 1u);
+    EXPECT_THAT(record.files[0].entries, ElementsAre("Install.lua", "logo.cramfs"));
+    EXPECT_FALSE(FileExists(session->State().m_strFiles[0]));
+    // A logo upgrade has no message of its own; the progress reports spare the data failure one.
+    EXPECT_THAT(view.CallsStartingWith(kBoxes), IsEmpty());
+}
+
+TEST_F(SessionTest, PackageThatCannotBeDeletedIsReported) {
+    StartSim();
+    MakeSession();
+    Login();
+    Choose({dir.Write("index.htm", "<html></html>")});
+    std::string package;
+    view.onMessageBox = [&](const std::string& text) {
+        if (text.rfind("WEB Upgrade success", 0) == 0) {
+            // Something the deletion cannot remove stands where the package was.
+            package = session->State().m_strFiles[0];
+            std::filesystem::remove(package);
+            std::filesystem::create_directory(package);
+            std::ofstream(package + "/stray") << "x";
+        }
+    };
+
+    const auto calls = Press(IDC_WEB);
+
+    ASSERT_NE(package, "");
+    EXPECT_THAT(
+        WithoutProgress(calls),
+        ElementsAre("take", "text 1009 File has been sent, please wait...",
+                    Complete("WEB Upgrade success,Device will reboot!..."), "text 1009 Current Progress",
+                    RecordingView::Box("Error", MessageIcon::Error, "Delete file " + package + " failed!")));
+    std::filesystem::remove_all(std::filesystem::path(package).parent_path());
+}
+
+// ---- connection and login
+
+TEST_F(SessionTest, LoginSendsTheRequestAndLogoutClosesTheConnection) {
+    StartSim();
+    MakeSession();
+    Login("admin", "admin");
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|admin", "text 1019 Logout",
+                                          "enable 1 1", "end-login"));
+    ASSERT_TRUE(sim->waitFor([](const sim::SimState& s) { return s.logins.size() == 1; }, 10s));
+    EXPECT_TRUE(sim->state().logins[0].accepted);
+
+    view.ClearCalls();
+    session->OnLoginButton();
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "text 1019 Login", "enable 1 0", "enable 1003 0",
+                                          "enable 1004 0", "enable 1005 0", "enable 1010 0", "enable 1011 0",
+                                          "enable 1012 0", "enable 1015 0"));
+    EXPECT_FALSE(session->HasConnection());
+    EXPECT_TRUE(AllSocketObjectsGone());
+}
+
+TEST_F(SessionTest, RefusedLoginClosesTheConnectionAndLeavesTheDialogOpen) {
+    StartSim();
+    MakeSession();
+    view.loginAnswer = std::make_pair(std::string("admin"), std::string("wrong"));
+    view.loginWaitsForEnd = false;
+
+    session->OnLoginButton();
+
+    const std::string refused = RecordingView::Box("ERROR", MessageIcon::Exclamation, "Login failed!");
+    ASSERT_TRUE(view.WaitFor(refused));
+    EXPECT_TRUE(AllSocketObjectsGone());
+    EXPECT_FALSE(session->HasConnection());
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|wrong", refused));
+}
+
+TEST_F(SessionTest, CancelAfterOkDoesNotWithdrawTheLogin) {
+    StartSim();
+    MakeSession();
+    view.loginAnswer = std::make_pair(std::string("admin"), std::string("admin"));
+    view.loginWaitsForEnd = false; // the user cancels right after OK
+
+    session->OnLoginButton();
+
+    ASSERT_TRUE(view.WaitFor("end-login"));
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|admin", "text 1019 Logout",
+                                          "enable 1 1", "end-login"));
+    EXPECT_TRUE(session->HasConnection());
+}
+
+TEST_F(SessionTest, FailedConnectKeepsTheObjectUntilTheNextLoginPress) {
+    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    ::close(probe); // nobody listens there now: the connection is refused at once
+    view.boxes.m_strIP = "127.0.0.1";
+    view.boxes.m_nPort = ntohs(address.sin_port);
+    MakeSession();
+    view.loginAnswer = std::make_pair(std::string("admin"), std::string("admin"));
+    view.loginWaitsForEnd = false;
+
+    session->OnLoginButton();
+
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|admin", "enable 1003 0",
+                                          "enable 1004 0", "enable 1005 0", "enable 1010 0",
+                                          RecordingView::Plain("Connect 127.0.0.1 failed!")));
+    EXPECT_TRUE(session->HasConnection());
+    view.ClearCalls();
+    session->OnLoginButton(); // drops the object silently
+    EXPECT_FALSE(session->HasConnection());
+    EXPECT_THAT(view.CallsStartingWith("login-dialog"), IsEmpty());
+}
+
+class NoSockets final : public CNetSocketFactory {
+public:
+    bool Create(Zorvik::CNetSocketOwner*, Zorvik::CNetSocket**) override { return false; }
+    void Release(Zorvik::CNetSocket*&) override {}
+};
+
+TEST_F(SessionTest, ConnectionObjectThatCannotBeMadeClosesTheWindow) {
+    NoSockets factory;
+    MakeSession({}, factory);
+    view.loginAnswer = std::make_pair(std::string("a"), std::string("b"));
+    view.loginWaitsForEnd = false;
+    session->OnLoginButton();
+    session->SendMacValue();
+    const std::string failed = RecordingView::Plain("CreateObject failed! exit system!");
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok a|b", failed, "close", "take",
+                                          failed, "close"));
+    session.reset();
+}
+
+TEST_F(SessionTest, MacValueGoesOnAConnectionOfItsOwn) {
+    StartSim();
+    MakeSession();
+    Login();
+    view.boxes.m_dwMacValue = 0xDEADBEEF;
+    view.ClearCalls();
+
+    session->SendMacValue();
+
+    EXPECT_THAT(view.Calls(), ElementsAre("take"));
+    ASSERT_TRUE(sim->waitFor([](const sim::SimState& s) { return !s.macValues.empty(); }, 10s));
+    EXPECT_THAT(sim->state().macValues, ElementsAre(0xDEADBEEFu));
+    EXPECT_EQ(sim->state().connections, 2u);
+    EXPECT_TRUE(session->HasConnection());
+}
+
+TEST_F(SessionTest, UpgradeButtonWithoutConnectionReportsASendFailure) {
+    MakeSession();
+    const std::string path = dir.Write("fw.bin", "MZ");
+    session->ClassifyCommandLineFile(path);
+    ASSERT_THAT(view.EnabledUpgradeButtons(), ElementsAre(IDC_BIOS));
+    view.ClearCalls();
+
+    session->OnUpgradeButton(IDC_BIOS);
+
+    EXPECT_THAT(view.Calls(), ElementsAre("take", RecordingView::Plain("Send data error"), "enable 1003 0"));
+    EXPECT_FALSE(session->IsBusy());
+}
+
+TEST_F(SessionTest, WebButtonWithoutConnectionLeavesNoPackageBehind) {
+    MakeSession();
+    session->ClassifyCommandLineFile(dir.Write("index.htm", "<html></html>"));
+    session->OnUpgradeButton(IDC_WEB);
+    EXPECT_THAT(view.CallsStartingWith(kBoxes), ElementsAre(RecordingView::Plain("Send data error")));
+    const std::string package = session->State().m_strFiles[0];
+    ASSERT_NE(package, "");
+    EXPECT_FALSE(FileExists(package));
+    EXPECT_FALSE(FileExists(std::filesystem::path(package).parent_path()));
+}
+
+// ---- releasing the connection while an upgrade runs
+
+// A recorder that stops reading after the first bytes, so that the worker is caught mid-stream.
+void StallingRecorder(sim::SimOptions& o) {
+    o.receiveBuffer = 4096;
+    o.upgrade.stall = 60s;
+    o.upgrade.stallAfterBytes = 64 * 1024;
+    o.upgrade.keepData = false;
+}
+
+TEST_F(SessionTest, LogoutDuringAnUpgradeEndsItWithoutTouchingAReleasedObject) {
+    StartSim(StallingRecorder);
+    MakeSession();
+    Login();
+    Choose({dir.Sparse("fw.bin", "MZ", 64 * 1024 * 1024)});
+    const size_t mark = view.Mark();
+    session->OnUpgradeButton(IDC_BIOS);
+    ASSERT_TRUE(view.WaitFor("progress 0", mark));
+    session->OnUpgradeButton(IDC_BIOS); // busy: nothing
+    EXPECT_TRUE(session->IsBusy());
+
+    session->OnLoginButton(); // logout while the worker is sending
+
+    ASSERT_TRUE(session->WaitUntilIdle(30s));
+    EXPECT_THAT(view.CallsStartingWith(kBoxes), ElementsAre(RecordingView::Plain("Send Data Error")));
+    EXPECT_EQ(view.TextOf(IDC_LOGIN), "Login");
+    EXPECT_FALSE(session->HasConnection());
+    EXPECT_TRUE(AllSocketObjectsGone());
+}
+
+TEST_F(SessionTest, ClosingTheSessionStopsAStreamingUpgradeAtOnce) {
+    StartSim(StallingRecorder);
+    MakeSession();
+    Login();
+    Choose({dir.Sparse("fw.bin", "MZ", 64 * 1024 * 1024)});
+    const size_t mark = view.Mark();
+    session->OnUpgradeButton(IDC_BIOS);
+    ASSERT_TRUE(view.WaitFor("progress 0", mark));
+
+    session->RequestStop();
+    EXPECT_TRUE(session->WaitUntilStopped(20s));
+    session.reset();
+
+    EXPECT_THAT(view.CallsStartingWith(kBoxes), IsEmpty());
+}
+
+TEST_F(SessionTest, ClosingTheSessionEndsTheVerdictWait) {
+    StartSim([](sim::SimOptions& o) { o.upgrade.verdict = sim::Verdict::Silence; });
+    MakeSession(); // the full twenty minutes
+    Login();
+    Choose({dir.Write("index.htm", "<html></html>")});
+    const size_t mark = view.Mark();
+    session->OnUpgradeButton(IDC_WEB);
+    ASSERT_TRUE(view.WaitFor("text 1009 File has been sent, please wait...", mark));
+    const std::string package = session->State().m_strFiles[0];
+
+    session.reset();
+
+    EXPECT_THAT(view.CallsStartingWith(kBoxes), IsEmpty());
+    EXPECT_FALSE(FileExists(package)) << "the package goes even when the session ends";
+}
+
+// ---- replies the simulated recorder never sends
+
+class ScriptedSessionTest : public SessionTest {
+protected:
+    void SetUp() override {
+        peer.OnRequest([this](TestPeer& p, const RequestEvent& r) {
+            if (r.type == RequestType::Login) {
+                p.Reply(BuildLoginReply(0));
+            } else if (onRequest) {
+                onRequest(p, r);
+            }
+        });
+        view.boxes.m_strIP = "127.0.0.1";
+        view.boxes.m_nPort = peer.Port();
+    }
+
+    std::function<void(TestPeer&, const RequestEvent&)> onRequest;
+    TestPeer peer;
+};
+
+TEST_F(ScriptedSessionTest, StrayRefusalDuringAnUpgradeEndsItWithoutTouchingAReleasedObject) {
+    onRequest = [](TestPeer& p, const RequestEvent& r) {
+        if (r.type == RequestType::Data && r.chunkNumber == 10) {
+            p.SetReading(false);         // the worker blocks on full buffers ...
+            p.Reply(BuildLoginReply(1)); // ... while the refusal closes its connection
+        }
+    };
+    MakeSession();
+    Login();
+    Choose({dir.Sparse("fw.bin", "MZ", 64 * 1024 * 1024)});
+
+    const auto calls = Press(IDC_BIOS);
+
+    EXPECT_THAT(view.CallsStartingWith(kBoxes),
+                ElementsAre(RecordingView::Box("ERROR", MessageIcon::Exclamation, "Login failed!"),
+                            RecordingView::Plain("Send Data Error")));
+    EXPECT_FALSE(session->HasConnection());
+    EXPECT_TRUE(AllSocketObjectsGone());
+}
+
+TEST_F(ScriptedSessionTest, ProgressFromAnEarlierUpgradeSparesTheDataFailureMessage) {
+    bool first = true;
+    onRequest = [&](TestPeer& p, const RequestEvent& r) {
+        if (r.type == RequestType::End && first) {
+            first = false;
+            // Answer once the worker is waiting, so that the view's lines come in one order.
+            view.WaitFor("text 1009 File has been sent, please wait...");
+            p.Reply(BuildUpgradeReply("", 2, 0));
+            p.Reply(BuildUpgradeReply("", 2, 40));
+            p.Reply(BuildUpgradeReply("", 2, 100));
+        }
+    };
+    SessionTimings timings;
+    timings.verdictWaitMs = 300;
+    MakeSession(timings);
+    Login();
+    Choose({dir.Write("fw.bin", PatternBytes("MZ", 1000))});
+    EXPECT_THAT(Press(IDC_BIOS),
+                ElementsAre("take", "progress 100", "text 1009 File has been sent, please wait...",
+                            "progress 0", "progress 0", "progress 0", "progress 40", "progress 0",
+                            "progress 100", Complete("BIOS Upgrade success,Device will reboot!..."),
+                            "text 1009 Current Progress", "progress 0"));
+
+    Choose({dir.Write("fw2.bin", PatternBytes("MZ", 1000))});
+    EXPECT_THAT(Press(IDC_BIOS),
+                ElementsAre("take", "progress 100", "text 1009 File has been sent, please wait...",
+                            Failed("BIOS Upgrade Failed!"), "text 1009 Current Progress", "progress 0"));
+    EXPECT_TRUE(peer.WaitForRequests(RequestType::Start, 2));
+}
+
+TEST(PutDataPacketHeader, WritesTheHeaderInFrontOfThePayload) {
+    std::vector<uint8_t> packet(32 + 3, 0xEE);
+    PutDataPacketHeader(packet.data(), 0x01020304, 3);
+    const std::vector<uint8_t> expected = {0xC7, 0,    0, 0, 3, 0, 0, 0, 0,    0,    0x04, 0x03,
+                                           0x02, 0x01, 0, 0, 0, 0, 0, 0, 0,    0,    0,    0,
+                                           0,    0,    0, 0, 0, 0, 0, 0, 0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(packet, expected);
+}
+
+} // namespace

@@ -1,0 +1,644 @@
+#include "upgrade/UpgradeSession.h"
+
+#include "package/UpgradePackage.h"
+#include "support/Exceptions.h"
+#include "upgrade/SessionFile.h"
+#include "upgrade/UpgradeIds.h"
+#include "upgrade/UpgradeProtocol.h"
+
+#include <algorithm>
+#include <cstring>
+
+using Zorvik::CNetSocket;
+
+namespace {
+
+class CLibraryFactory final : public CNetSocketFactory {
+public:
+    bool Create(Zorvik::CNetSocketOwner* owner, CNetSocket** socket) override {
+        return Zorvik::CreateNetSocket(owner, socket);
+    }
+    void Release(CNetSocket*& socket) override { Zorvik::ReleaseNetSocket(socket); }
+};
+
+// Bytes of the current file sent, in percent of its length, rounded down; exact for any file
+// length a start packet can announce.
+int Percent(int64_t sent, int64_t length) {
+    return length <= 0 ? 0 : static_cast<int>(sent * 100 / length);
+}
+
+} // namespace
+
+void PutDataPacketHeader(uint8_t* packet, uint32_t chunkNumber, uint32_t length) {
+    std::memset(packet, 0, PacketHeader::kSize);
+    packet[PacketHeader::kCommand] = CMD_UPGRADE;
+    LittleEndian::Write32(packet + PacketHeader::kPayloadLength, length);
+    LittleEndian::Write32(packet + PacketHeader::kChunkNumber, chunkNumber);
+}
+
+CNetSocketFactory& DefaultNetSocketFactory() {
+    static CLibraryFactory factory;
+    return factory;
+}
+
+// The owner that connection objects call back. A released object may still hand out the packets
+// it had buffered, on its own thread, after the session is gone, and nothing tells when it has
+// finished. So the objects never call the session directly: they call this link, which forwards
+// only while a session is attached and lets the session wait until no call is in progress. Links
+// are never freed; a detached one is reused by the next session, which is safe because a session
+// takes replies only from its current connection object.
+class COwnerLink final : public Zorvik::CNetSocketOwner {
+public:
+    static COwnerLink* Attach(CUpgradeSession* session) {
+        std::lock_guard lock(PoolLock());
+        COwnerLink* link;
+        if (Pool().empty()) {
+            link = new COwnerLink;
+            AllLinks().push_back(link); // stays reachable for the process's life
+        } else {
+            link = Pool().back();
+            Pool().pop_back();
+        }
+        std::lock_guard linkLock(link->m_lock);
+        link->m_pSession = session;
+        return link;
+    }
+
+    // No call reaches the session after this returns; calls in progress run on.
+    void Detach() {
+        std::lock_guard lock(m_lock);
+        m_pSession = nullptr;
+    }
+
+    // Waits until no call is in progress; false when the deadline passed first.
+    bool WaitIdle(std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(m_lock);
+        return m_idle.wait_until(lock, deadline, [this] { return m_nCalls == 0; });
+    }
+    void WaitIdle() {
+        std::unique_lock lock(m_lock);
+        m_idle.wait(lock, [this] { return m_nCalls == 0; });
+    }
+
+    // Back to the pool; only when detached and idle.
+    void Return() {
+        std::lock_guard lock(PoolLock());
+        Pool().push_back(this);
+    }
+
+    void OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t length) override {
+        CUpgradeSession* session;
+        {
+            std::lock_guard lock(m_lock);
+            session = m_pSession;
+            if (session == nullptr) {
+                return;
+            }
+            ++m_nCalls;
+        }
+        struct Leave {
+            COwnerLink* link;
+            ~Leave() {
+                std::lock_guard lock(link->m_lock);
+                if (--link->m_nCalls == 0) {
+                    link->m_idle.notify_all();
+                }
+            }
+        } leave{this};
+        session->OnPacket(sender, data, length);
+    }
+
+    // The session has no use for datagrams, and a connection closed by the recorder goes
+    // unnoticed until the next send fails.
+    void OnDatagram(CNetSocket*, const uint8_t*, uint32_t) override {}
+    void OnClose(CNetSocket*) override {}
+
+private:
+    COwnerLink() = default;
+    ~COwnerLink() = default;
+
+    static std::mutex& PoolLock() {
+        static std::mutex lock;
+        return lock;
+    }
+    // Allocated once and never destroyed: a detached thread may call a link during exit.
+    static std::vector<COwnerLink*>& Pool() {
+        static auto* pool = new std::vector<COwnerLink*>;
+        return *pool;
+    }
+    static std::vector<COwnerLink*>& AllLinks() {
+        static auto* all = new std::vector<COwnerLink*>;
+        return *all;
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_idle;
+    CUpgradeSession* m_pSession = nullptr;
+    int m_nCalls = 0;
+};
+
+// What one upgrade works on, taken when it starts: the window may change its own fields while
+// the worker runs.
+struct CUpgradeSession::UpgradeJob {
+    std::vector<std::string> files;
+    UpgradeKind kind = KIND_BIOS;
+    bool deleteAfterSend = false;
+    std::string fileText;
+    ClientPtr client;
+};
+
+CUpgradeSession::CUpgradeSession(CUpgradeView& view, SessionTimings timings, CNetSocketFactory& factory)
+    : m_view(view), m_timings(timings), m_factory(factory), m_classifier(m_state, view),
+      m_pLink(COwnerLink::Attach(this)) {}
+
+CUpgradeSession::~CUpgradeSession() {
+    RequestStop();
+    {
+        std::unique_lock lock(m_waitLock);
+        m_changed.wait(lock, [this] { return !m_bWorkerRunning; });
+    }
+    m_pLink->WaitIdle();
+    ReapWorker();
+    m_pLink->Return();
+}
+
+// ---- connection
+
+CUpgradeSession::ClientPtr CUpgradeSession::Client() const {
+    std::lock_guard lock(m_clientLock);
+    return m_pClient;
+}
+
+bool CUpgradeSession::HasConnection() const {
+    std::lock_guard lock(m_clientLock);
+    return m_pClient != nullptr;
+}
+
+bool CUpgradeSession::IsCurrent(const CNetSocket* sender) const {
+    std::lock_guard lock(m_clientLock);
+    return m_pClient != nullptr && m_pClient.get() == sender;
+}
+
+void CUpgradeSession::DropClient() {
+    ClientPtr old;
+    {
+        std::lock_guard lock(m_clientLock);
+        old = std::move(m_pClient);
+    }
+    // Closed at once, so that a worker still holding the object fails its next send instead of
+    // streaming into a connection the user gave up. The object itself is released when the last
+    // holder lets go.
+    if (old) {
+        old->Disconnect();
+    }
+}
+
+bool CUpgradeSession::NewClient(ClientPtr& client) {
+    DropClient();
+    CNetSocket* raw = nullptr;
+    if (!m_factory.Create(m_pLink, &raw) || raw == nullptr) {
+        PlainMessage("CreateObject failed! exit system!");
+        m_view.RequestClose();
+        return false;
+    }
+    CNetSocketFactory* factory = &m_factory;
+    client = ClientPtr(raw, [factory](CNetSocket* socket) { factory->Release(socket); });
+    std::lock_guard lock(m_clientLock);
+    m_pClient = client;
+    return true;
+}
+
+void CUpgradeSession::OnLoginButton() {
+    m_view.TakeForm(m_state.m_form);
+    if (HasConnection()) {
+        DropClient();
+        m_view.SetControlText(IDC_LOGIN, "Login");
+        m_view.EnableControl(IDC_OPEN_FILES, false);
+        for (int id : {IDC_BIOS, IDC_WEB, IDC_BOOT, IDC_BOTH, IDC_FONT, IDC_LOGO, IDC_EXE}) {
+            m_view.EnableControl(id, false);
+        }
+        return;
+    }
+    m_view.RunLoginDialog(
+        [this](const std::string& user, const std::string& password) { ConnectAndLogin(user, password); });
+}
+
+void CUpgradeSession::ConnectAndLogin(const std::string& user, const std::string& password) {
+    ClientPtr client;
+    if (!NewClient(client)) {
+        return;
+    }
+    const UpgradeForm& form = m_state.m_form;
+    if (!client->Connect(form.m_strIP.c_str(), static_cast<int>(form.m_nPort), m_timings.connectLimitMs)) {
+        for (int id : {IDC_BIOS, IDC_WEB, IDC_BOOT, IDC_BOTH}) {
+            m_view.EnableControl(id, false);
+        }
+        PlainMessage("Connect " + form.m_strIP + " failed!");
+        return;
+    }
+    const Packet32 login = BuildLoginRequest(user, password);
+    if (!client->Send(login.data(), PacketHeader::kSize, m_timings.sendLimitMs)) {
+        PlainMessage(kSendDataError);
+    }
+}
+
+void CUpgradeSession::SendMacValue() {
+    m_view.TakeForm(m_state.m_form);
+    ClientPtr client;
+    if (!NewClient(client)) {
+        return;
+    }
+    const UpgradeForm& form = m_state.m_form;
+    if (!client->Connect(form.m_strIP.c_str(), static_cast<int>(form.m_nPort), m_timings.connectLimitMs)) {
+        PlainMessage("Connect " + form.m_strIP + " failed!");
+        return;
+    }
+    const Packet32 mac = BuildMacPacket(form.m_dwMacValue);
+    if (!client->Send(mac.data(), PacketHeader::kSize, m_timings.sendLimitMs)) {
+        PlainMessage(kSendDataError);
+    }
+}
+
+// ---- replies, on the receive thread
+
+void CUpgradeSession::OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t length) {
+    // Replies of a connection already given up belong to nothing the user still has.
+    if (!IsCurrent(sender)) {
+        return;
+    }
+    m_state.m_bLastWasProgress = false;
+    const ReplyEvent event = DecodeReply(data, length);
+    switch (event.type) {
+    case ReplyType::LoginAccepted:
+        OnLoginReply(sender, true);
+        break;
+    case ReplyType::LoginRefused:
+        OnLoginReply(sender, false);
+        break;
+    case ReplyType::UpgradeStart:
+    case ReplyType::UpgradeError:
+        SetUpgradeDone(false);
+        break;
+    case ReplyType::UpgradeRight:
+        SetUpgradeDone(true);
+        break;
+    case ReplyType::Progress:
+        m_state.m_bLastWasProgress = true;
+        SetProgressBar(0);
+        SetProgressBar(event.percent);
+        break;
+    case ReplyType::Ignored:
+        break;
+    }
+    if (event.complete) {
+        SetUpgradeDone(true);
+    }
+}
+
+void CUpgradeSession::OnLoginReply(CNetSocket* sender, bool accepted) {
+    if (accepted) {
+        m_view.SetControlText(IDC_LOGIN, "Logout");
+        m_view.EnableControl(IDC_OPEN_FILES, true);
+        m_view.EndLoginDialog();
+        return;
+    }
+    m_view.MessageBox("Login failed!", "ERROR", MessageIcon::Exclamation);
+    // While the box was open the user may have logged out or in again: only this connection goes.
+    ClientPtr refused;
+    {
+        std::lock_guard lock(m_clientLock);
+        if (m_pClient.get() == sender) {
+            refused = std::move(m_pClient);
+        }
+    }
+    if (refused) {
+        refused->Disconnect();
+    }
+}
+
+void CUpgradeSession::SetUpgradeDone(bool done) {
+    m_state.m_bUpgradeDone = done;
+    {
+        std::lock_guard lock(m_waitLock); // the worker is either before its check or waiting
+    }
+    m_changed.notify_all();
+}
+
+void CUpgradeSession::SetProgressBar(int percent) {
+    m_nShownProgress = percent;
+    m_view.SetProgress(percent);
+}
+
+void CUpgradeSession::PlainMessage(const std::string& text) {
+    m_view.MessageBox(text, kProgramName, MessageIcon::Exclamation);
+}
+
+// ---- files
+
+void CUpgradeSession::ChooseFiles() {
+    m_classifier.ChooseFiles(IsBusy());
+}
+
+void CUpgradeSession::AcceptDroppedFiles(const std::vector<std::string>& paths) {
+    m_classifier.AcceptDroppedFiles(paths, HasConnection(), IsBusy());
+}
+
+void CUpgradeSession::ClassifyCommandLineFile(const std::string& path) {
+    m_classifier.ClassifyCommandLineFile(path);
+}
+
+bool CUpgradeSession::ClassifyFile(const std::string& path) {
+    return m_classifier.ClassifyFile(path);
+}
+
+// ---- upgrade, on the window's thread
+
+void CUpgradeSession::OnUpgradeButton(int id) {
+    if (IsBusy()) {
+        return;
+    }
+    switch (id) {
+    case IDC_BIOS:
+    case IDC_BOOT:
+    case IDC_BOTH:
+    case IDC_FONT:
+    case IDC_EXE:
+        m_state.m_bDeleteAfterSend = false;
+        break;
+    case IDC_WEB:
+    case IDC_LOGO: {
+        // Web pages and logo bitmaps go as one package. A failed build leaves no package; the
+        // worker then reports the file it cannot open.
+        const int count = std::min(m_state.m_nFileCount, kMaxUpgradeFiles);
+        std::string built;
+        BuildUpgradePackage(count, m_state.m_strFiles.data(),
+                            id == IDC_WEB ? kWebPackageName : kLogoPackageName, built);
+        m_state.m_bDeleteAfterSend = true;
+        for (int i = 0; i < count; ++i) {
+            m_state.m_strFiles[static_cast<size_t>(i)].clear();
+        }
+        m_state.m_strFiles[0] = built;
+        m_state.m_nFileCount = 1;
+        break;
+    }
+    default:
+        return;
+    }
+    StartUpgrade();
+    m_view.EnableControl(id, false);
+}
+
+bool CUpgradeSession::StartUpgrade() {
+    m_view.TakeForm(m_state.m_form);
+    const UpgradeKind kind = g_nUpgradeKind;
+    // The start packet announces the length the classifier recorded for the last file it
+    // examined, cut to the packet's 32 bits (the classifier refuses longer files).
+    const Packet32 start = BuildStartPacket(kind, static_cast<uint32_t>(m_state.m_nFileLength));
+    // Pressed with no connection (a button enabled from the command line), the start fails as an
+    // unsent start packet does.
+    const ClientPtr client = Client();
+    if (!client || !client->Send(start.data(), PacketHeader::kSize, m_timings.sendLimitMs)) {
+        PlainMessage(kSendDataError);
+        // A package built for this upgrade would otherwise stay behind.
+        if (m_state.m_bDeleteAfterSend) {
+            DeletePackage(m_state.m_strFiles[0]);
+        }
+        return false;
+    }
+
+    UpgradeJob job;
+    const int count = std::clamp(m_state.m_nFileCount, 0, kMaxUpgradeFiles);
+    job.files.assign(m_state.m_strFiles.begin(), m_state.m_strFiles.begin() + count);
+    job.kind = kind;
+    job.deleteAfterSend = m_state.m_bDeleteAfterSend;
+    job.fileText = m_state.m_form.m_strFileText;
+    job.client = client;
+
+    ReapWorker();
+    // Busy before the worker can run, so that its own ResetSession always clears it.
+    {
+        std::lock_guard lock(m_waitLock);
+        m_bBusy = true;
+        m_bWorkerRunning = true;
+    }
+    try {
+        m_pWorker = std::make_unique<std::thread>([this, job = std::move(job)]() mutable {
+            UpgradeWorker(std::move(job));
+            std::lock_guard lock(m_waitLock);
+            m_bWorkerRunning = false;
+            m_changed.notify_all();
+        });
+    } catch (...) {
+        std::lock_guard lock(m_waitLock);
+        m_bBusy = false;
+        m_bWorkerRunning = false;
+        throw;
+    }
+    return true;
+}
+
+void CUpgradeSession::ReapWorker() {
+    if (m_pWorker) {
+        m_pWorker->join();
+        m_pWorker.reset();
+    }
+}
+
+// ---- upgrade, on the worker thread
+
+bool CUpgradeSession::PauseUnlessStopping(uint32_t ms) {
+    std::unique_lock lock(m_waitLock);
+    return !m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return Stopping(); });
+}
+
+bool CUpgradeSession::SendWithRetries(const ClientPtr& client, const uint8_t* packet, uint32_t length) {
+    // Eight attempts: two at once, then six more after a short pause each.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (attempt >= 2 && !PauseUnlessStopping(m_timings.retryPauseMs)) {
+            return false;
+        }
+        if (client->Send(packet, length, m_timings.sendLimitMs)) {
+            return true;
+        }
+        if (Stopping()) {
+            return false;
+        }
+    }
+    return false;
+}
+
+void CUpgradeSession::UpgradeWorker(UpgradeJob job) {
+    m_state.m_nChunksSent = 0;
+    std::vector<uint8_t> packet(PacketHeader::kSize + kMaxDataPayload);
+    uint8_t* const payload = packet.data() + PacketHeader::kSize;
+    CSessionFile file;
+    bool sent = true;
+
+    for (const std::string& path : job.files) {
+        if (!file.Open(path)) {
+            if (!Stopping()) {
+                m_view.MessageBox(OpenFailedText(job.fileText), "Error", MessageIcon::Error);
+            }
+            sent = false;
+            break;
+        }
+        const int64_t length = file.Length();
+        m_state.m_nFileLength = length;
+        m_state.m_nBytesSent = 0;
+        int64_t bytesSent = 0;
+        uint32_t chunk = 0;
+        for (;;) {
+            const size_t n = file.Read(payload, kMaxDataPayload);
+            if (n == 0) {
+                break;
+            }
+            PutDataPacketHeader(packet.data(), chunk, static_cast<uint32_t>(n));
+            if (Stopping() ||
+                !SendWithRetries(job.client, packet.data(), PacketHeader::kSize + static_cast<uint32_t>(n))) {
+                sent = false;
+                break;
+            }
+            bytesSent += static_cast<int64_t>(n);
+            m_state.m_nBytesSent = bytesSent;
+            ++m_state.m_nChunksSent;
+            const int percent = Percent(bytesSent, length);
+            if (percent != m_nShownProgress) {
+                // Each update is a round trip to the window's thread; the bar changes once per
+                // percent, not once per chunk.
+                SetProgressBar(percent);
+            }
+            ++chunk;
+        }
+        if (sent) {
+            const Packet32 end = BuildEndPacket(job.kind);
+            sent = !Stopping() && job.client->Send(end.data(), PacketHeader::kSize, m_timings.sendLimitMs);
+        }
+        file.Close();
+        if (!sent) {
+            if (!Stopping()) {
+                PlainMessage(kSendDataErrorWorker);
+            }
+            break;
+        }
+    }
+    // The connection is not needed for the verdict; a logout while waiting releases it at once.
+    job.client.reset();
+
+    if (sent) {
+        m_state.m_nBytesSent = 0;
+        if (!Stopping()) {
+            m_view.SetControlText(IDC_STATUS, kFileSentStatus);
+        }
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timings.verdictWaitMs);
+        {
+            std::unique_lock lock(m_waitLock);
+            m_changed.wait_until(lock, deadline, [this] { return m_state.m_bUpgradeDone || Stopping(); });
+        }
+        ReportVerdict(job);
+    }
+    ResetSession(job);
+}
+
+void CUpgradeSession::ReportVerdict(const UpgradeJob& job) {
+    if (Stopping()) {
+        return;
+    }
+    if (m_state.m_bUpgradeDone) {
+        const char* text = job.kind == KIND_BIOS   ? "BIOS Upgrade success,Device will reboot!..."
+                           : job.kind == KIND_WEB  ? "WEB Upgrade success,Device will reboot!..."
+                           : job.kind == KIND_BOOT ? "BOOT Upgrade success,Device will reboot!..."
+                                                   : nullptr;
+        if (text != nullptr) {
+            m_view.MessageBox(text, "Complete", MessageIcon::Information);
+        }
+    } else {
+        const char* text = job.kind == KIND_BIOS   ? "BIOS Upgrade Failed!"
+                           : job.kind == KIND_BOOT ? "BOOT Upgrade Failed!"
+                                                   : nullptr;
+        if (text != nullptr) {
+            m_view.MessageBox(text, "Error", MessageIcon::Information);
+        }
+    }
+    if (!m_state.m_bLastWasProgress) {
+        const char* text = "Send exe data Failed!";
+        switch (job.kind) {
+        case KIND_BIOS:
+            text = "Send bios data Failed!";
+            break;
+        case KIND_WEB:
+            text = "Send web data Failed!";
+            break;
+        case KIND_BOOT:
+            text = "Send boot data Failed!";
+            break;
+        case KIND_FONT:
+            text = "Send font data Failed!";
+            break;
+        case KIND_LOGO:
+            text = "Send logo data Failed!";
+            break;
+        case KIND_EXE:
+            break;
+        }
+        m_view.MessageBox(text, "Error", MessageIcon::Information);
+    }
+}
+
+bool CUpgradeSession::DeletePackage(const std::string& path) {
+    if (path.empty() || RemoveUpgradePackage(path) == 0) {
+        return true;
+    }
+    if (!Stopping()) {
+        m_view.MessageBox("Delete file " + path + " failed!", "Error", MessageIcon::Error);
+    }
+    return false;
+}
+
+void CUpgradeSession::ResetSession(const UpgradeJob& job) {
+    SetUpgradeDone(false);
+    if (!Stopping()) {
+        m_view.SetControlText(IDC_STATUS, kIdleStatus);
+        SetProgressBar(0);
+    }
+    // Before the session turns idle: the next upgrade may build a package of its own.
+    if (job.deleteAfterSend && !job.files.empty()) {
+        DeletePackage(job.files[0]);
+    }
+    std::lock_guard lock(m_waitLock);
+    m_bBusy = false;
+    m_changed.notify_all();
+}
+
+bool CUpgradeSession::WaitUntilIdle(std::chrono::milliseconds limit) const {
+    std::unique_lock lock(m_waitLock);
+    return m_changed.wait_for(lock, limit, [this] { return !m_bBusy; });
+}
+
+// ---- end
+
+void CUpgradeSession::RequestStop() {
+    {
+        std::lock_guard lock(m_waitLock);
+        m_bStopping = true;
+    }
+    m_changed.notify_all();
+    m_pLink->Detach();
+    try {
+        DropClient();
+    } catch (const Zorvik::CException&) {
+        // Closing failed, but the descriptor is forgotten all the same and the session is ending:
+        // there is nobody left to tell.
+    }
+}
+
+bool CUpgradeSession::WaitUntilStopped(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    {
+        std::unique_lock lock(m_waitLock);
+        if (!m_changed.wait_until(lock, deadline, [this] { return !m_bWorkerRunning; })) {
+            return false;
+        }
+    }
+    return m_pLink->WaitIdle(deadline);
+}

@@ -1,0 +1,174 @@
+// The upgrade session: the engine behind the main window's buttons. It owns the one connection to
+// the recorder, logs in and out, sends the MAC value, starts an upgrade, streams the chosen files
+// from a worker thread, turns the recorder's replies into state, waits for the verdict, reports it
+// and returns to idle. It shows everything through a CUpgradeView and knows no toolkit.
+//
+// Threads: every public operation but the waits runs on the window's thread. The worker thread
+// streams and waits; the connection's receive thread delivers the replies (OnPacket). Both reach
+// the window only through the view.
+//
+// Connections: m_pClient is shared by the threads that use it. Whoever takes the connection out of
+// m_pClient (logout, a new login or MAC command, a refused login, the end of the session) closes
+// it at once, but the object is handed back to the socket library only when the last thread using
+// it has let go. No thread ever calls a released object: a worker whose connection was closed
+// under it ends with "Send Data Error" on its next send.
+#pragma once
+
+#include "support/NetSocket.h"
+#include "upgrade/FileClassifier.h"
+#include "upgrade/UpgradeState.h"
+#include "upgrade/UpgradeView.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Time limits of the session, in milliseconds.
+struct SessionTimings {
+    uint32_t connectLimitMs = 2000;
+    uint32_t sendLimitMs = 3000;
+    uint32_t retryPauseMs = 10;
+    // How long the recorder has to give its verdict after the last file (20 minutes).
+    uint32_t verdictWaitMs = 1200000;
+};
+
+// Makes and gives up connection objects: CreateNetSocket and ReleaseNetSocket, unless a test puts
+// something in front of them.
+class CNetSocketFactory {
+public:
+    virtual bool Create(Zorvik::CNetSocketOwner* owner, Zorvik::CNetSocket** socket) = 0;
+    virtual void Release(Zorvik::CNetSocket*& socket) = 0;
+
+protected:
+    ~CNetSocketFactory() = default;
+};
+CNetSocketFactory& DefaultNetSocketFactory();
+
+// The session's messages that more than one place shows.
+inline constexpr const char* kSendDataError = "Send data error";       // login, MAC, start packet
+inline constexpr const char* kSendDataErrorWorker = "Send Data Error"; // data and end packets
+inline constexpr const char* kFileSentStatus = "File has been sent, please wait...";
+inline constexpr const char* kIdleStatus = "Current Progress";
+
+// Package paths as the window names them; the package builder puts each in a private directory.
+inline constexpr const char* kWebPackageName = "C:\\tmp_web.bin";
+inline constexpr const char* kLogoPackageName = "C:\\temp_logo.bin";
+
+class COwnerLink;
+
+// Writes a data packet's header in place in front of the chunk already read into the packet
+// buffer, so that the stream needs one buffer and no copy per chunk.
+void PutDataPacketHeader(uint8_t* packet, uint32_t chunkNumber, uint32_t length);
+
+class CUpgradeSession {
+public:
+    explicit CUpgradeSession(CUpgradeView& view, SessionTimings timings = {},
+                             CNetSocketFactory& factory = DefaultNetSocketFactory());
+    // Stops the session and waits for its threads (see RequestStop).
+    ~CUpgradeSession();
+    CUpgradeSession(const CUpgradeSession&) = delete;
+    CUpgradeSession& operator=(const CUpgradeSession&) = delete;
+
+    // --- the window's events, on the window's thread
+
+    // Login button: logs out when there is a connection object (whatever the button says),
+    // otherwise runs the login dialog, whose OK calls ConnectAndLogin.
+    void OnLoginButton();
+    // Connects to the address and port last taken from the boxes and sends the login request. The
+    // verdict arrives later on the receive thread.
+    void ConnectAndLogin(const std::string& user, const std::string& password);
+    // Mac button: a connection of its own, not logged in, carrying the MAC value packet.
+    void SendMacValue();
+    // One of the seven upgrade buttons (IDC_BIOS ... IDC_EXE). Nothing while an upgrade runs.
+    void OnUpgradeButton(int id);
+    // Open files, files dropped on the window, the file named on the command line.
+    void ChooseFiles();
+    void AcceptDroppedFiles(const std::vector<std::string>& paths);
+    void ClassifyCommandLineFile(const std::string& path);
+    bool ClassifyFile(const std::string& path);
+
+    // --- state
+
+    // An upgrade is running (its worker has not reset the session yet).
+    bool IsBusy() const { return m_bBusy; }
+    // There is a connection object (the Login button acts as logout).
+    bool HasConnection() const;
+    // The values of the window's boxes; the window reads and sets them on its own thread.
+    UpgradeForm& Form() { return m_state.m_form; }
+    // Everything else, for inspection.
+    const CUpgradeState& State() const { return m_state; }
+
+    // Waits at most `limit` until no upgrade runs; true when idle.
+    bool WaitUntilIdle(std::chrono::milliseconds limit) const;
+
+    // --- the end of the window
+
+    // Starts ending the session without waiting: no more replies are taken, the connection is
+    // closed and released, a running upgrade stops (no more packets, no more messages; a temporary
+    // package is still deleted). A worker or a receive callback may still be inside a view call:
+    // the window must keep carrying out view calls until WaitUntilStopped is true, then destroy
+    // the session.
+    void RequestStop();
+    // True once nothing of the session runs any more on another thread; waits at most `limit`.
+    bool WaitUntilStopped(std::chrono::milliseconds limit);
+
+private:
+    friend class COwnerLink;
+    struct UpgradeJob;
+    using ClientPtr = std::shared_ptr<Zorvik::CNetSocket>;
+
+    // Receive thread.
+    void OnPacket(Zorvik::CNetSocket* sender, const uint8_t* data, uint32_t length);
+    void OnLoginReply(Zorvik::CNetSocket* sender, bool accepted);
+
+    // Window thread.
+    bool StartUpgrade();
+    bool NewClient(ClientPtr& client);
+    void DropClient(); // takes m_pClient out, closes it, lets go of it
+    void ReapWorker();
+
+    // Worker thread.
+    void UpgradeWorker(UpgradeJob job);
+    bool SendWithRetries(const ClientPtr& client, const uint8_t* packet, uint32_t length);
+    void ReportVerdict(const UpgradeJob& job);
+    void ResetSession(const UpgradeJob& job);
+
+    // Any thread.
+    ClientPtr Client() const;
+    bool IsCurrent(const Zorvik::CNetSocket* sender) const;
+    void SetUpgradeDone(bool done);
+    void SetProgressBar(int percent);
+    void PlainMessage(const std::string& text);
+    bool Stopping() const { return m_bStopping; }
+    // Sleeps `ms` unless the session is told to stop first; false when stopping.
+    bool PauseUnlessStopping(uint32_t ms);
+    bool DeletePackage(const std::string& path);
+
+    CUpgradeView& m_view;
+    const SessionTimings m_timings;
+    CNetSocketFactory& m_factory;
+    CUpgradeState m_state;
+    CFileClassifier m_classifier;
+    COwnerLink* m_pLink; // outlives the session; see COwnerLink
+
+    // The current connection object; null when there is none.
+    mutable std::mutex m_clientLock;
+    ClientPtr m_pClient;
+
+    // The worker: m_bBusy from the start packet until its ResetSession; the thread object is
+    // joined by the window's thread before the next one starts, or at the end.
+    std::atomic<bool> m_bBusy{false};
+    std::unique_ptr<std::thread> m_pWorker;
+    mutable std::mutex m_waitLock;
+    mutable std::condition_variable m_changed; // done flag, busy, worker ended, stop
+    bool m_bWorkerRunning = false;             // under m_waitLock
+    std::atomic<bool> m_bStopping{false};
+
+    // The value the progress bar shows, so that the worker does not repeat it for every chunk.
+    std::atomic<int> m_nShownProgress{-1};
+};

@@ -1,0 +1,3 @@
+#include "upgrade/UpgradeState.h"
+
+std::atomic<UpgradeKind> g_nUpgradeKind{KIND_BIOS};
