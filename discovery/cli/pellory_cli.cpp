@@ -198,7 +198,8 @@ int main(int argc, char** argv) {
         ->add_option("--camera-types", reg.cameraTypes,
                      "Camera type of each channel from the first:\n0 normal camera, 1 speed dome [all 0]")
         ->option_text("T,T,...")
-        ->delimiter(',');
+        ->delimiter(',')
+        ->allow_extra_args(false);
 
     // devices
     std::string devicesData, devicesFormat = "table";

@@ -340,8 +340,10 @@ int main(int argc, char** argv) {
     // upgrade
     UpgradeOptions up;
     CLI::App* upgrade = app.add_subcommand("upgrade", "Upgrade one or more recorders with the files given");
+    // One value per --host: the files that follow are no recorders.
     upgrade->add_option("--host", up.hosts, "Recorder to upgrade; repeat for several")
         ->option_text("ADDR[:PORT]")
+        ->allow_extra_args(false)
         ->required();
     upgrade->add_option("--port", up.port, "Port of recorders named without one")
         ->option_text("PORT [37777]")
