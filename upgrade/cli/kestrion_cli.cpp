@@ -6,6 +6,7 @@
 #include "support/cli/Console.h"
 #include "support/cli/PasswordInput.h"
 #include "support/cli/StopSignals.h"
+#include "support/NetSocketCore.h"
 #include "support/cli/TextTable.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeSession.h"
@@ -330,7 +331,17 @@ int Upgrade(const UpgradeOptions& options) {
 
 } // namespace
 
+int Run(int argc, char** argv);
+
 int main(int argc, char** argv) {
+    const int status = Run(argc, argv);
+    // Connections given up are closed by their own threads; the program ends when they have
+    // finished (a reset sent, a thread ended), not in the middle of it.
+    Zorvik::CNetSocketCore::WaitForLiveObjects(0, 5000);
+    return status;
+}
+
+int Run(int argc, char** argv) {
     CLI::App app(kDescription, "kestrion-cli");
     app.footer(std::string(kExitStatuses) + kExamples);
     app.set_version_flag("--version", "kestrion-cli " KST_VERSION);
