@@ -33,6 +33,9 @@ function(kst_add_gtest)
     # labels travel as one comma-joined label; ctest's -L and -LE take regular expressions,
     # so "-L threads" still finds "discovery,threads".
     list(JOIN T_LABELS "," labels)
+    if(labels STREQUAL "")
+        set(labels "unlabelled")
+    endif()
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES LABELS "${labels}" TIMEOUT 300)
 endfunction()

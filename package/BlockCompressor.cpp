@@ -3,9 +3,16 @@
 #include "RomImage.h"
 
 #include <algorithm>
+#include <new>
 #include <system_error>
 
 const std::size_t BlockCompressor::kSlotSize = compressBound(kRomBlockSize);
+
+namespace {
+// Batches the workers may run ahead of the consumer: 64 of 32 blocks is 8 MB of input, about
+// what two cores compress while the rest of the inputs is being read.
+constexpr std::size_t kMinRing = 64;
+} // namespace
 
 BlockDeflater::BlockDeflater() {
     m_ok = deflateInit(&m_stream, Z_DEFAULT_COMPRESSION) == Z_OK;
@@ -28,19 +35,11 @@ long BlockDeflater::Compress(const BlockRef& block, std::uint8_t* dst, std::size
     return static_cast<long>(m_stream.total_out);
 }
 
-BlockCompressor::BlockCompressor(const std::vector<BlockRef>& blocks, unsigned nThreads) : m_blocks(blocks) {
-    m_nBatches = (blocks.size() + kBatch - 1) / kBatch;
+BlockCompressor::BlockCompressor(unsigned nThreads) {
     if (nThreads == 0)
         nThreads = std::max(1u, std::thread::hardware_concurrency());
-    if (nThreads > m_nBatches)
-        nThreads = static_cast<unsigned>(m_nBatches);
     if (nThreads > 1) {
-        // Enough batches ahead that the workers keep going while the consumer waits for a core.
-        m_slots.resize(std::min<std::size_t>(m_nBatches, 8 * static_cast<std::size_t>(nThreads)));
-        for (Slot& s : m_slots) {
-            s.buf.resize(kBatch * kSlotSize);
-            s.len.resize(kBatch);
-        }
+        m_slots.resize(std::max<std::size_t>(kMinRing, 8 * static_cast<std::size_t>(nThreads)));
         try {
             for (unsigned i = 0; i < nThreads; ++i)
                 m_threads.emplace_back([this] { Work(); });
@@ -51,7 +50,6 @@ BlockCompressor::BlockCompressor(const std::vector<BlockRef>& blocks, unsigned n
     if (m_threads.empty()) {
         m_slots.clear();
         m_inline = std::make_unique<BlockDeflater>();
-        m_inlineBuf.resize(kSlotSize);
     }
 }
 
@@ -60,39 +58,107 @@ BlockCompressor::~BlockCompressor() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
     }
-    m_cvSpace.notify_all();
+    m_cvWork.notify_all();
     for (std::thread& t : m_threads)
         t.join();
 }
 
+void BlockCompressor::AddFile(const std::uint8_t* data, std::uint32_t size) {
+    if (size == 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_files.push_back({data, size});
+        m_blocksAdded += (size - 1) / kRomBlockSize + 1;
+    }
+    m_cvWork.notify_all();
+}
+
+void BlockCompressor::Finish() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_finished = true;
+    }
+    m_cvWork.notify_all();
+}
+
+// Whether a whole batch can be handed out; a short one only once all files are in. Called with
+// the lock held.
+bool BlockCompressor::BatchAvailable() const {
+    std::size_t left = m_blocksAdded - m_blocksTaken;
+    return left >= kBatch || (m_finished && left > 0);
+}
+
+// Hands out the next blocks (at most most), walking the files in order. Called with the lock
+// held (or on the caller's thread in inline mode).
+std::size_t BlockCompressor::TakeBlocks(BlockRef* refs, std::size_t most) {
+    std::size_t n = 0;
+    while (n < most && m_fileCursor < m_files.size()) {
+        const FileRef& f = m_files[m_fileCursor];
+        refs[n++] = {f.data + m_posCursor, std::min<std::uint32_t>(kRomBlockSize, f.size - m_posCursor)};
+        m_posCursor += kRomBlockSize;
+        if (m_posCursor >= f.size) {
+            ++m_fileCursor;
+            m_posCursor = 0;
+        }
+    }
+    m_blocksTaken += n;
+    return n;
+}
+
 bool BlockCompressor::Get(std::size_t i, const std::uint8_t*& data, std::size_t& len) {
-    if (i >= m_blocks.size())
-        return false;
+    std::size_t batch = i / kBatch;
     if (m_inline) {
-        long n = m_inline->Compress(m_blocks[i], m_inlineBuf.data(), m_inlineBuf.size());
-        if (n < 0)
+        Slot& slot = m_inlineSlot;
+        if (slot.batch != batch) {
+            if (i != m_blocksTaken || i >= m_blocksAdded)
+                return false;
+            slot.count = TakeBlocks(slot.refs, kBatch);
+            slot.failed = !CompressBatch(*m_inline, slot);
+            slot.batch = batch;
+        }
+        std::size_t k = i % kBatch;
+        if (slot.failed || k >= slot.count)
             return false;
-        data = m_inlineBuf.data();
-        len = static_cast<std::size_t>(n);
+        data = slot.buf.data() + k * kSlotSize;
+        len = slot.len[k];
         return true;
     }
-    std::size_t batch = i / kBatch;
     Slot& slot = m_slots[batch % m_slots.size()];
     if (batch != m_current) {
         std::unique_lock<std::mutex> lock(m_mutex);
+        if (i >= m_blocksAdded)
+            return false;
         if (m_current != kNone)
             m_consumed = m_current + 1;
         m_current = batch;
-        m_cvSpace.notify_all();
+        m_cvWork.notify_all();
         m_waitingFor = batch;
         m_cvReady.wait(lock, [&] { return slot.batch == batch; });
         m_waitingFor = kNone;
     }
-    if (slot.failed)
-        return false;
     std::size_t k = i % kBatch;
+    if (slot.failed || k >= slot.count)
+        return false;
     data = slot.buf.data() + k * kSlotSize;
     len = slot.len[k];
+    return true;
+}
+
+// Compresses the slot's blocks into its buffer; false when memory or zlib failed.
+bool BlockCompressor::CompressBatch(BlockDeflater& deflater, Slot& slot) {
+    try {
+        if (slot.buf.empty())
+            slot.buf.resize(kBatch * kSlotSize);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (std::size_t k = 0; k < slot.count; ++k) {
+        long n = deflater.Compress(slot.refs[k], slot.buf.data() + k * kSlotSize, kSlotSize);
+        if (n < 0)
+            return false;
+        slot.len[k] = static_cast<std::uint32_t>(n);
+    }
     return true;
 }
 
@@ -100,33 +166,27 @@ void BlockCompressor::Work() {
     BlockDeflater deflater;
     for (;;) {
         std::size_t batch;
+        Slot* slot;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_cvSpace.wait(lock, [&] {
-                return m_stop || m_nextBatch >= m_nBatches || m_nextBatch < m_consumed + m_slots.size();
+            m_cvWork.wait(lock, [&] {
+                return m_stop || (m_finished && m_blocksTaken == m_blocksAdded) ||
+                       (m_nextBatch < m_consumed + m_slots.size() && BatchAvailable());
             });
-            if (m_stop || m_nextBatch >= m_nBatches)
+            if (m_stop || !BatchAvailable())
                 return;
             batch = m_nextBatch++;
+            slot = &m_slots[batch % m_slots.size()];
+            slot->count = TakeBlocks(slot->refs, kBatch);
         }
         // The slot is ours alone until we mark it ready: the consumer reads it only after that,
         // and no other worker takes its next batch before the consumer has released this one.
-        Slot& slot = m_slots[batch % m_slots.size()];
-        bool failed = false;
-        std::size_t first = batch * kBatch;
-        std::size_t end = std::min(first + kBatch, m_blocks.size());
-        for (std::size_t i = first; i < end && !failed; ++i) {
-            long n = deflater.Compress(m_blocks[i], slot.buf.data() + (i - first) * kSlotSize, kSlotSize);
-            if (n < 0)
-                failed = true;
-            else
-                slot.len[i - first] = static_cast<std::uint32_t>(n);
-        }
+        bool failed = !CompressBatch(deflater, *slot);
         bool wanted;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            slot.failed = failed;
-            slot.batch = batch;
+            slot->failed = failed;
+            slot->batch = batch;
             wanted = m_waitingFor == batch;
         }
         // Waking the consumer for a batch it does not wait for yet would only cost a switch.

@@ -7,10 +7,10 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,9 +18,6 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -48,65 +45,57 @@ void PutInode(std::uint8_t* p, std::uint16_t mode, std::uint16_t uid, std::uint3
     Put32(p + 8, (nameUnits & 0x3F) | offsetUnits << 6);
 }
 
-// Zero-filled memory for file contents and the image. Large blocks come straight from mmap with
-// transparent huge pages asked for: filling tens of megabytes one 4 KiB page fault at a time
-// costs, in a virtual machine, a good share of what compressing them does.
-class ZeroedBuffer {
+// Memory for the inputs' contents, placed back to back in large mappings with transparent huge
+// pages asked for. Filling tens of megabytes one 4 KiB page fault at a time costs, in a virtual
+// machine, a good share of what compressing them does, and the compression itself runs faster
+// over huge pages. Parts of a mapping never written are never taken from the system, so at
+// most the last huge page of each mapping is more than the contents need.
+class InputArena {
 public:
-    ZeroedBuffer() = default;
-    ~ZeroedBuffer() { Release(); }
-    ZeroedBuffer(ZeroedBuffer&& o) noexcept
-        : m_data(std::exchange(o.m_data, nullptr)), m_map(std::exchange(o.m_map, nullptr)),
-          m_mapLength(std::exchange(o.m_mapLength, 0)) {}
-    ZeroedBuffer& operator=(ZeroedBuffer&& o) noexcept {
-        if (this != &o) {
-            Release();
-            m_data = std::exchange(o.m_data, nullptr);
-            m_map = std::exchange(o.m_map, nullptr);
-            m_mapLength = std::exchange(o.m_mapLength, 0);
-        }
-        return *this;
+    InputArena() = default;
+    ~InputArena() {
+        for (const Chunk& c : m_chunks)
+            ::munmap(c.map, c.length);
     }
+    InputArena(const InputArena&) = delete;
+    InputArena& operator=(const InputArena&) = delete;
 
-    bool Allocate(std::size_t n) {
-        Release();
-        if (n < kHugePage / 2) {
-            m_data = static_cast<std::uint8_t*>(std::calloc(n ? n : 1, 1));
-            return m_data != nullptr;
+    // Room for n bytes (n > 0) that stays until the arena goes; nullptr when none can be had.
+    std::uint8_t* Allocate(std::size_t n) {
+        n = (n + 63) & ~std::size_t{63};
+        if (n > m_left) {
+            std::size_t size = std::max(kChunk, (n + kHugePage - 1) & ~(kHugePage - 1));
+            std::size_t length = size + kHugePage; // room to start on a huge-page boundary
+            void* map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (map == MAP_FAILED)
+                return nullptr;
+            try {
+                m_chunks.push_back({map, length});
+            } catch (const std::bad_alloc&) {
+                ::munmap(map, length);
+                return nullptr;
+            }
+            auto aligned = (reinterpret_cast<std::uintptr_t>(map) + kHugePage - 1) & ~(kHugePage - 1);
+            m_next = reinterpret_cast<std::uint8_t*>(aligned);
+            m_left = size;
+            ::madvise(m_next, size, MADV_HUGEPAGE); // only a hint
         }
-        std::size_t huge = (n + kHugePage - 1) & ~(kHugePage - 1);
-        m_mapLength = huge + kHugePage;
-        void* map = ::mmap(nullptr, m_mapLength, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (map == MAP_FAILED) {
-            m_mapLength = 0;
-            errno = ENOMEM;
-            return false;
-        }
-        m_map = map;
-        auto aligned = (reinterpret_cast<std::uintptr_t>(map) + kHugePage - 1) & ~(kHugePage - 1);
-        m_data = reinterpret_cast<std::uint8_t*>(aligned);
-        ::madvise(m_data, huge, MADV_HUGEPAGE); // only a hint
-        return true;
+        std::uint8_t* p = m_next;
+        m_next += n;
+        m_left -= n;
+        return p;
     }
-
-    void Release() {
-        if (m_map)
-            ::munmap(m_map, m_mapLength);
-        else
-            std::free(m_data);
-        m_data = nullptr;
-        m_map = nullptr;
-        m_mapLength = 0;
-    }
-
-    std::uint8_t* get() const { return m_data; }
-    explicit operator bool() const { return m_data != nullptr; }
 
 private:
     static constexpr std::size_t kHugePage = 2u << 20;
-    std::uint8_t* m_data = nullptr;
-    void* m_map = nullptr;
-    std::size_t m_mapLength = 0;
+    static constexpr std::size_t kChunk = 32u << 20;
+    struct Chunk {
+        void* map;
+        std::size_t length;
+    };
+    std::vector<Chunk> m_chunks;
+    std::uint8_t* m_next = nullptr;
+    std::size_t m_left = 0;
 };
 
 struct RomEntry {
@@ -115,7 +104,7 @@ struct RomEntry {
     std::uint32_t size = 0;
     std::uint16_t uid = 0;
     std::uint8_t gid = 0;
-    ZeroedBuffer data; // the whole content, released once written
+    const std::uint8_t* data = nullptr; // the whole content, in the writer's input arena
     std::size_t inodeOffset = 0;
     std::size_t dataOffset = 0;
     std::vector<RomEntry> children; // only the root has any: the sorted file entries
@@ -135,15 +124,8 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    Fd(Fd&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
-    Fd& operator=(Fd&& o) noexcept {
-        if (this != &o) {
-            if (m_fd >= 0)
-                ::close(m_fd);
-            m_fd = std::exchange(o.m_fd, -1);
-        }
-        return *this;
-    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
     int get() const { return m_fd; }
 
 private:
@@ -169,73 +151,57 @@ bool ReadExactly(int fd, std::uint8_t* buf, std::size_t n) {
     return true;
 }
 
-// A failure met while opening an input, kept until the inputs before it have been read, so
-// that the first failure in list order is the one reported, as when reading one by one.
-struct InputFailure {
-    enum Kind { kNone, kOpen, kStat, kRead, kNoName, kMalloc } kind = kNone;
-    const char* path = nullptr;
-    int savedErrno = 0;
-    std::size_t size = 0;
+// Positional writes into the output. The first failure is remembered and later writes are
+// skipped, so that it can be reported where the image's final write would have failed.
+class OutputFile {
+public:
+    void Attach(int fd) { m_fd = fd; }
 
-    int Report() const {
-        errno = savedErrno;
-        switch (kind) {
-        case kNone:
-            return kRomExitOk;
-        case kOpen:
-            std::fprintf(stderr, "fopen %s fail\n", path);
-            return kRomExitFailure;
-        case kStat:
-            std::perror("stat");
-            return kRomExitStatFailed;
-        case kRead:
-            std::perror("read");
-            return kRomExitFailure;
-        case kNoName:
-            std::fprintf(stderr, "%s: no file name\n", path);
-            return kRomExitFailure;
-        case kMalloc:
-            std::fprintf(stderr, "malloc %d bytes fail\n", static_cast<int>(size));
-            return kRomExitFailure;
-        }
-        return kRomExitFailure;
-    }
-};
-
-struct ReadJob {
-    int fd;
-    std::uint8_t* data;
-    std::size_t size;
-    int savedErrno = 0; // 0 when the whole content was read
-};
-
-// Reads the jobs, on several threads when there is enough data to share: copying tens of
-// megabytes out of the page cache into fresh memory is otherwise the longest stretch the
-// compressing threads would wait for.
-void ReadAll(std::vector<ReadJob>& jobs, unsigned nThreads) {
-    std::size_t total = 0;
-    for (const ReadJob& j : jobs)
-        total += j.size;
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < jobs.size();) {
-            if (!ReadExactly(jobs[i].fd, jobs[i].data, jobs[i].size))
-                jobs[i].savedErrno = errno ? errno : EIO;
-        }
-    };
-    std::vector<std::thread> helpers;
-    if (total >= (1u << 20)) {
-        try {
-            for (unsigned t = 1; t < nThreads && t < jobs.size(); ++t)
-                helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            // Fewer helpers: this thread reads what they do not.
+    void Write(std::uint64_t offset, iovec* iov, int count) {
+        std::size_t total = 0;
+        for (int i = 0; i < count; ++i)
+            total += iov[i].iov_len;
+        if (total == 0)
+            return;
+        while (count > 0 && !m_failed) {
+            ssize_t n = ::pwritev(m_fd, iov, count, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_failed = true;
+                return;
+            }
+            m_written += static_cast<std::uint64_t>(n);
+            offset += static_cast<std::uint64_t>(n);
+            auto left = static_cast<std::size_t>(n);
+            while (count > 0 && left >= iov->iov_len) {
+                left -= iov->iov_len;
+                ++iov;
+                --count;
+            }
+            if (count > 0) {
+                iov->iov_base = static_cast<char*>(iov->iov_base) + left;
+                iov->iov_len -= left;
+            }
         }
     }
-    work();
-    for (std::thread& t : helpers)
-        t.join();
-}
+
+    void Write(std::uint64_t offset, const void* data, std::size_t n) {
+        iovec v{const_cast<void*>(data), n};
+        Write(offset, &v, 1);
+    }
+
+    bool Failed() const { return m_failed; }
+    std::uint64_t Written() const { return m_written; }
+
+private:
+    int m_fd = -1;
+    bool m_failed = false;
+    std::uint64_t m_written = 0;
+};
+
+// Zero bytes for alignment and the final padding, which is never longer than a block.
+constexpr std::uint8_t kZeros[kRomBlockSize] = {};
 
 class RomImageWriter {
 public:
@@ -245,8 +211,8 @@ public:
     int Run();
 
 private:
-    int ReadInputs(const std::vector<const char*>& paths);
-    InputFailure PrepareInput(const char* path, RomEntry& entry, Fd& fd);
+    int Build();
+    int ReadInput(const char* path, RomEntry& entry);
     int WriteDirectory();
     int WriteData();
     bool Fits(std::uint64_t end);
@@ -263,14 +229,32 @@ private:
     std::uint32_t m_files = 1; // the root
     bool m_nameWarning = false;
     bool m_sizeWarning = false;
-    ZeroedBuffer m_image;
+    // The inputs stay until the writer goes: the image is never held whole, so the memory peaks
+    // once all inputs are read, whether or not each were released after its blocks.
+    InputArena m_inputs;
+    // After m_inputs: it compresses the inputs, so it must stop before they are unmapped.
+    std::unique_ptr<BlockCompressor> m_compressor;
+    // The superblock and the directory; the file data goes from the compressor's buffers
+    // straight to the output, so the image is never copied into one block of memory.
+    std::vector<std::uint8_t> m_header;
+    OutputFile m_output;
     std::size_t m_offset = 0;
-    std::size_t m_dirEnd = 0;  // 76 + D: where the file data begins
-    std::size_t m_crcFrom = 0; // the data before this offset is in m_dataCrc
-    uLong m_dataCrc = crc32(0L, Z_NULL, 0);
+    std::size_t m_dirEnd = 0;               // 76 + D: where the file data begins
+    uLong m_dataCrc = crc32(0L, Z_NULL, 0); // checksum of the image from m_dirEnd to m_offset
 };
 
 int RomImageWriter::Run() {
+    int status = Build();
+    // The output holds an image only when all of it was written; whatever went before a
+    // failure is taken back.
+    if (status != kRomExitOk && m_out) {
+        int truncated = ::ftruncate(::fileno(m_out.get()), 0);
+        (void)truncated; // a device such as /dev/full cannot be cut, and holds nothing anyway
+    }
+    return status;
+}
+
+int RomImageWriter::Build() {
     if (m_argc < 3) {
         std::fprintf(stderr, "usage: %s  outfile infile1 infile2 ...\n", m_argc > 0 ? m_argv[0] : "mkcramfs");
         return kRomExitOk;
@@ -280,6 +264,7 @@ int RomImageWriter::Run() {
         std::perror("fopen");
         return kRomExitFailure;
     }
+    m_output.Attach(::fileno(m_out.get()));
     m_root.mode = kRomRootMode;
 
     // Entries sorted by base name, bytewise as unsigned values; a stable sort keeps equal names
@@ -308,8 +293,16 @@ int RomImageWriter::Run() {
     }
     m_root.children = std::move(sorted);
 
-    if (int status = ReadInputs(sortedPaths); status != kRomExitOk)
-        return status;
+    // The workers start on the first inputs while the later ones are still being read; nothing
+    // is printed until all are in, so a failing input is reported just as if none had begun.
+    m_compressor = std::make_unique<BlockCompressor>(m_options.nThreads);
+    for (std::size_t i = 0; i < m_root.children.size(); ++i) {
+        RomEntry& e = m_root.children[i];
+        if (int status = ReadInput(sortedPaths[i], e); status != kRomExitOk)
+            return status;
+        m_compressor->AddFile(e.data, e.size);
+    }
+    m_compressor->Finish();
     if (m_dirSize > kRomMaxFileSize) {
         // The root inode's 24-bit size field could not describe the directory.
         std::fprintf(stderr, "filesystem too big.  Exiting.\n");
@@ -324,8 +317,11 @@ int RomImageWriter::Run() {
                      static_cast<int>(m_estimate / 1048576), 272u);
         m_estimate = kRomEstimateCap;
     }
-    if (!m_image.Allocate(m_estimate)) {
-        std::fprintf(stderr, "malloc %d bytes fail\n", static_cast<int>(m_estimate));
+    std::size_t headerSize = kRomSuperSize + m_dirSize;
+    try {
+        m_header.assign(headerSize, 0);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "malloc %d bytes fail\n", static_cast<int>(headerSize));
         return kRomExitFailure;
     }
 
@@ -334,32 +330,34 @@ int RomImageWriter::Run() {
     if (int status = WriteData(); status != kRomExitOk)
         return status;
 
-    m_offset = RoundUp(m_offset, kRomBlockSize);
-    if (!Fits(m_offset))
+    std::size_t end = RoundUp(m_offset, kRomBlockSize);
+    if (!Fits(end))
         return kRomExitFatal;
+    m_output.Write(m_offset, kZeros, end - m_offset);
+    m_dataCrc = crc32(m_dataCrc, kZeros, static_cast<uInt>(end - m_offset));
+    m_offset = end;
     std::printf("Everything: %d kilobytes\n", static_cast<int>(m_offset / 1024));
 
-    std::uint8_t* img = m_image.get();
-    Put32(img + kRomOffMagic, kRomMagic);
-    Put32(img + kRomOffSize, static_cast<std::uint32_t>(m_offset));
-    Put32(img + kRomOffFlags, kRomFlags);
-    std::memcpy(img + kRomOffSignature, kSignature, sizeof kSignature);
-    Put32(img + kRomOffCrc, 0);
-    Put32(img + kRomOffEdition, 0);
-    Put32(img + kRomOffBlocks, m_blocks);
-    Put32(img + kRomOffFiles, m_files);
-    std::memset(img + kRomOffName, 0, 16);
-    std::memcpy(img + kRomOffName, kVolumeName, sizeof kVolumeName - 1);
-    PutInode(img + kRomOffRootInode, kRomRootMode, 0, m_dirSize, 0, 0, kRomSuperSize / 4);
+    std::uint8_t* head = m_header.data();
+    Put32(head + kRomOffMagic, kRomMagic);
+    Put32(head + kRomOffSize, static_cast<std::uint32_t>(m_offset));
+    Put32(head + kRomOffFlags, kRomFlags);
+    std::memcpy(head + kRomOffSignature, kSignature, sizeof kSignature);
+    Put32(head + kRomOffCrc, 0);
+    Put32(head + kRomOffEdition, 0);
+    Put32(head + kRomOffBlocks, m_blocks);
+    Put32(head + kRomOffFiles, m_files);
+    std::memset(head + kRomOffName, 0, 16);
+    std::memcpy(head + kRomOffName, kVolumeName, sizeof kVolumeName - 1);
+    PutInode(head + kRomOffRootInode, kRomRootMode, 0, m_dirSize, 0, 0, kRomSuperSize / 4);
     std::printf("Super block: %d bytes\n", static_cast<int>(kRomSuperSize));
 
-    // The file data's share of the checksum was taken as each file was placed, while the other
-    // threads compressed; what remains is the padding and the superblock with the directory.
-    m_dataCrc = crc32(m_dataCrc, img + m_crcFrom, static_cast<uInt>(m_offset - m_crcFrom));
-    uLong headCrc = crc32(crc32(0L, Z_NULL, 0), img, static_cast<uInt>(m_dirEnd));
+    // The file data's share of the checksum was taken as it was written, while the other
+    // threads compressed; the superblock and the directory are all that remain.
+    uLong headCrc = crc32(crc32(0L, Z_NULL, 0), head, static_cast<uInt>(m_dirEnd));
     std::uint32_t crc = static_cast<std::uint32_t>(
         crc32_combine(headCrc, m_dataCrc, static_cast<z_off_t>(m_offset - m_dirEnd)));
-    Put32(img + kRomOffCrc, crc);
+    Put32(head + kRomOffCrc, crc);
     std::printf("CRC: %x\n", crc);
 
     if (m_estimate < m_offset) {
@@ -368,12 +366,10 @@ int RomImageWriter::Run() {
         return kRomExitFatal;
     }
 
-    // Unbuffered, so the count fwrite returns is what reached the file and no failure can hide
-    // in a flush at close.
-    std::setvbuf(m_out.get(), nullptr, _IONBF, 0);
-    std::size_t written = std::fwrite(img, 1, m_offset, m_out.get());
-    if (written != m_offset) {
-        std::fprintf(stderr, "ROM image write failed (%d %d)\n", static_cast<int>(written),
+    // The superblock goes last: until it is written the file is no image.
+    m_output.Write(0, head, m_dirEnd);
+    if (m_output.Failed() || m_output.Written() != m_offset) {
+        std::fprintf(stderr, "ROM image write failed (%d %d)\n", static_cast<int>(m_output.Written()),
                      static_cast<int>(m_offset));
         return kRomExitFatal;
     }
@@ -390,70 +386,27 @@ int RomImageWriter::Run() {
     return kRomExitOk;
 }
 
-int RomImageWriter::ReadInputs(const std::vector<const char*>& paths) {
-    unsigned nThreads =
-        m_options.nThreads ? m_options.nThreads : std::max(1u, std::thread::hardware_concurrency());
-    // A few dozen inputs at a time: enough to share the reading, few enough descriptors open.
-    constexpr std::size_t kChunk = 64;
-    for (std::size_t start = 0; start < paths.size(); start += kChunk) {
-        std::size_t end = std::min(paths.size(), start + kChunk);
-        std::vector<Fd> fds;
-        fds.reserve(end - start);
-        std::vector<ReadJob> jobs;
-        std::vector<std::size_t> jobEntry;
-        InputFailure failure;
-        for (std::size_t i = start; i < end && failure.kind == InputFailure::kNone; ++i) {
-            fds.emplace_back(-1);
-            failure = PrepareInput(paths[i], m_root.children[i], fds.back());
-            RomEntry& e = m_root.children[i];
-            if (failure.kind == InputFailure::kNone && e.size != 0) {
-                jobs.push_back({fds.back().get(), e.data.get(), e.size});
-                jobEntry.push_back(i);
-            }
-        }
-        ReadAll(jobs, nThreads);
-        for (std::size_t j = 0; j < jobs.size(); ++j) {
-            if (jobs[j].savedErrno != 0) {
-                InputFailure read;
-                read.kind = InputFailure::kRead;
-                read.savedErrno = jobs[j].savedErrno;
-                return read.Report();
-            }
-            // 30 bytes per block beyond the first for its pointer and compression overhead, 33
-            // for the first block and the alignment.
-            std::uint32_t size = m_root.children[jobEntry[j]].size;
-            m_estimate += size + 30ull * ((size - 1) / kRomBlockSize) + 33;
-        }
-        if (failure.kind != InputFailure::kNone)
-            return failure.Report();
-    }
-    return kRomExitOk;
-}
-
-InputFailure RomImageWriter::PrepareInput(const char* path, RomEntry& entry, Fd& fd) {
-    InputFailure failure;
-    failure.path = path;
+int RomImageWriter::ReadInput(const char* path, RomEntry& entry) {
     // Non-blocking open, so a FIFO given by mistake cannot hang the caller; it is refused below.
-    fd = Fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    Fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
-        failure.kind = InputFailure::kOpen;
-        return failure;
+        std::fprintf(stderr, "fopen %s fail\n", path);
+        return kRomExitFailure;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        failure.kind = InputFailure::kStat;
-        failure.savedErrno = errno;
-        return failure;
+        std::perror("stat");
+        return kRomExitStatFailed;
     }
     // The image has one directory level: only plain files can go into it.
     if (!S_ISREG(st.st_mode)) {
-        failure.kind = InputFailure::kRead;
-        failure.savedErrno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return failure;
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        std::perror("read");
+        return kRomExitFailure;
     }
     if (entry.name.empty()) {
-        failure.kind = InputFailure::kNoName;
-        return failure;
+        std::fprintf(stderr, "%s: no file name\n", path);
+        return kRomExitFailure;
     }
     if (entry.name.size() > kRomMaxNameStored) {
         entry.name.resize(kRomMaxNameStored);
@@ -472,11 +425,22 @@ InputFailure RomImageWriter::PrepareInput(const char* path, RomEntry& entry, Fd&
         m_sizeWarning = true;
     }
     entry.size = static_cast<std::uint32_t>(size);
-    if (entry.size != 0 && !entry.data.Allocate(entry.size)) {
-        failure.kind = InputFailure::kMalloc;
-        failure.size = entry.size;
+    if (entry.size != 0) {
+        std::uint8_t* buffer = m_inputs.Allocate(entry.size);
+        if (!buffer) {
+            std::fprintf(stderr, "malloc %d bytes fail\n", static_cast<int>(entry.size));
+            return kRomExitFailure;
+        }
+        if (!ReadExactly(fd.get(), buffer, entry.size)) {
+            std::perror("read");
+            return kRomExitFailure;
+        }
+        entry.data = buffer;
+        // 30 bytes per block beyond the first for its pointer and compression overhead, 33 for
+        // the first block and the alignment.
+        m_estimate += entry.size + 30ull * ((entry.size - 1) / kRomBlockSize) + 33;
     }
-    return failure;
+    return kRomExitOk;
 }
 
 bool RomImageWriter::Fits(std::uint64_t end) {
@@ -489,7 +453,7 @@ bool RomImageWriter::Fits(std::uint64_t end) {
 }
 
 int RomImageWriter::WriteDirectory() {
-    std::uint8_t* img = m_image.get();
+    std::uint8_t* img = m_header.data();
     m_offset = kRomSuperSize;
     for (RomEntry& e : m_root.children) {
         e.inodeOffset = m_offset;
@@ -504,20 +468,30 @@ int RomImageWriter::WriteDirectory() {
         std::printf("  %s\n", e.name.c_str());
     }
     std::printf("Directory data: %d bytes\n", static_cast<int>(m_offset));
-    m_dirEnd = m_crcFrom = m_offset;
+    m_dirEnd = m_offset;
     return kRomExitOk;
 }
 
 int RomImageWriter::WriteData() {
-    std::vector<BlockRef> blocks;
-    for (const RomEntry& e : m_root.children) {
-        for (std::uint32_t pos = 0; pos < e.size; pos += kRomBlockSize)
-            blocks.push_back({e.data.get() + pos, std::min<std::uint32_t>(kRomBlockSize, e.size - pos)});
-    }
-    BlockCompressor compressor(blocks, m_options.nThreads);
+    // A run of compressed blocks lying back to back in the image, written with one call once
+    // the run ends: at the next file, or before the compressor moves on to its next batch and
+    // reuses the memory the run points into.
+    std::vector<iovec> run;
+    std::uint64_t runOffset = 0;
+    auto flush = [&] {
+        if (!run.empty())
+            m_output.Write(runOffset, run.data(), static_cast<int>(run.size()));
+        run.clear();
+    };
+    auto append = [&](const void* data, std::size_t len) {
+        if (run.empty())
+            runOffset = m_offset;
+        run.push_back({const_cast<void*>(data), len});
+    };
 
-    std::uint8_t* img = m_image.get();
+    std::vector<std::uint8_t> table;
     std::size_t next = 0;
+    std::size_t runBatch = static_cast<std::size_t>(-1);
     for (RomEntry& e : m_root.children) {
         if (e.size == 0)
             continue;
@@ -525,20 +499,26 @@ int RomImageWriter::WriteData() {
             std::fprintf(stderr, "filesystem too big.  Exiting.\n");
             return kRomExitFatal;
         }
+        flush();
         e.dataOffset = m_offset;
-        PutInode(img + e.inodeOffset, e.mode, e.uid, e.size, e.gid,
+        PutInode(m_header.data() + e.inodeOffset, e.mode, e.uid, e.size, e.gid,
                  static_cast<std::uint32_t>(RoundUp(e.name.size(), 4) / 4),
                  static_cast<std::uint32_t>(m_offset / 4));
 
         std::uint32_t count = (e.size - 1) / kRomBlockSize + 1;
-        std::size_t table = m_offset;
         if (!Fits(m_offset + 4ull * count))
             return kRomExitFatal;
+        table.assign(4ull * count, 0);
         m_offset += 4ull * count;
-        for (std::uint32_t i = 0; i < count; ++i) {
+        uLong bodyCrc = crc32(0L, Z_NULL, 0);
+        for (std::uint32_t i = 0; i < count; ++i, ++next) {
+            if (next / BlockCompressor::kBatch != runBatch) {
+                flush();
+                runBatch = next / BlockCompressor::kBatch;
+            }
             const std::uint8_t* data = nullptr;
             std::size_t len = 0;
-            if (!compressor.Get(next++, data, len)) {
+            if (!m_compressor->Get(next, data, len)) {
                 std::fprintf(stderr, "zlib compress failed\n");
                 return kRomExitFatal;
             }
@@ -548,25 +528,31 @@ int RomImageWriter::WriteData() {
             }
             if (!Fits(m_offset + len))
                 return kRomExitFatal;
-            std::memcpy(img + m_offset, data, len);
+            append(data, len);
+            bodyCrc = crc32(bodyCrc, data, static_cast<uInt>(len));
             m_offset += len;
-            Put32(img + table + 4ull * i, static_cast<std::uint32_t>(m_offset));
+            Put32(table.data() + 4ull * i, static_cast<std::uint32_t>(m_offset));
         }
         std::size_t aligned = RoundUp(m_offset, 4);
         if (!Fits(aligned))
             return kRomExitFatal;
+        append(kZeros, aligned - m_offset);
+        bodyCrc = crc32(bodyCrc, kZeros, static_cast<uInt>(aligned - m_offset));
         m_offset = aligned;
+        m_output.Write(e.dataOffset, table.data(), table.size());
+        uLong fileCrc =
+            crc32_combine(crc32(crc32(0L, Z_NULL, 0), table.data(), static_cast<uInt>(table.size())), bodyCrc,
+                          static_cast<z_off_t>(m_offset - e.dataOffset - table.size()));
+        m_dataCrc = crc32_combine(m_dataCrc, fileCrc, static_cast<z_off_t>(m_offset - e.dataOffset));
         m_blocks += count;
-        m_dataCrc = crc32(m_dataCrc, img + m_crcFrom, static_cast<uInt>(m_offset - m_crcFrom));
-        m_crcFrom = m_offset;
 
         std::int32_t change = static_cast<std::int32_t>(static_cast<std::int64_t>(m_offset - e.dataOffset) -
                                                         static_cast<std::int64_t>(e.size));
         std::int32_t change100 = static_cast<std::int32_t>(static_cast<std::int64_t>(change) * 100);
         std::printf("%6.2f%% (%+d bytes)\t%s\n", change100 / static_cast<double>(e.size), change,
                     e.name.c_str());
-        e.data.Release();
     }
+    flush();
     return kRomExitOk;
 }
 

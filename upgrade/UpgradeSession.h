@@ -111,8 +111,8 @@ public:
     // Starts ending the session without waiting: no more replies are taken, the connection is
     // closed and released, a running upgrade stops (no more packets, no more messages; a temporary
     // package is still deleted). A worker or a receive callback may still be inside a view call:
-    // the window must keep carrying out view calls until WaitUntilStopped is true, then destroy
-    // the session.
+    // the window must keep carrying out view calls until WaitUntilStopped is true, or make them
+    // return at once, before it destroys the session (the destructor waits for both).
     void RequestStop();
     // True once nothing of the session runs any more on another thread; waits at most `limit`.
     bool WaitUntilStopped(std::chrono::milliseconds limit);

@@ -24,8 +24,10 @@ struct UpgradeForm {
 // connection's receive thread. Every call but EndLoginDialog is synchronous: what it changes is
 // on the screen, and a message box has been closed, before the call returns. A call that comes
 // from another thread is therefore carried out on the window's thread while the caller waits, so
-// the window's thread must not block waiting for the session: to end it, call RequestStop and keep
-// serving view calls until WaitUntilStopped is true (CUpgradeSession).
+// the window's thread must not block waiting for the session while such a call may be pending. To
+// end the session, either first make waiting calls from other threads return at once (the desktop
+// layer's stopGuiCalls) and then destroy it, or call RequestStop and keep serving view calls until
+// WaitUntilStopped is true.
 class CUpgradeView {
 public:
     // Sets the text of a control: a button's caption, or the status line (IDC_STATUS).

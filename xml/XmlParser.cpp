@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 using namespace xmldetail;
 
@@ -85,16 +86,35 @@ template <std::size_t N> inline bool startsWith(const char* p, const char* end, 
     return static_cast<std::size_t>(end - p) >= N - 1 && std::memcmp(p, literal, N - 1) == 0;
 }
 
+// Room collected while parsing. Children and attributes are gathered here and get arrays of
+// their final size once their element is complete, instead of growing an array step by step and
+// leaving every outgrown copy behind in the pages. The capacities are those that growing by the
+// growth step would have reached.
+struct ParseScratch {
+    std::vector<XmlNode*> pendingChildren;
+    std::vector<XmlAttribute*> pendingAttributes; // records already in the pages
+};
+
 // One pass over a range of text into a node. The cursor starts at `into` and never climbs above
 // it, so the internal subset of a document type declaration, parsed as a range of its own, stays
 // inside its node.
 class ParseRun {
 public:
-    ParseRun(XmlPages* pages, const char* end, XmlNode* into, unsigned step, unsigned options, bool inSubset)
-        : m_pages(pages), m_end(end), m_into(into), m_cursor(into), m_step(step ? step : 1),
-          m_options(options), m_inSubset(inSubset) {}
+    ParseRun(XmlPages* pages, ParseScratch& scratch, const char* end, XmlNode* into, unsigned step,
+             unsigned options, bool inSubset)
+        : m_pages(pages), m_scratch(scratch), m_end(end), m_into(into), m_cursor(into),
+          m_step(step ? step : 1), m_options(options), m_inSubset(inSubset) {
+        m_open.push_back({into, scratch.pendingChildren.size()});
+    }
 
-    const char* run(const char* p);
+    // Parses from p; when it returns, every node made is linked into the tree.
+    const char* run(const char* p) {
+        const char* stop = loop(p);
+        while (!m_open.empty()) {
+            closeTop();
+        }
+        return stop;
+    }
 
 private:
     bool has(unsigned option) const { return (m_options & option) != 0; }
@@ -102,35 +122,82 @@ private:
     // document (where XML allows none) it is passed over, so that a byte-order mark or stray
     // bytes before the root never become nodes.
     bool keepsText() const { return m_cursor->kind != NodeDocument; }
+    void enter(XmlNode* element) {
+        m_open.push_back({element, m_scratch.pendingChildren.size()});
+        m_cursor = element;
+    }
     void up() {
         if (m_cursor != m_into) {
+            closeTop();
             m_cursor = m_cursor->parent;
         }
     }
+    void closeTop();
+    // The byte at m_end is never whitespace or a name byte (it is the terminating zero, or the ']'
+    // closing an internal subset), so these loops stop there without testing the position.
     const char* skipSpace(const char* p) const {
-        while (p < m_end && isSpace(*p)) {
+        while (isSpace(*p)) {
             ++p;
         }
         return p;
     }
     const char* nameEnd(const char* p) const {
-        while (p < m_end && isNameByte(*p)) {
-            ++p;
+        for (;;) {
+            // Unrolled: names are the most frequent runs in a data file.
+            if (!isNameByte(p[0])) {
+                return p;
+            }
+            if (!isNameByte(p[1])) {
+                return p + 1;
+            }
+            if (!isNameByte(p[2])) {
+                return p + 2;
+            }
+            if (!isNameByte(p[3])) {
+                return p + 3;
+            }
+            p += 4;
         }
-        return p;
+    }
+    // The next c at or after p and before m_end, or null. Short distances (quotes, the end of a
+    // tag) are scanned inline: the call into memchr would cost more than the scan. The whole text
+    // ends in a zero byte, which stops the scan even inside an internal subset.
+    const char* findNear(const char* p, char c) const {
+        for (;;) {
+            if (p[0] == c || p[0] == '\0') {
+                break;
+            }
+            if (p[1] == c || p[1] == '\0') {
+                p += 1;
+                break;
+            }
+            if (p[2] == c || p[2] == '\0') {
+                p += 2;
+                break;
+            }
+            if (p[3] == c || p[3] == '\0') {
+                p += 3;
+                break;
+            }
+            p += 4;
+        }
+        return *p == c && p < m_end ? p : nullptr;
     }
     // Ends the run at `at`; the helpers give null after calling it.
     const char* stop(const char* at) {
         m_stopAt = at;
         return nullptr;
     }
-    // Past the next '>', or null (parse ends) when there is none.
+    // Past the next c, or null (the parse ends) when there is none.
     const char* pastNext(const char* p, char c) {
-        const char* hit = find(p, m_end, c);
+        const char* hit = findNear(p, c);
         return hit ? hit + 1 : stop(m_end);
     }
 
-    XmlNode* newChild(XmlNodeKind kind, std::uint32_t step);
+    XmlNode* newChild(XmlNodeKind kind);
+    void commitAttributes(XmlNode* node);
+    const char* collectAttributes(const char* p);
+    const char* loop(const char* p);
     bool addValueNode(XmlNodeKind kind, const char* begin, const char* end, unsigned trimOption);
     const char* strayText(const char* lt);
     const char* attributes(XmlNode* node, const char* p);
@@ -140,7 +207,14 @@ private:
     const char* doctype(const char* p);
     const char* declaration(const char* p);
 
+    struct OpenNode {
+        XmlNode* node;
+        std::size_t firstPending; // its children collected so far start here
+    };
+
     XmlPages* m_pages;
+    ParseScratch& m_scratch;
+    std::vector<OpenNode> m_open;
     const char* m_end;
     XmlNode* m_into;
     XmlNode* m_cursor;
@@ -150,19 +224,34 @@ private:
     const char* m_stopAt = nullptr;
 };
 
-XmlNode* ParseRun::newChild(XmlNodeKind kind, std::uint32_t step) {
+XmlNode* ParseRun::newChild(XmlNodeKind kind) {
     XmlNode* node = createNode(kind, m_pages);
     if (!node) {
         return nullptr;
     }
-    if (!linkChild(m_cursor, node, step, m_pages)) {
+    try {
+        m_scratch.pendingChildren.push_back(node);
+    } catch (const std::bad_alloc&) {
         return nullptr; // the record stays unused in the pages
     }
+    node->parent = m_cursor;
     return node;
 }
 
+// Gives the innermost open node its collected children.
+void ParseRun::closeTop() {
+    const OpenNode open = m_open.back();
+    m_open.pop_back();
+    std::vector<XmlNode*>& pending = m_scratch.pendingChildren;
+    const std::size_t count = pending.size() - open.firstPending;
+    if (count > 0) {
+        appendChildren(open.node, pending.data() + open.firstPending, count, m_step, m_pages);
+    }
+    pending.resize(open.firstPending);
+}
+
 bool ParseRun::addValueNode(XmlNodeKind kind, const char* begin, const char* end, unsigned trimOption) {
-    XmlNode* node = newChild(kind, m_step);
+    XmlNode* node = newChild(kind);
     if (!node) {
         return false;
     }
@@ -173,7 +262,7 @@ bool ParseRun::addValueNode(XmlNodeKind kind, const char* begin, const char* end
     return true;
 }
 
-const char* ParseRun::run(const char* p) {
+const char* ParseRun::loop(const char* p) {
     for (;;) {
         // Text position: whitespace-only runs make no node.
         const char* textStart = p;
@@ -236,8 +325,23 @@ const char* ParseRun::strayText(const char* lt) {
 }
 
 // Reads attributes while name bytes come. Gives the first byte that is neither whitespace nor a
-// name byte and that follows a name or a value; the caller decides what it means.
+// name byte and that follows a name or a value; the caller decides what it means. The attributes
+// read, including those before a point where the parse ends, are given to node.
 const char* ParseRun::attributes(XmlNode* node, const char* p) {
+    m_scratch.pendingAttributes.clear();
+    p = collectAttributes(p);
+    commitAttributes(node);
+    return p;
+}
+
+void ParseRun::commitAttributes(XmlNode* node) {
+    std::vector<XmlAttribute*>& pending = m_scratch.pendingAttributes;
+    if (!pending.empty()) {
+        appendPagedAttributes(node, pending.data(), pending.size(), m_step, m_pages);
+    }
+}
+
+const char* ParseRun::collectAttributes(const char* p) {
     for (;;) {
         p = skipSpace(p);
         if (p >= m_end) {
@@ -246,38 +350,40 @@ const char* ParseRun::attributes(XmlNode* node, const char* p) {
         if (!isNameByte(*p)) {
             return p;
         }
-        XmlAttribute* attribute = addAttribute(node, m_step, m_pages);
-        if (!attribute) {
-            return stop(p);
-        }
         const char* nameStart = p;
         p = nameEnd(p);
-        attribute->name = inPlace(nameStart, p);
+        const XmlString name = inPlace(nameStart, p);
+        XmlString value;
         p = skipSpace(p);
-        if (p >= m_end) {
-            return stop(m_end);
-        }
-        if (*p == '=') {
+        bool ended = p >= m_end;
+        if (!ended && *p == '=') {
             p = skipSpace(p + 1);
-            if (p >= m_end) {
-                return stop(m_end);
-            }
             const char quote = *p;
-            if (quote == '"' || quote == '\'') {
-                const char* close = find(p + 1, m_end, quote);
-                if (!close) {
-                    return stop(m_end); // the attribute stays, without a value
+            ended = p >= m_end;
+            if (!ended && (quote == '"' || quote == '\'')) {
+                const char* close = findNear(p + 1, quote);
+                if (close) {
+                    value = inPlace(p + 1, close);
+                    if (has(XmlParser::TrimAttributes)) {
+                        trim(value);
+                    }
+                    p = close + 1;
                 }
-                attribute->value = inPlace(p + 1, close);
-                if (has(XmlParser::TrimAttributes)) {
-                    trim(attribute->value);
-                }
-                p = close + 1;
-                if (p >= m_end) {
-                    return stop(m_end);
-                }
+                ended = !close || p >= m_end; // without its closing quote the attribute keeps no value
             }
             // Without a quote the attribute keeps no value and reading goes on at this byte.
+        }
+        void* memory = m_pages->allocate(sizeof(XmlAttribute));
+        if (!memory) {
+            return stop(nameStart);
+        }
+        try {
+            m_scratch.pendingAttributes.push_back(new (memory) XmlAttribute{name, value});
+        } catch (const std::bad_alloc&) {
+            return stop(nameStart);
+        }
+        if (ended) {
+            return stop(m_end);
         }
         if (!isSpace(*p) && !isNameByte(*p)) {
             return p;
@@ -286,14 +392,14 @@ const char* ParseRun::attributes(XmlNode* node, const char* p) {
 }
 
 const char* ParseRun::element(const char* p) {
-    XmlNode* node = newChild(NodeElement, m_step);
+    XmlNode* node = newChild(NodeElement);
     if (!node) {
         return stop(p - 1);
     }
     const char* nameStart = p;
     p = nameEnd(p);
     node->name = inPlace(nameStart, p);
-    m_cursor = node;
+    enter(node);
     if (p >= m_end) {
         return stop(m_end);
     }
@@ -333,7 +439,7 @@ const char* ParseRun::processingInstruction(const char* p) {
     if (!find(p + 1, m_end, '?')) {
         return stop(m_end);
     }
-    XmlNode* node = newChild(NodePi, m_step);
+    XmlNode* node = newChild(NodePi);
     if (!node) {
         return stop(p - 1);
     }
@@ -401,7 +507,7 @@ const char* ParseRun::doctype(const char* p) {
     XmlNode* node = nullptr;
     // A DOCTYPE inside an internal subset is not XML; it is passed over there without a node.
     if (has(XmlParser::ParseDoctype) && !m_inSubset) {
-        node = newChild(NodeDoctype, m_step);
+        node = newChild(NodeDoctype);
         if (!node) {
             return stop(p);
         }
@@ -458,7 +564,7 @@ const char* ParseRun::doctype(const char* p) {
                 node->value = inPlace(subsetStart, q);
             }
             if (node && has(XmlParser::ParseDtd)) {
-                ParseRun subset(m_pages, q, node, m_step, m_options, true);
+                ParseRun subset(m_pages, m_scratch, q, node, m_step, m_options, true);
                 subset.run(subsetStart);
             } else if (has(XmlParser::DtdOnly) && !m_inSubset) {
                 return stop(p);
@@ -483,7 +589,7 @@ const char* ParseRun::declaration(const char* p) {
     } else if (keyword == "NOTATION") {
         kind = NodeNotationDecl;
     }
-    XmlNode* node = newChild(kind, m_step);
+    XmlNode* node = newChild(kind);
     if (!node) {
         return stop(keywordStart - 2);
     }
@@ -569,8 +675,10 @@ const char* XmlParser::parse(char* text, XmlNode* into, unsigned growthStep, uns
     std::size_t length = std::strlen(text);
     if (length >= std::numeric_limits<std::uint32_t>::max()) {
         length = std::numeric_limits<std::uint32_t>::max() - 1;
+        text[length] = '\0'; // the scanning loops stop at the end's zero byte
     }
-    ParseRun run(m_pages.get(), text + length, into, growthStep, options, false);
+    ParseScratch scratch;
+    ParseRun run(m_pages.get(), scratch, text + length, into, growthStep, options, false);
     m_stop = run.run(text);
     return m_stop;
 }

@@ -49,9 +49,10 @@ public:
     // Parses the zero-terminated text into the node `into` (the parser's own document when null):
     // new nodes become children of the cursor, which starts at `into` and never climbs above it.
     // The parser takes the text over (it must come from malloc, as loadTextFile's buffer does) and
-    // frees it in clear() or when destroyed; names and values of the tree point into it. Full
-    // arrays grow by growthStep entries. Gives the position in the text where parsing stopped:
-    // the terminating zero byte unless a construct ended the parse early.
+    // frees it in clear() or when destroyed; names and values of the tree point into it, and the
+    // new nodes live in the parser's pages, so the tree must not outlive the parser. Arrays have
+    // the capacity that growing by growthStep entries at a time gives. Gives the position in the text where
+    // parsing stopped: the terminating zero byte unless a construct ended the parse early.
     const char* parse(char* text, XmlNode* into, unsigned growthStep, unsigned options);
 
     // Copies text (up to its first zero byte) and parses the copy into the document.

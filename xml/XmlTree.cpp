@@ -17,16 +17,13 @@ void XmlPages::release() {
     }
     m_pages.clear();
     m_next = m_end = nullptr;
-    m_nextPageSize = 64 * 1024;
     m_reserved = 0;
 }
 
 void* XmlPages::allocateSlow(std::size_t bytes) {
-    // Pages double up to a few megabytes: small documents stay small, large ones need few pages.
-    std::size_t size = m_nextPageSize;
-    if (size < bytes) {
-        size = bytes;
-    }
+    // A large block gets a piece of its own; the current page stays in use for small records.
+    const bool own = bytes > kPageSize / 4;
+    const std::size_t size = own ? bytes : kPageSize;
     char* page = static_cast<char*>(std::malloc(size));
     if (!page) {
         return nullptr;
@@ -38,11 +35,10 @@ void* XmlPages::allocateSlow(std::size_t bytes) {
         return nullptr;
     }
     m_reserved += size;
-    if (m_nextPageSize < 4 * 1024 * 1024) {
-        m_nextPageSize *= 2;
+    if (!own) {
+        m_next = page + bytes;
+        m_end = page + size;
     }
-    m_next = page + bytes;
-    m_end = page + size;
     return page;
 }
 
@@ -106,46 +102,124 @@ bool growArray(T**& array, std::uint32_t count, std::uint32_t& capacity, std::ui
     return true;
 }
 
+// The capacity that adding step entries to a full array, as often as needed, reaches for needed
+// entries; 0 when that does not fit in 32 bits.
+std::uint32_t grownCapacity(std::uint32_t capacity, std::size_t needed, std::uint32_t step) {
+    if (step == 0) {
+        step = 1;
+    }
+    if (needed <= capacity) {
+        return capacity;
+    }
+    const std::uint64_t steps = (needed - capacity + step - 1) / step;
+    const std::uint64_t grown = capacity + steps * step;
+    return grown > std::numeric_limits<std::uint32_t>::max() ? 0 : static_cast<std::uint32_t>(grown);
+}
+
+// Moves a pointer array to newCapacity entries in one allocation (from pages when given and the
+// array is not yet on the heap and not large).
+template <typename T>
+bool resizeArray(T**& array, std::uint32_t count, std::uint32_t& capacity, std::uint32_t newCapacity,
+                 bool& inPages, XmlPages* pages) {
+    if (newCapacity == capacity) {
+        return true;
+    }
+    const std::size_t bytes = std::size_t{newCapacity} * sizeof(T*);
+    T** moved = nullptr;
+    if (array && !inPages) {
+        moved = static_cast<T**>(std::realloc(array, bytes));
+    } else {
+        if (pages && newCapacity <= kMaxPagedFinalArray) {
+            moved = static_cast<T**>(pages->allocate(bytes));
+            inPages = true;
+        } else {
+            moved = static_cast<T**>(std::malloc(bytes));
+            inPages = false;
+        }
+        if (moved && count) {
+            std::memcpy(moved, array, std::size_t{count} * sizeof(T*));
+        }
+    }
+    if (!moved) {
+        return false;
+    }
+    array = moved;
+    capacity = newCapacity;
+    return true;
+}
+
+std::uint8_t withStorage(std::uint8_t storage, std::uint8_t bit, bool set) {
+    return static_cast<std::uint8_t>(set ? storage | bit : storage & ~bit);
+}
+
 } // namespace
 
+bool appendChildren(XmlNode* parent, XmlNode* const* children, std::size_t count, std::uint32_t step,
+                    XmlPages* pages) {
+    const std::uint32_t from = parent->children ? parent->childCapacity : 1;
+    const std::uint32_t capacity = grownCapacity(from, parent->childCount + count, step);
+    if (capacity == 0) {
+        return false;
+    }
+    bool inPages = parent->storage & StorageChildrenInPages;
+    if (!resizeArray(parent->children, parent->childCount, parent->childCapacity, capacity, inPages, pages)) {
+        return false;
+    }
+    parent->storage = withStorage(parent->storage, StorageChildrenInPages, inPages);
+    for (std::size_t i = 0; i < count; ++i) {
+        children[i]->parent = parent;
+        parent->children[parent->childCount++] = children[i];
+    }
+    return true;
+}
+
+bool appendPagedAttributes(XmlNode* node, XmlAttribute* const* records, std::size_t count, std::uint32_t step,
+                           XmlPages* pages) {
+    if (node->pagedAttributes != node->attributeCount) {
+        return false; // records from pages must stay in front of those from the heap
+    }
+    const std::uint32_t from = node->attributes ? node->attributeCapacity : 1;
+    const std::uint32_t capacity = grownCapacity(from, node->attributeCount + count, step);
+    if (capacity == 0) {
+        return false;
+    }
+    bool inPages = node->storage & StorageAttributesInPages;
+    if (!resizeArray(node->attributes, node->attributeCount, node->attributeCapacity, capacity, inPages,
+                     pages)) {
+        return false;
+    }
+    node->storage = withStorage(node->storage, StorageAttributesInPages, inPages);
+    std::memcpy(node->attributes + node->attributeCount, records, count * sizeof(XmlAttribute*));
+    node->attributeCount += static_cast<std::uint32_t>(count);
+    node->pagedAttributes += static_cast<std::uint32_t>(count);
+    return true;
+}
+
 XmlNode* createNode(XmlNodeKind kind, XmlPages* pages) {
-    const bool attributes = hasAttributeArray(kind);
-    const bool children = hasChildArray(kind);
-    XmlNode* node = nullptr;
     if (pages) {
-        // The node and its first array slots in one piece.
-        const std::size_t bytes =
-            sizeof(XmlNode) + (attributes ? sizeof(XmlAttribute*) : 0) + (children ? sizeof(XmlNode*) : 0);
-        char* memory = static_cast<char*>(pages->allocate(bytes));
+        // Arrays come when the parser knows how many entries the node has (appendChildren,
+        // appendPagedAttributes); they start from the same capacity of 1 that a new node has.
+        void* memory = pages->allocate(sizeof(XmlNode));
         if (!memory) {
             return nullptr;
         }
-        node = new (memory) XmlNode;
+        XmlNode* node = new (memory) XmlNode;
         node->storage = StorageNodeInPages | StorageAttributesInPages | StorageChildrenInPages;
-        char* slots = memory + sizeof(XmlNode);
-        if (attributes) {
-            node->attributes = reinterpret_cast<XmlAttribute**>(slots);
-            node->attributeCapacity = 1;
-            slots += sizeof(XmlAttribute*);
-        }
-        if (children) {
-            node->children = reinterpret_cast<XmlNode**>(slots);
-            node->childCapacity = 1;
-        }
-    } else {
-        node = static_cast<XmlNode*>(std::malloc(sizeof(XmlNode)));
-        if (!node) {
-            return nullptr;
-        }
-        new (node) XmlNode;
-        if (attributes) {
-            node->attributes = static_cast<XmlAttribute**>(std::malloc(sizeof(XmlAttribute*)));
-            node->attributeCapacity = node->attributes ? 1 : 0;
-        }
-        if (children) {
-            node->children = static_cast<XmlNode**>(std::malloc(sizeof(XmlNode*)));
-            node->childCapacity = node->children ? 1 : 0;
-        }
+        node->kind = kind;
+        return node;
+    }
+    XmlNode* node = static_cast<XmlNode*>(std::malloc(sizeof(XmlNode)));
+    if (!node) {
+        return nullptr;
+    }
+    new (node) XmlNode;
+    if (hasAttributeArray(kind)) {
+        node->attributes = static_cast<XmlAttribute**>(std::malloc(sizeof(XmlAttribute*)));
+        node->attributeCapacity = node->attributes ? 1 : 0;
+    }
+    if (hasChildArray(kind)) {
+        node->children = static_cast<XmlNode**>(std::malloc(sizeof(XmlNode*)));
+        node->childCapacity = node->children ? 1 : 0;
     }
     node->kind = kind;
     return node;

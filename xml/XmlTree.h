@@ -74,7 +74,8 @@ XmlNode* newDocumentNode();
 // Frees a node and everything below it without recursion, however deep the tree. The node is
 // first taken out of its parent's child list (unless it is its own parent). Own strings,
 // attribute records, arrays and nodes are freed; what lives in a parser's pages or points into
-// its text is left to the parser.
+// its text is left to the parser. An XmlParser's own document is freed by the parser (clear(),
+// destruction), never by calling this on it.
 void freeTree(XmlNode* node);
 
 // True when the writer can put this attribute value out so that it reads back as the same bytes:

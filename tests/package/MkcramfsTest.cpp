@@ -101,6 +101,12 @@ TEST_F(MkcramfsTest, FailuresPrintTheirMessageAndExitWithTheirStatus) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "fopen: No such file or directory\n");
 
+    // Every write to /dev/full fails: reported once, after the report on standard output.
+    r = RunProgram({kMkcramfs, "/dev/full", dir_ / "good"});
+    EXPECT_EQ(r.status, 8);
+    EXPECT_EQ(r.err, "ROM image write failed (0 4096)\n");
+    EXPECT_NE(r.out.find("CRC: "), std::string::npos);
+
     r = RunProgram({kMkcramfs, img, dir_.path()});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "read: Is a directory\n");

@@ -266,6 +266,10 @@ TEST_F(RomImageTest, FailuresReturnTheirStatusAndLeaveTheOutputEmpty) {
 
     EXPECT_EQ(WriteImage(out, {good, dir_.path()}), kRomExitFailure); // a directory is no input
 
+    // The workers are already compressing the first input when the second one fails.
+    std::string big = Make("a_big", RandomBytes(1 << 20, 9));
+    EXPECT_EQ(WriteImage(out, {dir_ / "z_missing", big}, 2), kRomExitFailure);
+
     // Nor is a FIFO; with no writer at its other end, opening it must not hang the caller.
     std::string fifo = dir_ / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
