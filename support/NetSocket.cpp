@@ -41,14 +41,15 @@ void ReportOnReceiveThread(const char* what, const char* where) {
     std::fprintf(stderr, "Zorvik::CNetSocket receive thread: %s: %s\n", where, what);
 }
 
-// Live socket objects, for LiveObjects/WaitForLiveObjects.
+// Live socket objects, for LiveObjects/WaitForLiveObjects. Never destroyed: a released object
+// counts itself out on its own thread, which may still be running while the process exits.
 std::mutex& LiveLock() {
-    static std::mutex lock;
-    return lock;
+    static auto* lock = new std::mutex;
+    return *lock;
 }
 std::condition_variable& LiveChanged() {
-    static std::condition_variable changed;
-    return changed;
+    static auto* changed = new std::condition_variable;
+    return *changed;
 }
 int g_nLiveSockets = 0;
 

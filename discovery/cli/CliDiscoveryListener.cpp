@@ -1,0 +1,60 @@
+#include "CliDiscoveryListener.h"
+
+#include <algorithm>
+#include <cctype>
+
+void CCliDiscoveryListener::deviceAdded(const DeviceAddedNotice& notice) {
+    std::lock_guard lock(m_lock);
+    m_devices.push_back(notice);
+    m_changed.notify_all();
+}
+
+void CCliDiscoveryListener::statusText(const std::string& text) {
+    std::lock_guard lock(m_lock);
+    m_status = text;
+    m_changed.notify_all();
+}
+
+std::vector<DeviceAddedNotice> CCliDiscoveryListener::Devices() const {
+    std::lock_guard lock(m_lock);
+    return m_devices;
+}
+
+std::string CCliDiscoveryListener::NormalMac(const std::string& mac) {
+    std::string out = mac;
+    for (char& c : out) {
+        if (c == '-') {
+            c = ':';
+        } else {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+    }
+    return out;
+}
+
+std::optional<DeviceAddedNotice> CCliDiscoveryListener::WaitForMac(const std::string& mac,
+                                                                   Clock::time_point deadline) {
+    const std::string wanted = NormalMac(mac);
+    std::unique_lock lock(m_lock);
+    std::optional<DeviceAddedNotice> found;
+    m_changed.wait_until(lock, deadline, [&] {
+        auto it = std::find_if(m_devices.begin(), m_devices.end(),
+                               [&](const DeviceAddedNotice& n) { return NormalMac(n.macText) == wanted; });
+        if (it != m_devices.end()) {
+            found = *it;
+        }
+        return found.has_value();
+    });
+    return found;
+}
+
+void CCliDiscoveryListener::ClearStatus() {
+    std::lock_guard lock(m_lock);
+    m_status.reset();
+}
+
+std::optional<std::string> CCliDiscoveryListener::WaitForStatus(Clock::time_point deadline) {
+    std::unique_lock lock(m_lock);
+    m_changed.wait_until(lock, deadline, [this] { return m_status.has_value(); });
+    return m_status;
+}

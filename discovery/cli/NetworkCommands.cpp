@@ -1,0 +1,171 @@
+#include "NetworkCommands.h"
+
+#include "CliDiscoveryListener.h"
+#include "support/cli/TextTable.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The columns of the window's list, headings as it shows them.
+const cli::TextRow kListHeadings = {"No.",         "IP Address",      "Port Number",
+                                    "Subnet Mask", "Default Gateway", "Mac Address "};
+
+void Error(const std::string& text) {
+    std::cout.flush();
+    std::cerr << "pellory-cli: " << text << std::endl;
+}
+
+DiscoveryEngineConfig ConfigOf(const DiscoveryEndpoint& endpoint) {
+    DiscoveryEngineConfig config;
+    config.destinationAddress = endpoint.target;
+    config.destinationPort = endpoint.targetPort;
+    config.boundPort = endpoint.bindPort;
+    return config;
+}
+
+std::string OpenFailure(const DiscoveryEndpoint& endpoint) {
+    return "the discovery socket could not be opened on UDP port " + std::to_string(endpoint.bindPort) +
+           " (another program may hold it; --bind-port 0 takes any free port)";
+}
+
+void PrintList(const std::vector<DeviceAddedNotice>& devices, ListFormat format) {
+    std::vector<cli::TextRow> rows;
+    for (const DeviceAddedNotice& d : devices) {
+        // Column 0 numbers the rows from 1, as the window's list does.
+        rows.push_back({std::to_string(d.row + 1), d.addressText, std::to_string(d.port), d.maskText,
+                        d.gatewayText, d.macText});
+    }
+    switch (format) {
+    case ListFormat::Table:
+        std::cout << cli::FormatTable(kListHeadings, rows);
+        break;
+    case ListFormat::Csv:
+        std::cout << cli::CsvRecord(kListHeadings);
+        for (const auto& row : rows) {
+            std::cout << cli::CsvRecord(row);
+        }
+        break;
+    case ListFormat::Json: {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const DeviceAddedNotice& d : devices) {
+            list.push_back({{"no", d.row + 1},
+                            {"ip", d.addressText},
+                            {"port", d.port},
+                            {"mask", d.maskText},
+                            {"gateway", d.gatewayText},
+                            {"mac", d.macText}});
+        }
+        // A recorder's MAC text is bytes it chose; bytes that are not UTF-8 become U+FFFD
+        // rather than ending the program.
+        std::cout << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+        break;
+    }
+    }
+    std::cout.flush();
+}
+
+} // namespace
+
+const char* ModifyIpRefusal(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway) {
+    if (address == 0) {
+        return "Device IP address is invalid!";
+    }
+    if (mask == 0) {
+        return "Device Subnet mask is invalid!";
+    }
+    if (gateway == 0) {
+        return "Device Default gateway is invalid!";
+    }
+    return nullptr;
+}
+
+PelloryStatus Scan(const ScanOptions& options) {
+    CCliDiscoveryListener listener;
+    std::vector<DeviceAddedNotice> devices;
+    {
+        DiscoveryEngine engine(&listener, ConfigOf(options.endpoint));
+        if (engine.start() != 1) {
+            Error(OpenFailure(options.endpoint));
+            return PelloryStatus::Network;
+        }
+        // A second search halfway gives a reply lost on a busy network another chance (the
+        // table keeps one row per address and port), and tells whether requests go out at all.
+        const auto start = Clock::now();
+        std::this_thread::sleep_until(start + options.timeout / 2);
+        const bool sent = engine.search() > 0;
+        std::this_thread::sleep_until(start + options.timeout);
+        engine.close();
+        if (!sent) {
+            Error("the search request could not be sent to " + formatIpv4(options.endpoint.target) + ":" +
+                  std::to_string(options.endpoint.targetPort));
+            return PelloryStatus::Network;
+        }
+        devices = listener.Devices();
+    }
+    PrintList(devices, options.format);
+    if (devices.empty() && options.format == ListFormat::Table) {
+        Error("no recorder answered");
+    }
+    return PelloryStatus::Success;
+}
+
+PelloryStatus SetIp(const SetIpOptions& options) {
+    CCliDiscoveryListener listener;
+    DiscoveryEngine engine(&listener, ConfigOf(options.endpoint));
+    if (engine.start() != 1) {
+        Error(OpenFailure(options.endpoint));
+        return PelloryStatus::Network;
+    }
+    const auto found = listener.WaitForMac(options.mac, Clock::now() + options.timeout);
+    if (!found) {
+        Error("no recorder with the MAC address " + options.mac + " answered the search");
+        return PelloryStatus::NotFound;
+    }
+    std::cout << "Found " << found->macText << " at " << found->addressText << ":" << found->port << " (mask "
+              << found->maskText << ", gateway " << found->gatewayText << ")." << std::endl;
+
+    const DiscoveryEngine::LoginOutcome login = engine.login(found->row, options.user, options.password);
+    switch (login.status) {
+    case DiscoveryEngine::LoginStatus::NotSent:
+        Error("the login request could not be sent");
+        return PelloryStatus::Network;
+    case DiscoveryEngine::LoginStatus::TimedOut:
+        Error(std::string(LOGIN_TIMEOUT_TEXT));
+        return PelloryStatus::NoLoginReply;
+    case DiscoveryEngine::LoginStatus::Answered:
+        break;
+    }
+    if (!login.accepted()) {
+        // The window shows nothing for a result it does not know; a script still learns of it.
+        const auto text = login.text();
+        Error(text ? std::string(*text)
+                   : "the recorder answered the login with result " + std::to_string(login.result));
+        return PelloryStatus::LoginRefused;
+    }
+
+    listener.ClearStatus();
+    if (!engine.modifyIp(found->row, options.address, options.mask, options.gateway)) {
+        Error("the modify-IP request could not be sent");
+        return PelloryStatus::Network;
+    }
+    std::cout << "Asked for address " << formatIpv4(options.address) << ", mask " << formatIpv4(options.mask)
+              << ", gateway " << formatIpv4(options.gateway) << "." << std::endl;
+    const auto status = listener.WaitForStatus(Clock::now() + options.timeout);
+    if (!status) {
+        Error("no answer to the modify-IP request");
+        return PelloryStatus::NoModifyAnswer;
+    }
+    if (*status != modifyResultText(0)) {
+        Error(*status);
+        return PelloryStatus::ModifyRefused;
+    }
+    std::cout << *status << std::endl;
+    return PelloryStatus::Success;
+}

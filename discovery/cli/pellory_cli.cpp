@@ -1,0 +1,274 @@
+// pellory-cli: the discovery tool for scripts and whole sites. It uses the same discovery engine
+// and data store as the Pellory window and shows the same messages: scan lists what the window's
+// list shows, set-ip is its Modify IP command, register is its registration dialogs.
+
+#include "DataFileCommands.h"
+#include "NetworkCommands.h"
+#include "PelloryStatus.h"
+#include "support/cli/PasswordInput.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+#include <iostream>
+#include <map>
+
+namespace {
+
+const char* const kDescription =
+    "pellory-cli finds digital video recorders on the local network, changes their addresses and\n"
+    "registers them in the surveillance client's data file, with the discovery engine, data store\n"
+    "and messages of the Pellory window.\n";
+
+const char* const kExitStatuses = "\nExit status:\n"
+                                  "   0  success\n"
+                                  "   1  an unexpected failure inside the tool\n"
+                                  "   2  bad options or arguments (nothing was sent, no file changed)\n"
+                                  "   3  the discovery socket could not be opened, or a request not sent\n"
+                                  "   4  no recorder with that MAC address answered\n"
+                                  "   5  the recorder refused the login\n"
+                                  "   6  no answer to the login in time (\"It is ouvertime.\")\n"
+                                  "   7  the recorder refused the new address\n"
+                                  "   8  no answer to the modify-IP request in time\n"
+                                  "   9  the data file is missing, unreadable, or its folder missing\n"
+                                  "  10  the data store refused the device\n"
+                                  "  11  the data file could not be saved\n";
+
+const char* const kExamples =
+    "\nExamples:\n"
+    "  pellory-cli scan --format csv > recorders.csv\n"
+    "  pellory-cli set-ip --mac 00:12:34:56:78:9A --user admin --password-file pw.txt \\\n"
+    "      --ip 192.168.1.120 --mask 255.255.255.0 --gateway 192.168.1.1\n"
+    "  pellory-cli register --data XML/Data.xml --ip 192.168.1.120 --port 37777 \\\n"
+    "      --name Lobby --user admin --password-env DVR_PASSWORD --channels 4\n"
+    "  pellory-cli devices --data XML/Data.xml --format json\n";
+
+struct UsageError {
+    std::string text;
+};
+
+int Refuse(const std::string& text) {
+    std::cerr << "pellory-cli: " << text << "\nRun pellory-cli --help for the options.\n";
+    return ExitCode(PelloryStatus::Usage);
+}
+
+std::uint32_t Ipv4Option(const std::string& option, const std::string& text) {
+    const auto address = parseIpv4(text);
+    if (!address) {
+        throw UsageError{option + " " + text + ": not a dotted IPv4 address"};
+    }
+    return *address;
+}
+
+const std::map<std::string, ListFormat> kFormats = {
+    {"table", ListFormat::Table}, {"csv", ListFormat::Csv}, {"json", ListFormat::Json}};
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+    return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
+// --target and --bind-port of scan and set-ip.
+struct EndpointOptions {
+    std::string target = "255.255.255.255:5050";
+    std::uint16_t bindPort = DISCOVERY_PORT;
+
+    void AddTo(CLI::App& command) {
+        command.add_option("--target", target, "Where requests go")
+            ->option_text("ADDR[:PORT] [255.255.255.255:5050]");
+        command.add_option("--bind-port", bindPort, "Port replies are taken in on; 0 takes any free port")
+            ->option_text("PORT [5050]");
+    }
+
+    DiscoveryEndpoint Parse() const {
+        DiscoveryEndpoint endpoint;
+        const auto colon = target.find(':');
+        endpoint.target = Ipv4Option("--target", target.substr(0, colon));
+        if (colon != std::string::npos) {
+            const std::string digits = target.substr(colon + 1);
+            const bool number = !digits.empty() && digits.size() <= 5 &&
+                                digits.find_first_not_of("0123456789") == std::string::npos &&
+                                std::stoul(digits) >= 1 && std::stoul(digits) <= 65535;
+            if (!number) {
+                throw UsageError{"--target " + target + ": the port must be a number from 1 to 65535"};
+            }
+            endpoint.targetPort = static_cast<std::uint16_t>(std::stoul(digits));
+        }
+        endpoint.bindPort = bindPort;
+        return endpoint;
+    }
+};
+
+struct PasswordOptions {
+    cli::PasswordSource source;
+    std::string refusedArgument;
+
+    void AddTo(CLI::App& command) {
+        auto* file =
+            command
+                .add_option("--password-file", source.file, "Read the password from the first line of FILE")
+                ->option_text("FILE");
+        auto* env = command
+                        .add_option("--password-env", source.variable,
+                                    "Read the password from the environment variable VAR")
+                        ->option_text("VAR");
+        file->excludes(env);
+        command.add_option("--password", refusedArgument)->group("");
+    }
+
+    std::string Read(const std::string& user) const {
+        if (!refusedArgument.empty()) {
+            throw UsageError{cli::kPasswordArgumentRefused};
+        }
+        const cli::PasswordReading reading = cli::ReadPassword(source, "Password for " + user + ": ");
+        if (!reading.ok) {
+            throw UsageError{reading.error};
+        }
+        return reading.password;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app(kDescription, "pellory-cli");
+    app.footer(std::string(kExitStatuses) + kExamples);
+    app.set_version_flag("--version", "pellory-cli " KST_VERSION);
+    app.require_subcommand(1);
+    app.get_formatter()->column_width(40);
+    const auto format = CLI::IsMember({"table", "csv", "json"});
+
+    // scan
+    EndpointOptions scanEndpoint;
+    double scanTimeout = 3;
+    std::string scanFormat = "table";
+    CLI::App* scan = app.add_subcommand("scan", "List the recorders that answer a search");
+    scanEndpoint.AddTo(*scan);
+    scan->add_option("--timeout", scanTimeout, "How long to collect answers")
+        ->option_text("SECONDS [3]")
+        ->check(CLI::Range(0.05, 3600.0));
+    scan->add_option("--format", scanFormat, "table, csv or json")
+        ->option_text("FORMAT [table]")
+        ->check(format);
+
+    // set-ip
+    EndpointOptions setEndpoint;
+    double setTimeout = 5;
+    std::string mac, setUser, ip, mask, gateway;
+    PasswordOptions setPassword;
+    CLI::App* setIp = app.add_subcommand("set-ip", "Change a recorder's address, mask and gateway");
+    setEndpoint.AddTo(*setIp);
+    setIp->add_option("--mac", mac, "The recorder's MAC address, as scan lists it")
+        ->option_text("MAC")
+        ->required();
+    setIp->add_option("--user", setUser, "User name to log in with")->option_text("NAME")->required();
+    setPassword.AddTo(*setIp);
+    setIp->add_option("--ip", ip, "New IP address")->option_text("A")->required();
+    setIp->add_option("--mask", mask, "New subnet mask")->option_text("M")->required();
+    setIp->add_option("--gateway", gateway, "New default gateway")->option_text("G")->required();
+    setIp->add_option("--timeout", setTimeout, "How long to wait for the recorder, and for its answer")
+        ->option_text("SECONDS [5]")
+        ->check(CLI::Range(0.05, 3600.0));
+
+    // register
+    RegisterOptions reg;
+    std::string regIp;
+    PasswordOptions regPassword;
+    CLI::App* registerCommand = app.add_subcommand("register", "Enter a recorder in the client's data file");
+    registerCommand->add_option("--data", reg.dataFile, "The client's data file (Data.xml)")
+        ->option_text("FILE")
+        ->required();
+    registerCommand->add_option("--ip", regIp, "The recorder's IP address")->option_text("A")->required();
+    registerCommand->add_option("--port", reg.port, "The recorder's port")
+        ->option_text("P")
+        ->required()
+        ->check(CLI::Range(1u, 65535u));
+    registerCommand->add_option("--name", reg.name, "Device name, stored as given")
+        ->option_text("NAME")
+        ->required();
+    registerCommand->add_option("--user", reg.user, "User name the client logs in with")
+        ->option_text("NAME")
+        ->required();
+    regPassword.AddTo(*registerCommand);
+    registerCommand->add_option("--channels", reg.channels, "Total channels, 1 to 16")
+        ->option_text("N")
+        ->required();
+    registerCommand->add_option("--org", reg.orgId, "Organisation id (0, the top level, when not given)")
+        ->option_text("ID [0]");
+    registerCommand
+        ->add_option("--camera-types", reg.cameraTypes,
+                     "Camera type of each channel from the first:\n0 normal camera, 1 speed dome [all 0]")
+        ->option_text("T,T,...")
+        ->delimiter(',')
+        ->allow_extra_args(false);
+
+    // devices
+    std::string devicesData, devicesFormat = "table";
+    CLI::App* devices =
+        app.add_subcommand("devices", "List the devices a data file holds (never their passwords)");
+    devices->add_option("--data", devicesData, "The client's data file (Data.xml)")
+        ->option_text("FILE")
+        ->required();
+    devices->add_option("--format", devicesFormat, "table, csv or json")
+        ->option_text("FORMAT [table]")
+        ->check(format);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        return Refuse(e.what());
+    }
+
+    try {
+        if (*scan) {
+            ScanOptions options;
+            options.endpoint = scanEndpoint.Parse();
+            options.timeout = Milliseconds(scanTimeout);
+            options.format = kFormats.at(scanFormat);
+            return ExitCode(Scan(options));
+        }
+        if (*setIp) {
+            SetIpOptions options;
+            options.endpoint = setEndpoint.Parse();
+            options.timeout = Milliseconds(setTimeout);
+            options.mac = mac;
+            options.address = Ipv4Option("--ip", ip);
+            options.mask = Ipv4Option("--mask", mask);
+            options.gateway = Ipv4Option("--gateway", gateway);
+            if (setUser.empty()) {
+                throw UsageError{"User name can not be null!"};
+            }
+            if (const char* refusal = ModifyIpRefusal(options.address, options.mask, options.gateway)) {
+                throw UsageError{refusal};
+            }
+            options.user = setUser;
+            options.password = setPassword.Read(setUser);
+            return ExitCode(SetIp(options));
+        }
+        if (*registerCommand) {
+            reg.host = formatIpv4(Ipv4Option("--ip", regIp));
+            if (std::string refusal = RegisterRefusal(reg); !refusal.empty()) {
+                throw UsageError{refusal};
+            }
+            reg.password = regPassword.Read(reg.user);
+            if (std::string refusal = RegisterRefusal(reg); !refusal.empty()) {
+                throw UsageError{refusal};
+            }
+            return ExitCode(Register(reg));
+        }
+        if (*devices) {
+            return ExitCode(Devices(devicesData, kFormats.at(devicesFormat)));
+        }
+    } catch (const UsageError& e) {
+        return Refuse(e.text);
+    } catch (const std::exception& e) {
+        std::cerr << "pellory-cli: " << e.what() << "\n";
+        return ExitCode(PelloryStatus::Internal);
+    }
+    return ExitCode(PelloryStatus::Usage);
+}

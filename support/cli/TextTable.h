@@ -1,0 +1,24 @@
+// Lists for the terminal and for other programs: aligned text tables, CSV and safe text.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cli {
+
+using TextRow = std::vector<std::string>;
+
+// Columns padded to their widest cell, two blanks apart, headings first, each line ended by "\n".
+// Control characters in cells are shown as '?', so that text a recorder sent cannot steer the
+// terminal.
+std::string FormatTable(const TextRow& headings, const std::vector<TextRow>& rows);
+
+// One CSV record ended by "\n". A field is quoted when it holds a comma, a double quote, a line
+// break or a blank at either end; a double quote inside is doubled.
+std::string CsvRecord(const TextRow& fields);
+
+// The text with every control character (below 32, and 127) replaced by '?'.
+std::string Printable(std::string_view text);
+
+} // namespace cli

@@ -1,0 +1,449 @@
+// kestrion-cli: the upgrade tool for scripts and for many recorders at once. It drives the same
+// upgrade session, classifier and package builder as the Kestrion window and shows the same
+// messages; what the window shows in boxes and bars it prints as lines.
+
+#include "package/UpgradePackage.h"
+#include "support/cli/Console.h"
+#include "support/cli/PasswordInput.h"
+#include "support/cli/StopSignals.h"
+#include "support/NetSocketCore.h"
+#include "support/cli/TextTable.h"
+#include "upgrade/UpgradeIds.h"
+#include "upgrade/UpgradeSession.h"
+#include "upgrade/cli/CliUpgradeView.h"
+#include "upgrade/cli/ExitStatus.h"
+#include "upgrade/cli/RecorderUpgrade.h"
+
+#include <CLI/CLI.hpp>
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <set>
+#include <thread>
+
+namespace {
+
+const char* const kDescription =
+    "kestrion-cli upgrades digital video recorders from the command line: the same upgrade session,\n"
+    "file classification and web/logo packages as the Kestrion window, with the same messages.\n";
+
+const char* const kExitStatuses = "\nExit status:\n"
+                                  "   0  success\n"
+                                  "   1  an unexpected failure inside the tool\n"
+                                  "   2  bad options or arguments (nothing was sent, no file changed)\n"
+                                  "   3  file refused: not an upgrade file, files of different kinds,\n"
+                                  "      more than 10 files, a file that cannot be read\n"
+                                  "   4  the web or logo package could not be built\n"
+                                  "   5  cannot connect to the recorder\n"
+                                  "   6  the recorder refused the login\n"
+                                  "   7  the recorder did not answer the login in time\n"
+                                  "   8  sending to the recorder failed\n"
+                                  "   9  the recorder gave no verdict within the wait\n"
+                                  "  10  the recorder answered \"error\"\n"
+                                  "  11  several recorders failed in different ways\n"
+                                  " 128+N  stopped by signal N (130 for Ctrl-C)\n";
+
+const char* const kExamples =
+    "\nExamples:\n"
+    "  kestrion-cli classify demo/web/*\n"
+    "  kestrion-cli upgrade --host 192.168.1.108 --user admin --password-file pw.txt firmware.bin\n"
+    "  kestrion-cli upgrade --host 10.0.0.5 --host 10.0.0.6:37778 --jobs 2 --user admin \\\n"
+    "      --password-env DVR_PASSWORD index.htm live.htm\n"
+    "  kestrion-cli package --web web.bin demo/web/*\n"
+    "  kestrion-cli mac --host 192.168.1.108 --value 42\n";
+
+// A usage error found after parsing: printed like the parser's own.
+struct UsageError {
+    std::string text;
+};
+
+int Refuse(const std::string& text) {
+    std::cerr << "kestrion-cli: " << text << "\nRun kestrion-cli --help for the options.\n";
+    return ExitCode(KestrionStatus::Usage);
+}
+
+bool IsDottedIpv4(const std::string& text) {
+    in_addr address{};
+    return inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+// "ADDR" or "ADDR:PORT", the port defaulting to `port`.
+RecorderAddress ParseRecorder(const std::string& text, uint32_t port) {
+    RecorderAddress recorder;
+    recorder.port = port;
+    const auto colon = text.find(':');
+    recorder.host = text.substr(0, colon);
+    if (colon != std::string::npos) {
+        const std::string digits = text.substr(colon + 1);
+        unsigned long value = 0;
+        const bool number = !digits.empty() && digits.size() <= 5 &&
+                            digits.find_first_not_of("0123456789") == std::string::npos &&
+                            (value = std::stoul(digits)) >= 1 && value <= 65535;
+        if (!number) {
+            throw UsageError{"--host " + text + ": the port must be a number from 1 to 65535"};
+        }
+        recorder.port = static_cast<uint32_t>(value);
+    }
+    if (!IsDottedIpv4(recorder.host)) {
+        throw UsageError{"--host " + text + ": not a dotted IPv4 address"};
+    }
+    return recorder;
+}
+
+std::string Seconds(std::chrono::milliseconds ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms.count()) / 1000.0);
+    return text;
+}
+
+// The password options every command that logs in has.
+struct PasswordOptions {
+    cli::PasswordSource source;
+    std::string refusedArgument;
+
+    void AddTo(CLI::App& command) {
+        auto* file =
+            command
+                .add_option("--password-file", source.file, "Read the password from the first line of FILE")
+                ->option_text("FILE");
+        auto* env = command
+                        .add_option("--password-env", source.variable,
+                                    "Read the password from the environment variable VAR")
+                        ->option_text("VAR");
+        file->excludes(env);
+        // Caught to say why, rather than "unknown option".
+        command.add_option("--password", refusedArgument)->group("");
+    }
+};
+
+// ---- classify
+
+int Classify(const std::vector<std::string>& files) {
+    cli::Console& console = cli::Console::Standard();
+    // Each file on its own first, quietly, for its line; then the files as one choice, whose
+    // messages are the window's.
+    for (const std::string& file : files) {
+        const Classification one = ClassifyChoice({file}, console, true);
+        if (one.button != 0) {
+            console.Line(file + ": " + ButtonContent(one.button) + " (" + ButtonName(one.button) + "), " +
+                         std::to_string(one.announcedLength) + " bytes");
+        } else {
+            console.Line(file + ": refused (" + StatusWords(one.status) + ")");
+        }
+    }
+    const Classification all = ClassifyChoice(files, console, false);
+    if (all.button == 0) {
+        return ExitCode(all.status);
+    }
+    console.Line("Upgrade: " + std::string(ButtonContent(all.button)) + " with the " +
+                 ButtonName(all.button) + " button; the start packet announces " +
+                 std::to_string(all.announcedLength) + " bytes");
+    return 0;
+}
+
+// ---- package
+
+int Package(bool web, const std::string& out, const std::vector<std::string>& files) {
+    cli::Console& console = cli::Console::Standard();
+    const Classification choice = ClassifyChoice(files, console, false);
+    if (choice.button == 0) {
+        return ExitCode(choice.status);
+    }
+    const int wanted = web ? IDC_WEB : IDC_LOGO;
+    if (choice.button != wanted) {
+        console.ErrorLine(std::string("kestrion-cli: these files are ") + ButtonContent(choice.button) +
+                          ", not " + ButtonContent(wanted));
+        return ExitCode(KestrionStatus::FileRefused);
+    }
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::is_directory(out, error)) {
+        console.ErrorLine("kestrion-cli: " + out + " is a folder");
+        return ExitCode(KestrionStatus::PackageFailed);
+    }
+    // Built beside its final place, so that moving it there is a rename on the same file system
+    // and a failed build leaves the old file, if any, untouched.
+    fs::path folder = fs::path(out).parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    std::string built;
+    const std::vector<std::string> paths(files.begin(), files.end());
+    const int result = BuildUpgradePackage(static_cast<int>(paths.size()), paths.data(),
+                                           web ? kWebPackageName : kLogoPackageName, built, folder.string());
+    if (result != kPackageOk || built.empty()) {
+        console.ErrorLine("kestrion-cli: the " + std::string(web ? "web" : "logo") +
+                          " package could not be built");
+        return ExitCode(KestrionStatus::PackageFailed);
+    }
+    const bool moved = std::rename(built.c_str(), out.c_str()) == 0;
+    const int renameError = errno;
+    RemoveUpgradePackage(built);
+    if (!moved) {
+        console.ErrorLine("kestrion-cli: cannot write " + out + ": " + std::strerror(renameError));
+        return ExitCode(KestrionStatus::PackageFailed);
+    }
+    console.Line("Package " + out + " written: " + std::to_string(fs::file_size(out, error)) + " bytes, " +
+                 std::to_string(files.size()) + " file(s) of " + ButtonContent(choice.button));
+    return 0;
+}
+
+// ---- mac
+
+int Mac(const RecorderAddress& recorder, uint32_t value) {
+    cli::Console& console = cli::Console::Standard();
+    UpgradeForm boxes;
+    boxes.m_strIP = recorder.host;
+    boxes.m_nPort = recorder.port;
+    boxes.m_dwMacValue = value;
+    CCliUpgradeView view(console, "", boxes);
+    {
+        CUpgradeSession session(view);
+        session.SendMacValue();
+    }
+    const KestrionStatus status = view.FailureShown();
+    if (status == KestrionStatus::Success) {
+        console.Line("MAC value " + std::to_string(value) + " sent to " + recorder.Text() + ".");
+    }
+    return ExitCode(status);
+}
+
+// ---- upgrade
+
+struct UpgradeOptions {
+    std::vector<std::string> hosts;
+    uint32_t port = 37777;
+    std::string user;
+    PasswordOptions password;
+    double waitSeconds = 1200;
+    double loginWaitSeconds = 10;
+    unsigned jobs = 1;
+    std::vector<std::string> files;
+};
+
+int Upgrade(const UpgradeOptions& options) {
+    std::vector<RecorderAddress> recorders;
+    std::set<std::string> seen;
+    for (const std::string& text : options.hosts) {
+        RecorderAddress recorder = ParseRecorder(text, options.port);
+        if (!seen.insert(recorder.Text()).second) {
+            throw UsageError{"the recorder " + recorder.Text() + " is named twice"};
+        }
+        recorders.push_back(recorder);
+    }
+    if (options.user.size() > 8) {
+        throw UsageError{"--user: a recorder takes user names of at most 8 bytes"};
+    }
+
+    const bool several = recorders.size() > 1;
+    const unsigned jobs = std::min<unsigned>(options.jobs, static_cast<unsigned>(recorders.size()));
+    cli::Console& console = cli::Console::Standard(jobs == 1);
+
+    // The files are refused once, before any recorder is bothered.
+    const Classification choice = ClassifyChoice(options.files, console, false);
+    if (choice.button == 0) {
+        return ExitCode(choice.status);
+    }
+    console.Line("Files: " + std::to_string(options.files.size()) + " file(s) of " +
+                 ButtonContent(choice.button) + " (" + ButtonName(choice.button) + ")");
+
+    const cli::PasswordReading password =
+        cli::ReadPassword(options.password.source, "Password for " + options.user + ": ");
+    if (!password.ok) {
+        throw UsageError{password.error};
+    }
+    if (password.password.size() > 12) {
+        throw UsageError{"a recorder takes passwords of at most 12 bytes"};
+    }
+
+    UpgradeStopper stopper;
+    cli::StopSignals signals([&stopper](int) { stopper.StopAll(); });
+
+    UpgradeRequest base;
+    base.user = options.user;
+    base.password = password.password;
+    base.files = options.files;
+    base.timings.verdictWaitMs = static_cast<uint32_t>(std::llround(options.waitSeconds * 1000));
+    base.loginWait = std::chrono::milliseconds(std::llround(options.loginWaitSeconds * 1000));
+
+    std::vector<UpgradeOutcome> outcomes(recorders.size());
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (;;) {
+            const size_t i = next++;
+            if (i >= recorders.size()) {
+                return;
+            }
+            if (stopper.Stopped()) {
+                outcomes[i].status = KestrionStatus::Interrupted;
+                continue;
+            }
+            UpgradeRequest request = base;
+            request.recorder = recorders[i];
+            const std::string prefix = several ? "[" + recorders[i].Text() + "] " : "";
+            try {
+                outcomes[i] = UpgradeRecorder(request, console, prefix, stopper);
+            } catch (const std::exception& e) {
+                console.ErrorLine(prefix + "kestrion-cli: " + e.what());
+                outcomes[i].status = KestrionStatus::Internal;
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned j = 1; j < jobs; ++j) {
+        helpers.emplace_back(work);
+    }
+    work();
+    for (auto& t : helpers) {
+        t.join();
+    }
+
+    if (signals.Received() != 0) {
+        return signals.ExitStatus();
+    }
+    if (!several) {
+        return ExitCode(outcomes[0].status);
+    }
+    std::vector<cli::TextRow> rows;
+    std::set<KestrionStatus> failures;
+    for (size_t i = 0; i < recorders.size(); ++i) {
+        rows.push_back({recorders[i].Text(), StatusWords(outcomes[i].status),
+                        std::to_string(ExitCode(outcomes[i].status)), Seconds(outcomes[i].took)});
+        if (outcomes[i].status != KestrionStatus::Success) {
+            failures.insert(outcomes[i].status);
+        }
+    }
+    console.Line("");
+    std::string table = cli::FormatTable({"Recorder", "Result", "Status", "Time"}, rows);
+    table.pop_back();
+    console.Line(table);
+    if (failures.empty()) {
+        return 0;
+    }
+    return ExitCode(failures.size() == 1 ? *failures.begin() : KestrionStatus::MixedFailures);
+}
+
+} // namespace
+
+int Run(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    const int status = Run(argc, argv);
+    // Connections given up are closed by their own threads; the program ends when they have
+    // finished (a reset sent, a thread ended), not in the middle of it.
+    Zorvik::CNetSocketCore::WaitForLiveObjects(0, 5000);
+    return status;
+}
+
+int Run(int argc, char** argv) {
+    CLI::App app(kDescription, "kestrion-cli");
+    app.footer(std::string(kExitStatuses) + kExamples);
+    app.set_version_flag("--version", "kestrion-cli " KST_VERSION);
+    app.require_subcommand(1);
+    app.get_formatter()->column_width(34);
+
+    // upgrade
+    UpgradeOptions up;
+    CLI::App* upgrade = app.add_subcommand("upgrade", "Upgrade one or more recorders with the files given");
+    // One value per --host: the files that follow are no recorders.
+    upgrade->add_option("--host", up.hosts, "Recorder to upgrade; repeat for several")
+        ->option_text("ADDR[:PORT]")
+        ->allow_extra_args(false)
+        ->required();
+    upgrade->add_option("--port", up.port, "Port of recorders named without one")
+        ->option_text("PORT [37777]")
+        ->check(CLI::Range(1u, 65535u));
+    upgrade->add_option("--user", up.user, "User name to log in with")->option_text("NAME")->required();
+    up.password.AddTo(*upgrade);
+    upgrade->add_option("--wait", up.waitSeconds, "How long to wait for the recorder's verdict")
+        ->option_text("SECONDS [1200]")
+        ->check(CLI::Range(0.001, 1200.0));
+    upgrade->add_option("--login-wait", up.loginWaitSeconds, "How long to wait for the login's answer")
+        ->option_text("SECONDS [10]")
+        ->check(CLI::Range(0.001, 600.0));
+    upgrade->add_option("--jobs", up.jobs, "Upgrade up to N recorders at the same time")
+        ->option_text("N [1]")
+        ->check(CLI::Range(1u, 64u));
+    upgrade->add_option("files", up.files, "Upgrade files (at most 10, all of one kind)")
+        ->option_text("FILE...")
+        ->required();
+    upgrade->footer("\nThe password comes from --password-file, --password-env or, when neither is given, "
+                    "from the terminal\nwithout echo. Several recorders are upgraded one after another, or "
+                    "--jobs at a time, and a\ntable of the results ends the output.\n" +
+                    std::string(kExitStatuses));
+
+    // classify
+    std::vector<std::string> classifyFiles;
+    CLI::App* classify =
+        app.add_subcommand("classify", "Tell which upgrade the files are, as Open files does");
+    classify->add_option("files", classifyFiles, "Files to classify")->option_text("FILE...")->required();
+
+    // package
+    bool web = false, logo = false;
+    std::string packageOut;
+    std::vector<std::string> packageFiles;
+    CLI::App* package = app.add_subcommand("package", "Build the package a web or logo upgrade sends");
+    auto* webFlag = package->add_flag("--web", web, "A package of web pages");
+    auto* logoFlag = package->add_flag("--logo", logo, "A package of logo bitmaps");
+    webFlag->excludes(logoFlag);
+    package->add_option("out", packageOut, "Package file to write")->option_text("OUT")->required();
+    package->add_option("files", packageFiles, "Web pages or logo bitmaps (at most 10)")
+        ->option_text("FILE...")
+        ->required();
+
+    // mac
+    std::string macHost;
+    uint32_t macPort = 37777;
+    uint32_t macValue = 0;
+    CLI::App* mac = app.add_subcommand("mac", "Send the MAC value service command to a recorder");
+    mac->add_option("--host", macHost, "Recorder")->option_text("ADDR[:PORT]")->required();
+    mac->add_option("--port", macPort, "Port when --host names none")
+        ->option_text("PORT [37777]")
+        ->check(CLI::Range(1u, 65535u));
+    mac->add_option("--value", macValue, "The value, 0 to 4294967295")->option_text("N")->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        return Refuse(e.what());
+    }
+
+    try {
+        if (*upgrade) {
+            if (!up.password.refusedArgument.empty()) {
+                return Refuse(cli::kPasswordArgumentRefused);
+            }
+            return Upgrade(up);
+        }
+        if (*classify) {
+            return Classify(classifyFiles);
+        }
+        if (*package) {
+            if (!web && !logo) {
+                return Refuse("package: say --web or --logo");
+            }
+            return Package(web, packageOut, packageFiles);
+        }
+        if (*mac) {
+            return Mac(ParseRecorder(macHost, macPort), macValue);
+        }
+    } catch (const UsageError& e) {
+        return Refuse(e.text);
+    } catch (const std::exception& e) {
+        std::cerr << "kestrion-cli: " << e.what() << "\n";
+        return ExitCode(KestrionStatus::Internal);
+    }
+    return ExitCode(KestrionStatus::Usage);
+}
