@@ -115,3 +115,17 @@ TEST(CliConsole, ProgressInAFileIsPlainLinesAtItsSteps) {
     std::fclose(out);
     std::fclose(err);
 }
+
+TEST(CliConsole, ParallelLabelsCountEachOnTheirOwn) {
+    std::FILE* out = std::tmpfile();
+    cli::Console console(out, out, false);
+    for (int p = 1; p <= 20; ++p) {
+        console.Progress("[a] Sending ", p);
+        console.Progress("[b] Sending ", p);
+    }
+    console.EndProgress("[a] Sending ");
+    console.Progress("[a] Sending ", 5); // counts afresh after its end
+    EXPECT_EQ(Contents(out), "[a] Sending  1%\n[b] Sending  1%\n[a] Sending  10%\n[b] Sending  10%\n"
+                             "[a] Sending  20%\n[b] Sending  20%\n[a] Sending  5%\n");
+    std::fclose(out);
+}
