@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <ifaddrs.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -53,9 +54,10 @@ bool WinsockSession::started() noexcept {
 // ---- BroadcastSocket ----
 
 BroadcastSocket::BroadcastSocket(std::uint32_t destinationAddress, std::uint16_t destinationPort,
-                                 std::uint16_t boundPort)
+                                 std::uint16_t boundPort, std::string interfaceName)
     : m_destination(endpoint(destinationAddress, destinationPort)), m_boundPort(boundPort),
-      m_bSessionStarted(WinsockSession::startup()), m_receiveBuffer(new std::uint8_t[kReceiveBufferSize]()) {}
+      m_interfaceName(std::move(interfaceName)), m_bSessionStarted(WinsockSession::startup()),
+      m_receiveBuffer(new std::uint8_t[kReceiveBufferSize]()) {}
 
 BroadcastSocket::~BroadcastSocket() {
     BroadcastSocket::close();
@@ -119,23 +121,78 @@ int BroadcastSocket::open() {
     return 1;
 }
 
-int BroadcastSocket::send(const std::uint8_t* bytes, std::size_t length) {
-    // Every datagram the engine sends leaves through here.
-    std::lock_guard lock(m_socketMutex);
-    if (m_socket < 0) {
-        return -1;
+std::optional<BroadcastSocket::Route> BroadcastSocket::route() const {
+    const bool limitedBroadcast = m_destination.sin_addr.s_addr == htonl(INADDR_BROADCAST);
+    if (!m_interfaceName.empty()) {
+        auto only = findInterface(broadcastInterfaces(), m_interfaceName);
+        if (!only) {
+            return std::nullopt;
+        }
+        return Route{{std::move(*only)}, false};
+    }
+    if (!limitedBroadcast) {
+        return Route{{}, true};
+    }
+    Route route{broadcastInterfaces(), true};
+    // The routing table's own choice is usually one of those interfaces already: a second copy
+    // there would only double every recorder's answer.
+    if (const auto source = limitedBroadcastSource()) {
+        route.plain = std::ranges::none_of(route.via, [&](const auto& i) { return i.address == *source; });
+    }
+    return route;
+}
+
+namespace {
+
+// One datagram, through `via` with its address as source when given, else as routing decides.
+ssize_t sendDatagram(int fd, const std::uint8_t* bytes, std::size_t length, const sockaddr_in& to,
+                     const BroadcastInterface* via) {
+    iovec part{const_cast<std::uint8_t*>(bytes), length};
+    msghdr message{};
+    message.msg_name = const_cast<sockaddr_in*>(&to);
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (via != nullptr) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = int(via->index);
+        info.ipi_spec_dst.s_addr = htonl(via->address);
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
     }
     for (;;) {
-        const ssize_t sent =
-            ::sendto(m_socket, bytes, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&m_destination),
-                     sizeof m_destination);
-        if (sent >= 0) {
-            return int(sent);
-        }
-        if (errno != EINTR) {
-            return -1;
+        const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+        if (sent >= 0 || errno != EINTR) {
+            return sent;
         }
     }
+}
+
+} // namespace
+
+int BroadcastSocket::send(const std::uint8_t* bytes, std::size_t length) {
+    // Every datagram the engine sends leaves through here. The interfaces are read for every
+    // send, since cables, Wi-Fi and virtual adapters come and go while the window is open.
+    const auto way = route();
+    std::lock_guard lock(m_socketMutex);
+    if (m_socket < 0 || !way) {
+        return -1;
+    }
+    ssize_t sent = -1;
+    // An interface that refuses (gone down, no buffer) is passed over: one that works is enough.
+    for (const BroadcastInterface& via : way->via) {
+        sent = std::max(sent, sendDatagram(m_socket, bytes, length, m_destination, &via));
+    }
+    if (way->plain) {
+        sent = std::max(sent, sendDatagram(m_socket, bytes, length, m_destination, nullptr));
+    }
+    return sent < 0 ? -1 : int(sent);
 }
 
 void BroadcastSocket::close() {
@@ -409,8 +466,10 @@ std::optional<std::string_view> DiscoveryEngine::LoginOutcome::text() const {
 }
 
 DiscoveryEngine::DiscoveryEngine(DiscoveryListener* listener, const DiscoveryEngineConfig& config)
-    : BroadcastSocket(config.destinationAddress, config.destinationPort, config.boundPort),
-      m_loginWait(config.loginWait), m_notifier(std::make_unique<Notifier>(*this, listener)) {
+    : BroadcastSocket(config.destinationAddress, config.destinationPort, config.boundPort,
+                      config.interfaceName),
+      m_loginWait(config.loginWait), m_searchRepeats(config.searchRepeats), m_search(buildSearch()),
+      m_repeater([this] { send(m_search); }), m_notifier(std::make_unique<Notifier>(*this, listener)) {
     m_notifier->start();
 }
 
@@ -432,7 +491,14 @@ int DiscoveryEngine::start() {
 }
 
 int DiscoveryEngine::search() {
-    return send(buildSearch());
+    m_repeater.cancel();
+    const int sent = send(m_search);
+    // Repeated even when the first send failed: an interface that is just coming up may carry
+    // the next one.
+    if (isOpen()) {
+        m_repeater.schedule(m_searchRepeats);
+    }
+    return sent;
 }
 
 int DiscoveryEngine::refresh() {
@@ -476,6 +542,8 @@ std::optional<DeviceNetRecord> DiscoveryEngine::rowRecord(std::size_t row) const
 }
 
 void DiscoveryEngine::close() {
+    // The repeater sends through the socket: it ends first.
+    m_repeater.stop();
     BroadcastSocket::close();
     m_notifier->stop();
     {

@@ -8,7 +8,9 @@
 // thread hands deviceAdded and statusText to the listener. The receive thread never waits for
 // the listener, so a slow listener cannot hold up a login reply behind a burst of search replies.
 
+#include "BroadcastInterfaces.h"
 #include "DiscoveryProtocol.h"
+#include "SearchRepeater.h"
 
 #include <netinet/in.h>
 
@@ -40,6 +42,12 @@ public:
 
 // One UDP endpoint that sends every datagram to one destination (the limited broadcast address
 // unless told otherwise) and receives on its bound port on a thread of its own.
+//
+// A datagram for the limited broadcast address leaves through every interface that can carry a
+// broadcast (see broadcastInterfaces()), each time with that interface's own address as source,
+// and once more the way the routing table sends it, unless that way is one of those interfaces.
+// Given an interface name, every datagram leaves through that interface alone, whatever its
+// destination.
 class BroadcastSocket {
 public:
     // Largest datagram handed to onDatagram; longer ones are skipped.
@@ -52,7 +60,7 @@ public:
     // Ports are host numbers; boundPort 0 binds any free port (see localPort()).
     explicit BroadcastSocket(std::uint32_t destinationAddress = DISCOVERY_BROADCAST_ADDRESS,
                              std::uint16_t destinationPort = DISCOVERY_PORT,
-                             std::uint16_t boundPort = DISCOVERY_PORT);
+                             std::uint16_t boundPort = DISCOVERY_PORT, std::string interfaceName = {});
     virtual ~BroadcastSocket();
     BroadcastSocket(const BroadcastSocket&) = delete;
     BroadcastSocket& operator=(const BroadcastSocket&) = delete;
@@ -60,7 +68,9 @@ public:
     // Creates the socket, allows broadcast, binds the port on all local addresses and starts the
     // receive thread. 1 on success; -1 when already open or when any step fails.
     int open();
-    // One datagram to the destination; the number of bytes sent, or -1. Safe from any thread.
+    // The datagram to the destination, through each interface as the class comment says; the
+    // number of bytes of one datagram when at least one copy left, -1 when none did (an
+    // interface that refuses is skipped). Safe from any thread.
     int send(const std::uint8_t* bytes, std::size_t length);
     int send(const Datagram& datagram) { return send(datagram.data(), datagram.size()); }
     // Ends the receive thread (promptly: it is woken, never killed), then releases the socket.
@@ -86,12 +96,20 @@ protected:
     bool sourceIsThisSocket();
 
 private:
+    // The interfaces a datagram leaves through now, and whether it also leaves without a named
+    // interface; nullopt when the named interface is not there.
+    struct Route {
+        std::vector<BroadcastInterface> via;
+        bool plain = false;
+    };
+    std::optional<Route> route() const;
     void receiveLoop(int socket);
     void receiveAvailable(int socket);
     bool isLocalAddress(std::uint32_t address);
 
     const sockaddr_in m_destination;
     const std::uint16_t m_boundPort;
+    const std::string m_interfaceName; // empty: every interface
     const bool m_bSessionStarted;
 
     // Guards m_socket so that a send from another thread never uses a descriptor being closed.
@@ -171,10 +189,21 @@ public:
 };
 
 struct DiscoveryEngineConfig {
-    std::uint32_t destinationAddress = DISCOVERY_BROADCAST_ADDRESS;
-    std::uint16_t destinationPort = DISCOVERY_PORT;
-    std::uint16_t boundPort = DISCOVERY_PORT; // 0: any free port
-    std::chrono::milliseconds loginWait{10000};
+    // The first four settings in the order callers have long written them in braces.
+    DiscoveryEngineConfig(std::uint32_t destination = DISCOVERY_BROADCAST_ADDRESS,
+                          std::uint16_t toPort = DISCOVERY_PORT, std::uint16_t bindPort = DISCOVERY_PORT,
+                          std::chrono::milliseconds wait = std::chrono::milliseconds(10000))
+        : destinationAddress(destination), destinationPort(toPort), boundPort(bindPort), loginWait(wait) {}
+
+    std::uint32_t destinationAddress;
+    std::uint16_t destinationPort;
+    std::uint16_t boundPort; // 0: any free port
+    std::chrono::milliseconds loginWait;
+    // Each search is sent again after these delays, for recorders whose reply was lost.
+    std::vector<std::chrono::milliseconds> searchRepeats{std::chrono::milliseconds(300),
+                                                         std::chrono::milliseconds(1000)};
+    // Send through this interface only; empty: through every one.
+    std::string interfaceName;
 };
 
 class DiscoveryEngine : public BroadcastSocket {
@@ -200,11 +229,15 @@ public:
 
     // open(), then search(). The result of open(): 1 or -1.
     int start();
-    // Sends the search request; the bytes sent or -1. Replies are added whenever they arrive.
+    // Sends the search request at once and again after each of the configured delays, without
+    // waiting for them; a search still being repeated is cancelled first. The bytes sent at once,
+    // or -1. Replies are added whenever they arrive; a recorder answering twice is listed once.
     int search();
     // Empties the table, starts a new generation, then searches again. The caller empties its
     // own list first.
     int refresh();
+    // Repeated searches started so far (for tests).
+    unsigned searchRepeatsSent() const { return m_repeater.runs(); }
     // Sends a login request for the row's recorder and waits up to the login wait for the reply.
     // One login at a time.
     LoginOutcome login(std::size_t row, std::string_view userName, std::string_view password);
@@ -218,7 +251,8 @@ public:
     std::uint64_t generation() const { return m_table.generation(); }
     // Whether a deviceAdded of this generation still belongs to the list.
     bool isCurrent(std::uint64_t generation) const { return generation == m_table.generation(); }
-    // Stops the receive thread, then the notifier (pending notifications are dropped), and
+    // Cancels the repeats of the last search, stops the receive thread, then the notifier
+    // (pending notifications are dropped), and
     // wakes a login that is waiting.
     void close() override;
 
@@ -231,6 +265,9 @@ private:
     void signalLogin(int result, int reason);
 
     const std::chrono::milliseconds m_loginWait;
+    const std::vector<std::chrono::milliseconds> m_searchRepeats;
+    const Datagram m_search;
+    SearchRepeater m_repeater;
     DiscoveryParser m_parser; // receive thread only
     DeviceTable m_table;
     std::unique_ptr<Notifier> m_notifier;

@@ -41,12 +41,12 @@ CNetSocketFactory& DefaultNetSocketFactory() {
     return factory;
 }
 
-// The owner that connection objects call back. A released object may still hand out the packets
-// it had buffered, on its own thread, after the session is gone, and nothing tells when it has
-// finished. So the objects never call the session directly: they call this link, which forwards
-// only while a session is attached and lets the session wait until no call is in progress. Links
-// are never freed; a detached one is reused by the next session, which is safe because a session
-// takes replies only from its current connection object.
+// What connection objects call back. A released object may still hand out the packets it had
+// buffered, on its own thread, after the session is gone, and nothing tells when it has finished.
+// So the objects never call the session directly: they call this link, which passes calls on only
+// while a session is attached and lets the session wait until no call is in progress. Links are
+// never freed; a detached one is reused by the next session, which is safe because a session takes
+// replies only from its current connection object.
 class COwnerLink final : public Zorvik::CNetSocketOwner {
 public:
     static COwnerLink* Attach(CUpgradeSession* session) {
@@ -87,6 +87,20 @@ public:
     }
 
     void OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t length) override {
+        Forward([&](CNetSocketOwner& owner) { owner.OnPacket(sender, data, length); });
+    }
+    void OnDatagram(CNetSocket* sender, const uint8_t* data, uint32_t length) override {
+        Forward([&](CNetSocketOwner& owner) { owner.OnDatagram(sender, data, length); });
+    }
+    void OnClose(CNetSocket* sender) override {
+        Forward([&](CNetSocketOwner& owner) { owner.OnClose(sender); });
+    }
+
+private:
+    COwnerLink() = default;
+    ~COwnerLink() = default;
+
+    template <typename Call> void Forward(const Call& call) {
         CUpgradeSession* session;
         {
             std::lock_guard lock(m_lock);
@@ -105,17 +119,8 @@ public:
                 }
             }
         } leave{this};
-        session->OnPacket(sender, data, length);
+        call(*session);
     }
-
-    // The session has no use for datagrams, and a connection closed by the recorder goes
-    // unnoticed until the next send fails.
-    void OnDatagram(CNetSocket*, const uint8_t*, uint32_t) override {}
-    void OnClose(CNetSocket*) override {}
-
-private:
-    COwnerLink() = default;
-    ~COwnerLink() = default;
 
     static std::mutex& PoolLock() {
         static std::mutex lock;
@@ -294,6 +299,10 @@ void CUpgradeSession::OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t
         SetUpgradeDone(true);
     }
 }
+
+void CUpgradeSession::OnDatagram(CNetSocket*, const uint8_t*, uint32_t) {}
+
+void CUpgradeSession::OnClose(CNetSocket*) {}
 
 void CUpgradeSession::OnLoginReply(CNetSocket* sender, bool accepted) {
     if (accepted) {

@@ -65,7 +65,10 @@ class COwnerLink;
 // buffer, so that the stream needs one buffer and no copy per chunk.
 void PutDataPacketHeader(uint8_t* packet, uint32_t chunkNumber, uint32_t length);
 
-class CUpgradeSession {
+// The session is the owner of its connection objects. They reach it through a link that outlives
+// it (see COwnerLink in the source): a released object may still hand out the packets it had
+// buffered after the session is gone.
+class CUpgradeSession final : public Zorvik::CNetSocketOwner {
 public:
     explicit CUpgradeSession(CUpgradeView& view, SessionTimings timings = {},
                              CNetSocketFactory& factory = DefaultNetSocketFactory());
@@ -106,6 +109,15 @@ public:
     // Waits at most `limit` until no upgrade runs; true when idle.
     bool WaitUntilIdle(std::chrono::milliseconds limit) const;
 
+    // --- the connection's callbacks, on its receive thread
+
+    // Each received message: replies of any but the current connection object are ignored.
+    void OnPacket(Zorvik::CNetSocket* sender, const uint8_t* data, uint32_t length) override;
+    // Nothing: the session has no use for datagrams, and a connection closed by the recorder
+    // goes unnoticed until the next send fails.
+    void OnDatagram(Zorvik::CNetSocket* sender, const uint8_t* data, uint32_t length) override;
+    void OnClose(Zorvik::CNetSocket* sender) override;
+
     // --- the end of the window
 
     // Starts ending the session without waiting: no more replies are taken, the connection is
@@ -118,12 +130,10 @@ public:
     bool WaitUntilStopped(std::chrono::milliseconds limit);
 
 private:
-    friend class COwnerLink;
     struct UpgradeJob;
     using ClientPtr = std::shared_ptr<Zorvik::CNetSocket>;
 
     // Receive thread.
-    void OnPacket(Zorvik::CNetSocket* sender, const uint8_t* data, uint32_t length);
     void OnLoginReply(Zorvik::CNetSocket* sender, bool accepted);
 
     // Window thread.

@@ -1,7 +1,8 @@
 #pragma once
 
-// A stand-in recorder for the engine tests: a UDP socket on 127.0.0.1 with a thread that keeps
-// every request it receives and answers each with whatever the test's handler returns.
+// A stand-in recorder for the engine tests: a UDP socket (on 127.0.0.1 unless told otherwise)
+// with a thread that keeps every request it receives and answers each, to its sender, with
+// whatever the test's handler returns.
 
 #include "DiscoveryProtocol.h"
 
@@ -51,9 +52,14 @@ class FakeRecorder {
 public:
     using Handler = std::function<std::vector<Datagram>(const Datagram& request)>;
 
-    FakeRecorder() {
+    // Binds address:port (port 0: any free one). The socket belongs to the network namespace of
+    // the thread that constructs the recorder.
+    explicit FakeRecorder(std::uint32_t address = kLoopback, std::uint16_t port = 0) {
         m_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr = loopbackEndpoint(0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(address);
+        addr.sin_port = htons(port);
         socklen_t length = sizeof addr;
         if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
             ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
@@ -82,7 +88,10 @@ public:
 
     // Sends one datagram from the recorder's socket to 127.0.0.1:port.
     void sendTo(std::uint16_t port, const Datagram& datagram) const {
-        const sockaddr_in to = loopbackEndpoint(port);
+        sendTo(loopbackEndpoint(port), datagram);
+    }
+
+    void sendTo(const sockaddr_in& to, const Datagram& datagram) const {
         if (::sendto(m_socket, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                      sizeof to) != ssize_t(datagram.size())) {
             throw std::runtime_error("fake recorder cannot send");
@@ -98,6 +107,12 @@ public:
     std::vector<Datagram> requests() const {
         std::lock_guard lock(m_mutex);
         return m_requests;
+    }
+
+    // The sender of each request, in the same order.
+    std::vector<sockaddr_in> senders() const {
+        std::lock_guard lock(m_mutex);
+        return m_senders;
     }
 
 private:
@@ -120,12 +135,13 @@ private:
             {
                 std::lock_guard lock(m_mutex);
                 m_requests.push_back(request);
+                m_senders.push_back(from);
                 handler = m_handler;
             }
             m_changed.notify_all();
             if (handler) {
                 for (const Datagram& reply : handler(request)) {
-                    sendTo(ntohs(from.sin_port), reply);
+                    sendTo(from, reply);
                 }
             }
         }
@@ -137,6 +153,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<Datagram> m_requests;
+    std::vector<sockaddr_in> m_senders;
     Handler m_handler;
     std::thread m_thread;
 };

@@ -54,12 +54,17 @@ sim::SimOptions options(unsigned count) {
     return o;
 }
 
-DiscoveryEngineConfig engineConfig(const sim::RecorderSim& recorder) {
+// Without the engine's repeated searches, unless asked for: most tests count the searches the
+// recorders hear.
+DiscoveryEngineConfig engineConfig(const sim::RecorderSim& recorder, bool repeatSearches = false) {
     DiscoveryEngineConfig c;
     c.destinationAddress = 0x7F000001;
     c.destinationPort = recorder.udpPort();
     c.boundPort = 0;
     c.loginWait = 20s;
+    if (!repeatSearches) {
+        c.searchRepeats.clear();
+    }
     return c;
 }
 
@@ -108,4 +113,26 @@ TEST(DiscoveryEngineWithSimulator, LoginThenModifyIpIsAdoptedAndFoundAfterRefres
     EXPECT_EQ(after, (std::vector<std::string>{"127.0.0.1", "127.0.0.66", "127.0.0.3"}));
     EXPECT_EQ(recorder.state().devices[1].record.mask(), 0xFFFFFF00u);
     engine.close();
+}
+
+// Recorders 2 and 4 leave the first search unanswered, as when their replies are lost in a burst:
+// the engine's repeated search finds them, and nobody is listed twice.
+TEST(DiscoveryEngineWithSimulator, RecordersThatMissTheFirstSearchAppearAfterTheRepeat) {
+    sim::SimOptions o = options(5);
+    o.discovery.ignoreFirstSearch = {2, 4};
+    sim::RecorderSim recorder(o);
+    recorder.start();
+    Listener listener;
+    DiscoveryEngine engine(&listener, engineConfig(recorder, true));
+    ASSERT_EQ(engine.start(), 1);
+    ASSERT_TRUE(listener.waitForDevices(5));
+    ASSERT_TRUE(recorder.waitFor([](const sim::SimState& s) { return s.searches == 3; }, 20s));
+    std::vector<std::string> found;
+    for (const auto& d : listener.devices())
+        found.push_back(d.addressText);
+    EXPECT_EQ(found,
+              (std::vector<std::string>{"127.0.0.1", "127.0.0.3", "127.0.0.5", "127.0.0.2", "127.0.0.4"}));
+    engine.close();
+    EXPECT_EQ(engine.rowCount(), 5u);
+    EXPECT_EQ(listener.devices().size(), 5u);
 }

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "DiscoveryEngine.h"
+
+#include "desktop/TemplateDialog.h"
+
+#include <QColor>
+
+#include <cstdint>
+#include <optional>
+#include <thread>
+
+namespace desktop {
+class ListViewControl;
+}
+
+struct DiscoveryWindowOptions {
+    DiscoveryEngineConfig engine;
+    // Shows the Add button, which the window otherwise keeps hidden.
+    bool showAddButton = false;
+};
+
+// Pellory's main window: the recorders the discovery engine finds, the status line that shows
+// the answers to address changes, and the commands Refresh, Modify IP and (hidden unless asked
+// for) Add, which registers a recorder in the client's data file.
+//
+// Each list row carries the index of its row in the engine's device table, and every command acts
+// on that index, never on the row's place in the list, so the list may be reordered without the
+// commands losing their recorder.
+//
+// The engine reports on its own thread; its reports are queued to this window's thread. A login
+// waits for the recorder on a worker thread while the window keeps drawing and adding rows but
+// takes no command, under a busy cursor.
+class DiscoveryDialog : public desktop::TemplateDialog, public DiscoveryListener {
+    Q_OBJECT
+public:
+    static constexpr int IDD = 102;
+    static constexpr int IDC_DEVICE_LIST = 1001;
+    static constexpr int IDC_ADD = 1002;
+    static constexpr int IDC_REFRESH = 1015;
+    static constexpr int IDC_MODIFY_IP = 1020;
+    static constexpr int IDC_STATUS = 1031;
+
+    // List columns.
+    enum Column { ColumnNumber, ColumnAddress, ColumnPort, ColumnMask, ColumnGateway, ColumnMac };
+
+    // The window's background, behind the status line's red text.
+    static constexpr QColor kBackground{198, 206, 225};
+    static constexpr QColor kStatusText{255, 0, 0};
+
+    // The command text that needs a selected recorder and has none.
+    static constexpr const char* kSelectDeviceText = "Pleae select one device at least.";
+
+    using Options = DiscoveryWindowOptions;
+
+    static const desktop::DialogTemplate& dialogTemplate();
+
+    explicit DiscoveryDialog(const Options& options = {}, QWidget* parent = nullptr);
+    ~DiscoveryDialog() override;
+
+    desktop::ListViewControl* deviceList() const;
+    QString statusLine() const;
+    // The engine row behind a list row; nullopt for a row that does not exist.
+    std::optional<std::size_t> engineRow(int listRow) const;
+    // Whether a login is waiting for its recorder.
+    bool isBusy() const { return m_busy; }
+    DiscoveryEngine& engine() { return m_engine; }
+
+signals:
+    // A list row was added for the engine's row.
+    void rowAdded(int listRow);
+    // A login has ended, whatever its outcome, and the window takes commands again.
+    void loginEnded();
+
+protected:
+    void onInitDialog() override;
+    void onCommand(int id) override;
+    void onClose() override;
+    void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+public:
+    // DiscoveryListener: called on the engine's notifier thread, queued to the window's.
+    void deviceAdded(const DeviceAddedNotice& notice) override;
+    void statusText(const std::string& text) override;
+
+private:
+    void addRow(const DeviceAddedNotice& notice);
+    void setStatusLine(const QString& text);
+    void onRefresh();
+    void onModifyIp();
+    void onAdd();
+    void onListDoubleClicked();
+    void showAbout();
+    // The engine row of the list's selection mark, after telling the user when there is none.
+    std::optional<std::size_t> selectedEngineRow();
+
+    void beginLogin(std::size_t row, const QString& userName, const QString& password);
+    void endLogin(std::size_t row, std::uint64_t generation, const DiscoveryEngine::LoginOutcome& outcome);
+    void modifyAddresses(std::size_t row);
+
+    const Options m_options;
+    DiscoveryEngine m_engine;
+    bool m_busy = false;
+    std::thread m_loginThread;
+};
