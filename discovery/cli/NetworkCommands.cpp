@@ -27,6 +27,7 @@ DiscoveryEngineConfig ConfigOf(const DiscoveryEndpoint& endpoint) {
     config.destinationAddress = endpoint.target;
     config.destinationPort = endpoint.targetPort;
     config.boundPort = endpoint.bindPort;
+    config.interfaceName = endpoint.interfaceName;
     return config;
 }
 
@@ -95,23 +96,16 @@ PelloryStatus Scan(const ScanOptions& options) {
             Error(OpenFailure(options.endpoint));
             return PelloryStatus::Network;
         }
-        // A second search halfway gives a reply lost on a busy network another chance (the
-        // table keeps one row per address and port), and tells whether requests go out at all.
-        const auto start = Clock::now();
-        std::this_thread::sleep_until(start + options.timeout / 2);
-        const bool sent = engine.search() > 0;
-        std::this_thread::sleep_until(start + options.timeout);
+        // The engine repeats the search by itself for replies lost on a busy network; answers
+        // are taken until the timeout, each address and port once.
+        std::this_thread::sleep_for(options.timeout);
         engine.close();
-        if (!sent) {
-            Error("the search request could not be sent to " + formatIpv4(options.endpoint.target) + ":" +
-                  std::to_string(options.endpoint.targetPort));
-            return PelloryStatus::Network;
-        }
         devices = listener.Devices();
     }
     PrintList(devices, options.format);
     if (devices.empty() && options.format == ListFormat::Table) {
-        Error("no recorder answered");
+        Error("no recorder answered the search sent to " + formatIpv4(options.endpoint.target) + ":" +
+              std::to_string(options.endpoint.targetPort));
     }
     return PelloryStatus::Success;
 }

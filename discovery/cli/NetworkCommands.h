@@ -15,6 +15,7 @@ struct DiscoveryEndpoint {
     std::uint32_t target = DISCOVERY_BROADCAST_ADDRESS;
     std::uint16_t targetPort = DISCOVERY_PORT;
     std::uint16_t bindPort = DISCOVERY_PORT; // 0: any free port
+    std::string interfaceName;               // empty: every interface that can broadcast
 };
 
 struct ScanOptions {

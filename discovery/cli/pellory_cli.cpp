@@ -2,6 +2,7 @@
 // and data store as the Pellory window and shows the same messages: scan lists what the window's
 // list shows, set-ip is its Modify IP command, register is its registration dialogs.
 
+#include "BroadcastInterfaces.h"
 #include "DataFileCommands.h"
 #include "NetworkCommands.h"
 #include "PelloryStatus.h"
@@ -71,12 +72,15 @@ std::chrono::milliseconds Milliseconds(double seconds) {
 struct EndpointOptions {
     std::string target = "255.255.255.255:5050";
     std::uint16_t bindPort = DISCOVERY_PORT;
+    std::string interfaceName;
 
     void AddTo(CLI::App& command) {
         command.add_option("--target", target, "Where requests go")
             ->option_text("ADDR[:PORT] [255.255.255.255:5050]");
         command.add_option("--bind-port", bindPort, "Port replies are taken in on; 0 takes any free port")
             ->option_text("PORT [5050]");
+        command.add_option("--interface", interfaceName, "Send through this network interface only")
+            ->option_text("NAME [every one]");
     }
 
     DiscoveryEndpoint Parse() const {
@@ -94,6 +98,18 @@ struct EndpointOptions {
             endpoint.targetPort = static_cast<std::uint16_t>(std::stoul(digits));
         }
         endpoint.bindPort = bindPort;
+        // Only an interface that is up, can broadcast and has an address carries the requests;
+        // another name would leave every request unsent.
+        if (!interfaceName.empty() && !findInterface(broadcastInterfaces(), interfaceName)) {
+            std::string names;
+            for (const BroadcastInterface& i : broadcastInterfaces()) {
+                names += (names.empty() ? "" : ", ") + i.name;
+            }
+            throw UsageError{"--interface " + interfaceName +
+                             ": no interface of that name is up and able to broadcast (those that are: " +
+                             (names.empty() ? "none" : names) + ")"};
+        }
+        endpoint.interfaceName = interfaceName;
         return endpoint;
     }
 };

@@ -7,7 +7,7 @@
 namespace cli {
 
 namespace {
-constexpr int kBarWidth = 40;
+constexpr size_t kBarWidth = 40;
 }
 
 Console::Console(std::FILE* out, std::FILE* err, bool bar)
@@ -46,30 +46,31 @@ void Console::Progress(const std::string& label, int percent, int step) {
     percent = std::clamp(percent, 0, 100);
     step = std::max(step, 1);
     std::lock_guard lock(m_lock);
-    if (label != m_label) {
-        EndBarLocked();
-        m_label = label;
-        m_lastPercent = -1;
-    }
-    if (percent == m_lastPercent) {
-        return;
-    }
     if (m_bar) {
-        const int filled = percent * kBarWidth / 100;
-        std::fprintf(m_out, "\r%s [%s%s] %3d%%", label.c_str(),
-                     std::string(static_cast<size_t>(filled), '#').c_str(),
-                     std::string(static_cast<size_t>(kBarWidth - filled), '.').c_str(), percent);
+        if (label != m_label) {
+            EndBarLocked();
+            m_label = label;
+            m_lastPercent = -1;
+        }
+        if (percent == m_lastPercent) {
+            return;
+        }
+        const auto filled = static_cast<size_t>(percent * kBarWidth / 100);
+        std::fprintf(m_out, "\r%s [%s%s] %3d%%", label.c_str(), std::string(filled, '#').c_str(),
+                     std::string(kBarWidth - filled, '.').c_str(), percent);
         std::fflush(m_out);
         m_barShown = true;
         m_lastPercent = percent;
         return;
     }
-    const bool firstOrStep =
-        m_lastPercent < 0 || percent / step != m_lastPercent / step || percent < m_lastPercent;
-    if (firstOrStep || percent == 100) {
+    auto [entry, first] = m_lastPrinted.try_emplace(label, percent);
+    int& last = entry->second;
+    const bool print =
+        first || (percent != last && (percent / step != last / step || percent < last || percent == 100));
+    if (print) {
         std::fprintf(m_out, "%s %d%%\n", label.c_str(), percent);
         std::fflush(m_out);
-        m_lastPercent = percent;
+        last = percent;
     }
 }
 
@@ -78,6 +79,17 @@ void Console::EndProgress() {
     EndBarLocked();
     m_label.clear();
     m_lastPercent = -1;
+    m_lastPrinted.clear();
+}
+
+void Console::EndProgress(const std::string& label) {
+    std::lock_guard lock(m_lock);
+    if (label == m_label) {
+        EndBarLocked();
+        m_label.clear();
+        m_lastPercent = -1;
+    }
+    m_lastPrinted.erase(label);
 }
 
 } // namespace cli

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -21,11 +22,14 @@ public:
     void ErrorLine(const std::string& text);
 
     // Progress of `label`: redraws the bar, or prints "label NN%" when the percent reached the
-    // next multiple of `step` (every report when step is 1), and always at 100. A new label
-    // starts counting afresh.
+    // next multiple of `step` (every report when step is 1), and always at 100. Each label counts
+    // on its own, so that parallel jobs do not make each other print every percent; the bar
+    // shows one label at a time, and a new label starts it afresh.
     void Progress(const std::string& label, int percent, int step = 10);
     // Ends a bar being drawn with a new line; the next Progress of any label starts afresh.
     void EndProgress();
+    // Ends the progress of one label: its bar if it is the one drawn, and its count.
+    void EndProgress(const std::string& label);
 
     bool DrawsBar() const { return m_bar; }
 
@@ -37,8 +41,9 @@ private:
     const bool m_bar;
     std::mutex m_lock;
     bool m_barShown = false;
-    std::string m_label;
+    std::string m_label; // of the bar
     int m_lastPercent = -1;
+    std::map<std::string, int> m_lastPrinted; // plain lines: the last percent printed per label
 };
 
 } // namespace cli

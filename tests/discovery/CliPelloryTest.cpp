@@ -161,6 +161,17 @@ TEST(PelloryCli, ScanFindsRecordersThatMissedTheFirstSearch) {
     EXPECT_EQ(nlohmann::json::parse(r.out).size(), 3u) << r.out;
 }
 
+TEST(PelloryCli, InterfacesThatCannotBroadcastAreRefused) {
+    // Loopback cannot broadcast; neither can an interface that does not exist. (An interface that
+    // can is a real network, which the tests leave alone.)
+    for (const char* name : {"lo", "nosuch0"}) {
+        const ChildResult r = RunProgram({kCli, "scan", "--interface", name, "--target", "127.0.0.1:9",
+                                          "--bind-port", "0", "--timeout", "0.1"});
+        EXPECT_EQ(r.status, 2) << name;
+        EXPECT_TRUE(Has(r.err, "no interface of that name is up and able to broadcast")) << r.err;
+    }
+}
+
 TEST(PelloryCli, ScanWithNothingAnsweringIsAnEmptyList) {
     // The discard port: nobody answers there.
     const ChildResult r = RunProgram({kCli, "scan", "--timeout", "0.3", "--format", "json", "--target",

@@ -6,8 +6,19 @@
 
 #include <algorithm>
 
+namespace {
+// The two progress bars: the stream, then the recorder's own progress.
+constexpr const char* kSendingLabel = "Sending ";
+constexpr const char* kRecorderLabel = "Recorder";
+} // namespace
+
 CCliUpgradeView::CCliUpgradeView(cli::Console& console, std::string prefix, UpgradeForm boxes)
     : m_console(console), m_prefix(std::move(prefix)), m_boxes(std::move(boxes)) {}
+
+void CCliUpgradeView::EndProgress() {
+    m_console.EndProgress(m_prefix + kSendingLabel);
+    m_console.EndProgress(m_prefix + kRecorderLabel);
+}
 
 void CCliUpgradeView::Print(const std::string& text) {
     m_console.Line(m_prefix + text);
@@ -40,7 +51,7 @@ void CCliUpgradeView::SetControlText(int id, const std::string& text) {
         }
     }
     if (text == kIdleStatus || text == kFileSentStatus) {
-        m_console.EndProgress();
+        EndProgress();
     }
     if (print) {
         Print(text);
@@ -66,10 +77,10 @@ void CCliUpgradeView::SetProgress(int percent) {
                 return;
             }
             m_lastRecorderPercent = percent;
-            label = "Recorder";
+            label = kRecorderLabel;
             step = 1;
         } else {
-            label = "Sending ";
+            label = kSendingLabel;
         }
     }
     m_console.Progress(m_prefix + label, percent, step);

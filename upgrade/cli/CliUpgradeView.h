@@ -71,6 +71,9 @@ public:
     // got busy, or a stop is requested. True unless stopped.
     bool WaitForUpgradeEnd(const std::function<bool()>& idle);
 
+    // Ends this view's progress lines or bar.
+    void EndProgress();
+
     // Wakes every wait of this view for good (a signal arrived).
     void RequestStop();
     bool StopRequested() const;

@@ -185,7 +185,7 @@ UpgradeOutcome UpgradeRecorder(const UpgradeRequest& request, cli::Console& cons
 
     UpgradeOutcome outcome;
     outcome.status = RunSession(request, view, tap, console, prefix);
-    console.EndProgress();
+    view.EndProgress();
     outcome.took =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
 

@@ -3,10 +3,10 @@
 // messages; what the window shows in boxes and bars it prints as lines.
 
 #include "package/UpgradePackage.h"
+#include "support/NetSocketCore.h"
 #include "support/cli/Console.h"
 #include "support/cli/PasswordInput.h"
 #include "support/cli/StopSignals.h"
-#include "support/NetSocketCore.h"
 #include "support/cli/TextTable.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeSession.h"

@@ -1,0 +1,131 @@
+// The command-line tools' shared helpers: CSV records, tables, password files, progress lines.
+
+#include "support/cli/Console.h"
+#include "support/cli/PasswordInput.h"
+#include "support/cli/TextTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string TempFile(const std::string& bytes) {
+    char name[] = "/tmp/cli-support-XXXXXX";
+    const int fd = ::mkstemp(name);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+    return name;
+}
+
+std::string Contents(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    char buffer[256];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, n);
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(CliCsv, QuotesOnlyWhatNeedsItAndDoublesQuotes) {
+    EXPECT_EQ(cli::CsvRecord({"1", "127.0.0.1", "37777"}), "1,127.0.0.1,37777\n");
+    EXPECT_EQ(cli::CsvRecord({"a,b", "say \"hi\"", "two\nlines", "Mac Address ", " lead", ""}),
+              "\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",\"Mac Address \",\" lead\",\n");
+    EXPECT_EQ(cli::CsvRecord({}), "\n");
+}
+
+TEST(CliTable, ColumnsLineUpAndControlCharactersCannotReachTheTerminal) {
+    const std::string table = cli::FormatTable(
+        {"No.", "IP Address", "Mac"}, {{"1", "10.0.0.1", "aa"}, {"10", "192.168.100.200", "\x1b[2J"}});
+    EXPECT_EQ(table, "No.  IP Address       Mac\n"
+                     "1    10.0.0.1         aa\n"
+                     "10   192.168.100.200  ?[2J\n");
+    EXPECT_EQ(cli::Printable(std::string("a\tb\0c\x7f", 6)), "a?b?c?");
+    // A short row leaves its last cells empty, without trailing blanks.
+    EXPECT_EQ(cli::FormatTable({"A", "B"}, {{"x"}}), "A  B\nx\n");
+}
+
+TEST(CliPassword, FirstLineOfTheFileWithoutItsLineEnd) {
+    struct Case {
+        std::string bytes;
+        std::string password;
+    };
+    for (const Case& c : {Case{"admin\n", "admin"}, Case{"admin\r\nsecond line\n", "admin"},
+                          Case{"no line end", "no line end"}, Case{"", ""}, Case{"\n", ""},
+                          Case{"  blanks kept  \n", "  blanks kept  "}}) {
+        const std::string path = TempFile(c.bytes);
+        const cli::PasswordReading r = cli::ReadPasswordFile(path);
+        EXPECT_TRUE(r.ok) << c.bytes;
+        EXPECT_EQ(r.password, c.password);
+        ::unlink(path.c_str());
+    }
+    const cli::PasswordReading missing = cli::ReadPasswordFile("/nonexistent/pw");
+    EXPECT_FALSE(missing.ok);
+    EXPECT_NE(missing.error.find("/nonexistent/pw"), std::string::npos);
+
+    const std::string huge = TempFile(std::string(10000, 'x'));
+    EXPECT_FALSE(cli::ReadPasswordFile(huge).ok);
+    ::unlink(huge.c_str());
+}
+
+TEST(CliPassword, FromTheEnvironmentAndTheFileFirst) {
+    ::setenv("KST_CLI_TEST_PW", "from env", 1);
+    cli::PasswordSource source;
+    source.variable = "KST_CLI_TEST_PW";
+    EXPECT_EQ(cli::ReadPassword(source, "").password, "from env");
+    ::setenv("KST_CLI_TEST_PW", "", 1);
+    const cli::PasswordReading empty = cli::ReadPassword(source, "");
+    EXPECT_TRUE(empty.ok);
+    EXPECT_EQ(empty.password, "");
+    ::unsetenv("KST_CLI_TEST_PW");
+    EXPECT_FALSE(cli::ReadPassword(source, "").ok);
+
+    source.file = TempFile("from file\n");
+    EXPECT_EQ(cli::ReadPassword(source, "").password, "from file");
+    ::unlink(source.file.c_str());
+}
+
+TEST(CliConsole, ProgressInAFileIsPlainLinesAtItsSteps) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    cli::Console console(out, err, true); // a file is no terminal: no bar whatever is asked
+    EXPECT_FALSE(console.DrawsBar());
+    for (int p : {0, 3, 9, 10, 15, 25, 99, 100, 100}) {
+        console.Progress("Sending ", p);
+    }
+    console.Line("File has been sent, please wait...");
+    for (int p : {0, 25, 25, 50}) {
+        console.Progress("Recorder", p, 1);
+    }
+    console.ErrorLine("Error: Send bios data Failed!");
+    EXPECT_EQ(Contents(out), "Sending  0%\nSending  10%\nSending  25%\nSending  99%\nSending  100%\n"
+                             "File has been sent, please wait...\n"
+                             "Recorder 0%\nRecorder 25%\nRecorder 50%\n");
+    EXPECT_EQ(Contents(err), "Error: Send bios data Failed!\n");
+    std::fclose(out);
+    std::fclose(err);
+}
+
+TEST(CliConsole, ParallelLabelsCountEachOnTheirOwn) {
+    std::FILE* out = std::tmpfile();
+    cli::Console console(out, out, false);
+    for (int p = 1; p <= 20; ++p) {
+        console.Progress("[a] Sending ", p);
+        console.Progress("[b] Sending ", p);
+    }
+    console.EndProgress("[a] Sending ");
+    console.Progress("[a] Sending ", 5); // counts afresh after its end
+    EXPECT_EQ(Contents(out), "[a] Sending  1%\n[b] Sending  1%\n[a] Sending  10%\n[b] Sending  10%\n"
+                             "[a] Sending  20%\n[b] Sending  20%\n[a] Sending  5%\n");
+    std::fclose(out);
+}
