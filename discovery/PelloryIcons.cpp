@@ -1,5 +1,7 @@
 #include "PelloryIcons.h"
 
+#include "desktop/DrawnIcon.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -8,14 +10,8 @@ namespace pellory {
 
 namespace {
 
-// Draws the desktop icon's shapes on a 64 by 64 grid scaled to size.
-QPixmap drawProgramIcon(int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 64.0, size / 64.0);
-
+// The desktop icon's shapes on the 64 by 64 grid.
+void drawProgramIcon(QPainter& painter) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0x2f, 0x4f, 0x7f));
     painter.drawRoundedRect(QRectF(4, 30, 40, 24), 3, 3);
@@ -31,7 +27,6 @@ QPixmap drawProgramIcon(int size) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(signal);
     painter.drawEllipse(QPointF(44, 34), 3, 3);
-    return pixmap;
 }
 
 QPixmap drawOrganisationIcon() {
@@ -63,11 +58,7 @@ QPixmap drawOrganisationIcon() {
 } // namespace
 
 QIcon programIcon() {
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128}) {
-        icon.addPixmap(drawProgramIcon(size));
-    }
-    return icon;
+    return DrawnIcon({16, 24, 32, 48, 64, 128}, drawProgramIcon);
 }
 
 QIcon organisationIcon() {

@@ -2,8 +2,7 @@
 
 #include <QIcon>
 
-// The program's pictures, drawn rather than loaded: the Qt build here has no SVG reader, and a
-// drawing stays sharp at every size the window manager asks for.
+// The program's pictures, drawn (see desktop/DrawnIcon.h).
 
 namespace pellory {
 

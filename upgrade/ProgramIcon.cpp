@@ -1,18 +1,14 @@
 #include "upgrade/ProgramIcon.h"
 
+#include "desktop/DrawnIcon.h"
+
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmap>
 
 namespace {
 
-// Draws the recorder with its download arrow on a 64 by 64 grid, scaled to `size` pixels.
-QPixmap DrawIcon(int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 64.0, size / 64.0);
+// The recorder with its download arrow, on the 64 by 64 grid.
+void DrawIcon(QPainter& painter) {
     painter.setPen(Qt::NoPen);
 
     painter.setBrush(QColor(0x2f, 0x4f, 0x7f));
@@ -34,15 +30,10 @@ QPixmap DrawIcon(int size) {
     painter.setBrush(QColor(0xff, 0xcc, 0x33));
     painter.setPen(QPen(QColor(0x33, 0x33, 0x33), 1.5));
     painter.drawPath(arrow);
-    return pixmap;
 }
 
 } // namespace
 
 QIcon ProgramIcon() {
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64, 128}) {
-        icon.addPixmap(DrawIcon(size));
-    }
-    return icon;
+    return DrawnIcon({16, 22, 24, 32, 48, 64, 128}, DrawIcon);
 }
