@@ -364,6 +364,10 @@ bool DiscoveryDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ContextMenu) {
         return TemplateDialog::eventFilter(watched, event);
     }
+    // While a login waits the window takes no command, and the selection stays as it is.
+    if (m_busy) {
+        return true;
+    }
     ListViewControl* list = deviceList();
     auto* menuEvent = static_cast<QContextMenuEvent*>(event);
     if (menuEvent->reason() == QContextMenuEvent::Mouse) {
@@ -388,10 +392,6 @@ bool DiscoveryDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void DiscoveryDialog::showListMenu(int listRow, const QPoint& globalPos) {
-    // While a login waits the window takes no command.
-    if (m_busy) {
-        return;
-    }
     // The row's texts are taken now: a recorder found while the menu is open may move the row.
     ListViewControl* list = deviceList();
     const bool hasRow = engineRow(listRow).has_value();

@@ -16,11 +16,15 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -93,13 +97,17 @@ protected:
 
     // Opens the window, waits for the three recorders and puts a text on the status line that
     // nothing in the list may change.
-    std::unique_ptr<DiscoveryDialog> openWithRows() {
+    // Without a chooser of its own the window asks with its save dialog.
+    std::unique_ptr<DiscoveryDialog> openWithRows(bool ownChooser = true,
+                                                  std::chrono::milliseconds loginWait = 10s) {
         DiscoveryDialog::Options options;
-        options.engine = DiscoveryEngineConfig{kLoopback, network.port(), 0, 10s};
-        options.chooseExportPath = [this](QWidget*, const QString& suggested) {
-            suggestions.push_back(suggested);
-            return exportPath;
-        };
+        options.engine = DiscoveryEngineConfig{kLoopback, network.port(), 0, loginWait};
+        if (ownChooser) {
+            options.chooseExportPath = [this](QWidget*, const QString& suggested) {
+                suggestions.push_back(suggested);
+                return exportPath;
+            };
+        }
         auto dialog = std::make_unique<DiscoveryDialog>(options);
         dialog->show();
         EXPECT_TRUE(waitRows(*dialog, 3));
@@ -420,4 +428,65 @@ TEST_F(DiscoveryDialogListTest, AFailedExportSaysSoAndLeavesTheOldFileAsItWas) {
     ASSERT_EQ(boxes.count(), 2u);
     EXPECT_FALSE(QFile::exists(exportPath));
     EXPECT_EQ(dialog->statusLine(), kStatus);
+}
+
+TEST_F(DiscoveryDialogListTest, TheSaveDialogAsksForTheFileAndAddsTheCsvSuffix) {
+    // The save dialog remembers its folders in the user's settings: here in the test's own folder.
+    const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath("config"));
+    const auto restore =
+        qScopeGuard([&] { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userConfig); });
+    auto dialog = openWithRows(false);
+    DialogScript script;
+    script.then<QFileDialog>([&](QFileDialog& save) {
+        EXPECT_EQ(save.acceptMode(), QFileDialog::AcceptSave);
+        // As a user does: to the folder, then the name typed without its suffix.
+        save.setDirectory(dir.path());
+        auto* name = save.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QStringLiteral("list"));
+        static_cast<QDialog&>(save).accept(); // the save dialog's own checks run
+    });
+    withListMenu(*dialog, cellCentre(*dialog, 0), choose(DiscoveryDialog::kExportListText));
+    ASSERT_TRUE(script.waitDone());
+    EXPECT_TRUE(script.unexpected().empty());
+    exportPath = dir.filePath("list.csv");
+    const std::vector<QStringList> rows = parseCsv(readExport());
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[3].value(1), QStringLiteral("10.0.0.9"));
+    EXPECT_EQ(boxes.count(), 0u);
+    dialog.reset();
+    EXPECT_TRUE(QFile::exists(dir.filePath("config/QtProject.conf")));
+}
+
+TEST_F(DiscoveryDialogListTest, NoMenuWhileALoginWaits) {
+    network.setLoginAnswer(std::nullopt);
+    auto dialog = openWithRows(true, 300ms);
+    DialogScript script;
+    script.then<ValidateDialog>([](ValidateDialog& validate) {
+        validate.itemAs<QLineEdit>(ValidateDialog::IDC_USERNAME)->setText("admin");
+        validate.itemAs<QPushButton>(IDOK)->click();
+    });
+    QSignalSpy ended(dialog.get(), &DiscoveryDialog::loginEnded);
+    dialog->itemAs<QPushButton>(DiscoveryDialog::IDC_MODIFY_IP)->click();
+    ASSERT_TRUE(dialog->isBusy());
+
+    bool shown = false;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            shown = true;
+            popup->close();
+        }
+    });
+    poll.start();
+    const QPoint at = cellCentre(*dialog, 0);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, dialog->deviceList()->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(dialog->deviceList()->viewport(), &event);
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(dialog->deviceList()->selectionMark(), 2); // the row the login is for
+
+    ASSERT_TRUE(ended.wait(10000));
+    EXPECT_EQ(boxes.last().text, QStringLiteral("It is ouvertime."));
 }
