@@ -78,14 +78,22 @@ QString saveDeviceList(const QTableWidget& list, const QString& path) {
         headings.push_back(heading != nullptr ? heading->text().toStdString() : std::string());
     }
     const std::string csv = deviceListCsv(headings, shownRows(list));
+    // Unbuffered, so that every write reaches the file at once and a short one is seen: through
+    // the buffer, a disk that fills up part way loses the rest of the list while commit() still
+    // succeeds and replaces the old file with a truncated one.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         return file.errorString();
     }
-    if (file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size())) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
+    // A short write is retried; the retry reports why the file takes no more.
+    for (std::size_t done = 0; done < csv.size();) {
+        const qint64 written = file.write(csv.data() + done, static_cast<qint64>(csv.size() - done));
+        if (written <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            return reason;
+        }
+        done += static_cast<std::size_t>(written);
     }
     if (!file.commit()) {
         return file.errorString();

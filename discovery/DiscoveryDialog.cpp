@@ -3,6 +3,7 @@
 #include "AboutDialog.h"
 #include "ClientDataFile.h"
 #include "ClientStore.h"
+#include "DeviceListView.h"
 #include "DeviceManagementDialog.h"
 #include "ModifyIpDialog.h"
 #include "PelloryIcons.h"
@@ -13,7 +14,11 @@
 #include "desktop/MessageBox.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -22,9 +27,6 @@
 using namespace desktop;
 
 namespace {
-
-// The list keeps the engine's row index of each list row in column 0 under this role.
-constexpr int kEngineRowRole = Qt::UserRole + 1;
 
 // String resource 101: the system menu's About entry, kept in the window's context menu.
 constexpr const char* kAboutMenuText = "关于 Pellory(&A)...";
@@ -54,6 +56,9 @@ DiscoveryDialog::DiscoveryDialog(const Options& options, QWidget* parent)
     : TemplateDialog(dialogTemplate(), parent), m_options(options), m_engine(this, options.engine) {
     ListViewControl* list = deviceList();
     connect(list, &ListViewControl::rowDoubleClicked, this, [this](int) { onListDoubleClicked(); });
+    // A right click reaches the list's viewport, the menu key the list itself.
+    list->installEventFilter(this);
+    list->viewport()->installEventFilter(this);
 }
 
 DiscoveryDialog::~DiscoveryDialog() {
@@ -78,11 +83,11 @@ QString DiscoveryDialog::statusLine() const {
 }
 
 std::optional<std::size_t> DiscoveryDialog::engineRow(int listRow) const {
-    const QTableWidgetItem* cell = deviceList()->item(listRow, ColumnNumber);
+    const auto* cell = dynamic_cast<const DeviceListItem*>(deviceList()->item(listRow, ColumnNumber));
     if (cell == nullptr) {
         return std::nullopt;
     }
-    return static_cast<std::size_t>(cell->data(kEngineRowRole).toULongLong());
+    return cell->engineRow();
 }
 
 void DiscoveryDialog::onInitDialog() {
@@ -101,6 +106,7 @@ void DiscoveryDialog::onInitDialog() {
     list->addColumn(QStringLiteral("Subnet Mask"), 120);
     list->addColumn(QStringLiteral("Default Gateway"), 120);
     list->addColumn(QStringLiteral("Mac Address "), 150);
+    enableDeviceListSorting(*list);
 
     auto* status = itemAs<QLabel>(IDC_STATUS);
     QPalette palette = status->palette();
@@ -183,16 +189,24 @@ void DiscoveryDialog::addRow(const DeviceAddedNotice& notice) {
         return;
     }
     ListViewControl* list = deviceList();
-    const int row = list->insertItem(list->itemCount(), QString::number(list->itemCount() + 1));
-    list->item(row, ColumnNumber)->setData(kEngineRowRole, QVariant::fromValue<qulonglong>(notice.row));
-    list->setItemText(row, ColumnAddress, QString::fromStdString(notice.addressText));
-    list->setItemText(row, ColumnPort, QString::number(notice.port));
-    list->setItemText(row, ColumnMask, QString::fromStdString(notice.maskText));
-    list->setItemText(row, ColumnGateway, QString::fromStdString(notice.gatewayText));
     // The MAC text is whatever bytes the recorder sent; each byte is shown as one character.
-    list->setItemText(
-        row, ColumnMac,
-        QString::fromLatin1(notice.macText.data(), static_cast<qsizetype>(notice.macText.size())));
+    const QString texts[] = {
+        QString::number(list->itemCount() + 1),
+        QString::fromStdString(notice.addressText),
+        QString::number(notice.port),
+        QString::fromStdString(notice.maskText),
+        QString::fromStdString(notice.gatewayText),
+        QString::fromLatin1(notice.macText.data(), static_cast<qsizetype>(notice.macText.size())),
+    };
+    // The engine's rows are numbered in the order found, which is the order "No." sorts by.
+    const int column = sortColumn(*list);
+    const int row = sortedRowFor(
+        *list, column, sortOrder(*list),
+        deviceSortKey(static_cast<DeviceColumn>(column), texts[column].toStdString(), notice.row));
+    list->insertRow(row);
+    for (int c = ColumnNumber; c <= ColumnMac; ++c) {
+        list->setItem(row, c, new DeviceListItem(texts[c], notice.row));
+    }
     list->selectItem(row);
     list->scrollToItem(list->item(row, ColumnNumber));
     emit rowAdded(row);
@@ -344,4 +358,99 @@ void DiscoveryDialog::onListDoubleClicked() {
         return;
     }
     openInBrowser(list->itemText(row, ColumnAddress));
+}
+
+bool DiscoveryDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::ContextMenu) {
+        return TemplateDialog::eventFilter(watched, event);
+    }
+    // While a login waits the window takes no command, and the selection stays as it is.
+    if (m_busy) {
+        return true;
+    }
+    ListViewControl* list = deviceList();
+    auto* menuEvent = static_cast<QContextMenuEvent*>(event);
+    if (menuEvent->reason() == QContextMenuEvent::Mouse) {
+        // The row under the pointer, if any; a click on the headings or below the last row has
+        // none. The row becomes the selection, so that what the menu acts on is plain to see.
+        const QPoint at = list->viewport()->mapFrom(static_cast<QWidget*>(watched), menuEvent->pos());
+        const int row = list->viewport()->rect().contains(at) ? list->indexAt(at).row() : -1;
+        if (row >= 0) {
+            list->selectItem(row);
+        }
+        showListMenu(row, menuEvent->globalPos());
+    } else {
+        // From the keyboard: the selection mark's row, with the menu over it.
+        const int row = list->selectionMark();
+        QPoint at = list->viewport()->rect().center();
+        if (const QTableWidgetItem* cell = list->item(row, ColumnAddress)) {
+            at = list->visualItemRect(cell).center();
+        }
+        showListMenu(row, list->viewport()->mapToGlobal(at));
+    }
+    return true;
+}
+
+void DiscoveryDialog::showListMenu(int listRow, const QPoint& globalPos) {
+    // The row's texts are taken now: a recorder found while the menu is open may move the row.
+    ListViewControl* list = deviceList();
+    const bool hasRow = engineRow(listRow).has_value();
+    const QString address = hasRow ? list->itemText(listRow, ColumnAddress) : QString();
+    const QString mac = hasRow ? list->itemText(listRow, ColumnMac) : QString();
+
+    QMenu menu(this);
+    QAction* open = menu.addAction(QString::fromUtf8(kOpenWebPageText));
+    QAction* copyAddress = menu.addAction(QString::fromUtf8(kCopyAddressText));
+    QAction* copyMac = menu.addAction(QString::fromUtf8(kCopyMacText));
+    menu.addSeparator();
+    QAction* exportAll = menu.addAction(QString::fromUtf8(kExportListText));
+    for (QAction* action : {open, copyAddress, copyMac}) {
+        action->setEnabled(hasRow);
+    }
+    // The choice is acted on once the menu has closed, outside its event loop.
+    QAction* chosen = menu.exec(globalPos);
+    if (chosen == nullptr) {
+        return;
+    }
+    if (chosen == open) {
+        openInBrowser(address);
+    } else if (chosen == copyAddress) {
+        QGuiApplication::clipboard()->setText(address);
+    } else if (chosen == copyMac) {
+        QGuiApplication::clipboard()->setText(mac);
+    } else if (chosen == exportAll) {
+        exportList();
+    }
+}
+
+void DiscoveryDialog::exportList() {
+    const QString suggested = m_exportPath.isEmpty()
+                                  ? QDir(QDir::homePath()).filePath(QStringLiteral("recorders.csv"))
+                                  : m_exportPath;
+    QString path;
+    if (m_options.chooseExportPath) {
+        path = m_options.chooseExportPath(this, suggested);
+    } else {
+        QFileDialog dialog(this, QStringLiteral("Export list"), suggested,
+                           QStringLiteral("CSV files (*.csv);;All files (*)"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("csv"));
+        dialog.selectFile(suggested);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            path = dialog.selectedFiles().constFirst();
+        }
+    }
+    if (path.isEmpty()) {
+        return;
+    }
+    // The file is replaced only once the whole list is written: a failure leaves any old one as it was.
+    const QString reason = saveDeviceList(*deviceList(), path);
+    if (!reason.isEmpty()) {
+        messageBox(this,
+                   QStringLiteral("The list could not be saved to %1!\n%2")
+                       .arg(QDir::toNativeSeparators(path), reason),
+                   QStringLiteral("ERROR"), MB_OK | MB_ICONERROR);
+        return;
+    }
+    m_exportPath = path;
 }

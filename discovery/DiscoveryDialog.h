@@ -5,8 +5,10 @@
 #include "desktop/TemplateDialog.h"
 
 #include <QColor>
+#include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -18,6 +20,9 @@ struct DiscoveryWindowOptions {
     DiscoveryEngineConfig engine;
     // Shows the Add button, which the window otherwise keeps hidden.
     bool showAddButton = false;
+    // Asks where "Export list..." saves the list, starting from the path suggested; an empty
+    // answer cancels. Unset: a save dialog asks.
+    std::function<QString(QWidget* parent, const QString& suggested)> chooseExportPath;
 };
 
 // Pellory's main window: the recorders the discovery engine finds, the status line that shows
@@ -26,7 +31,10 @@ struct DiscoveryWindowOptions {
 //
 // Each list row carries the index of its row in the engine's device table, and every command acts
 // on that index, never on the row's place in the list, so the list may be reordered without the
-// commands losing their recorder.
+// commands losing their recorder. A click on a column heading sorts the list by that column; rows
+// found later go straight to their sorted place. The list's context menu opens a recorder's web
+// page, copies its address or MAC address, and exports the list as CSV; none of it touches the
+// status line, which shows only the answers to address changes.
 //
 // The engine reports on its own thread; its reports are queued to this window's thread. A login
 // waits for the recorder on a worker thread while the window keeps drawing and adding rows but
@@ -50,6 +58,12 @@ public:
 
     // The command text that needs a selected recorder and has none.
     static constexpr const char* kSelectDeviceText = "Pleae select one device at least.";
+
+    // The entries of the list's context menu.
+    static constexpr const char* kOpenWebPageText = "Open web page";
+    static constexpr const char* kCopyAddressText = "Copy address";
+    static constexpr const char* kCopyMacText = "Copy MAC address";
+    static constexpr const char* kExportListText = "Export list...";
 
     using Options = DiscoveryWindowOptions;
 
@@ -78,6 +92,7 @@ protected:
     void onClose() override;
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 public:
     // DiscoveryListener: called on the engine's notifier thread, queued to the window's.
@@ -91,6 +106,9 @@ private:
     void onModifyIp();
     void onAdd();
     void onListDoubleClicked();
+    // The list's context menu for the list row it was opened on (-1: none), at globalPos.
+    void showListMenu(int listRow, const QPoint& globalPos);
+    void exportList();
     void showAbout();
     // The engine row of the list's selection mark, after telling the user when there is none.
     std::optional<std::size_t> selectedEngineRow();
@@ -103,4 +121,6 @@ private:
     DiscoveryEngine m_engine;
     bool m_busy = false;
     std::thread m_loginThread;
+    // Where the last export went, offered again for the next.
+    QString m_exportPath;
 };

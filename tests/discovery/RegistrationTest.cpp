@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -215,6 +216,24 @@ TEST_F(RegistrationTest, NameWithPercentSignsIsStoredUnchanged) {
     add(0, script);
     EXPECT_TRUE(savedFile().contains("name=\"Cam%d%s1\""));
     EXPECT_TRUE(savedFile().contains("name=\"Cam%d%s1_alarm1\""));
+}
+
+TEST_F(RegistrationTest, AfterSortingTheRecorderShownIsRegistered) {
+    openWindow();
+    // Highest address first: the second recorder found is now the top row.
+    window->deviceList()->horizontalHeader()->setSortIndicator(DiscoveryDialog::ColumnAddress,
+                                                               Qt::DescendingOrder);
+    ASSERT_EQ(window->deviceList()->itemText(0, DiscoveryDialog::ColumnAddress),
+              QStringLiteral("192.168.1.21"));
+    ASSERT_EQ(window->engineRow(0), std::size_t(1));
+    DialogScript script;
+    script.then<DeviceManagementDialog>([](DeviceManagementDialog& dialog) {
+        fill(dialog, Settings{});
+        press(dialog, IDOK);
+    });
+    add(0, script);
+    EXPECT_TRUE(savedFile().contains("name=\"Hall1\" host=\"192.168.1.21\" port=\"5001\""))
+        << savedFile().toStdString();
 }
 
 TEST_F(RegistrationTest, TheStoresDuplicateMessagesReachTheUserAndNothingIsAdded) {
