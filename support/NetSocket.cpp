@@ -318,18 +318,18 @@ bool CNetSocketCore::HoldsMulticast() {
     return m_hMulticastSocket >= 0;
 }
 
-void CNetSocketCore::TakeAndCloseTcp() {
+void CNetSocketCore::TakeAndClose(int& handle, uint64_t& generation, uint32_t& users, CManualEvent& wake) {
     int fd;
     {
         std::lock_guard lock(m_socketLock);
-        fd = m_hTcpSocket;
+        fd = handle;
         if (fd < 0) {
             return;
         }
-        m_hTcpSocket = -1;
-        ++m_nTcpGeneration;
-        m_nRetiringUsers += m_nTcpUsers;
-        m_nTcpUsers = 0;
+        handle = -1;
+        ++generation;
+        m_nRetiringUsers += users;
+        users = 0;
     }
     // close() would not wake a thread polling or sending on the socket, and its number could be
     // handed out again while that thread still holds it. So: shut it down (which wakes a sender and
@@ -338,37 +338,7 @@ void CNetSocketCore::TakeAndCloseTcp() {
     ::shutdown(fd, SHUT_RDWR);
     std::exception_ptr setFailure;
     try {
-        m_evTcp.Set();
-    } catch (...) {
-        setFailure = std::current_exception();
-    }
-    {
-        std::unique_lock lock(m_socketLock);
-        m_socketReleased.wait(lock, [this] { return m_nRetiringUsers == 0; });
-    }
-    CSocket::AbortiveClose(fd);
-    if (setFailure) {
-        std::rethrow_exception(setFailure);
-    }
-}
-
-void CNetSocketCore::TakeAndCloseMulticast() {
-    int fd;
-    {
-        std::lock_guard lock(m_socketLock);
-        fd = m_hMulticastSocket;
-        if (fd < 0) {
-            return;
-        }
-        m_hMulticastSocket = -1;
-        ++m_nMulticastGeneration;
-        m_nRetiringUsers += m_nMulticastUsers;
-        m_nMulticastUsers = 0;
-    }
-    ::shutdown(fd, SHUT_RDWR);
-    std::exception_ptr setFailure;
-    try {
-        m_evMulticast.Set();
+        wake.Set();
     } catch (...) {
         setFailure = std::current_exception();
     }
