@@ -352,9 +352,20 @@ void CNetSocketCore::TakeAndClose(int& handle, uint64_t& generation, uint32_t& u
     }
 }
 
-bool CNetSocketCore::SendImpl(const void* data, uint32_t length, uint32_t limitMs) {
+bool CNetSocketCore::SendImpl(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sentOut) {
     CCritSectionLock lock(m_sendLock);
     const Clock::time_point start = Clock::now();
+    uint32_t sent = 0;
+    // Whatever way the call ends, the caller learns how far the buffer got.
+    struct Report {
+        uint32_t* out;
+        const uint32_t& sent;
+        ~Report() {
+            if (out != nullptr) {
+                *out = sent;
+            }
+        }
+    } report{sentOut, sent};
     if (length == 0) {
         return true;
     }
@@ -369,7 +380,6 @@ bool CNetSocketCore::SendImpl(const void* data, uint32_t length, uint32_t limitM
 
     const int fd = tcp.fd;
     const auto* bytes = static_cast<const uint8_t*>(data);
-    uint32_t sent = 0;
     int error = fd < 0 ? ENOTCONN : 0;
     while (error == 0 && sent < length) {
         const uint32_t elapsed = MillisecondsSince(start);
@@ -566,8 +576,8 @@ bool CNetSocketImpl::IsConnected() {
     return HoldsTcp();
 }
 
-bool CNetSocketImpl::Send(const void* data, uint32_t length, uint32_t limitMs) {
-    return SendImpl(data, length, limitMs);
+bool CNetSocketImpl::Send(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sent) {
+    return SendImpl(data, length, limitMs, sent);
 }
 
 bool CNetSocketImpl::JoinMulticast(const char* group, int port) {

@@ -57,7 +57,7 @@ protected:
     bool IsCurrentMulticast(uint64_t generation);
     bool HoldsMulticast();
 
-    bool SendImpl(const void* data, uint32_t length, uint32_t limitMs);
+    bool SendImpl(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sentOut);
 
     CNetSocketOwner* Owner() const { return m_pOwner; }
 
@@ -100,7 +100,7 @@ public:
     bool Attach(int socket) override;
     void Disconnect() override;
     bool IsConnected() override;
-    bool Send(const void* data, uint32_t length, uint32_t limitMs) override;
+    bool Send(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sent) override;
     bool JoinMulticast(const char* group, int port) override;
     void LeaveMulticast() override;
     bool IsMulticastOpen() override;

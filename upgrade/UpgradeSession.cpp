@@ -461,14 +461,22 @@ bool CUpgradeSession::PauseUnlessStopping(uint32_t ms) {
 }
 
 bool CUpgradeSession::SendWithRetries(const ClientPtr& client, const uint8_t* packet, uint32_t length) {
+    // A time-out can strike after part of the packet went out. Those bytes reach the recorder, so
+    // each retry goes on from where the last attempt stopped: sending the packet again from its
+    // start would put the recorder's reading out of step with the stream. Nobody else sends on
+    // the connection meanwhile (the window sends only while no upgrade runs), so the rest follows
+    // the part directly.
+    uint32_t offset = 0;
     // Eight attempts: two at once, then six more after a short pause each.
     for (int attempt = 0; attempt < 8; ++attempt) {
         if (attempt >= 2 && !PauseUnlessStopping(m_timings.retryPauseMs)) {
             return false;
         }
-        if (client->Send(packet, length, m_timings.sendLimitMs)) {
+        uint32_t sent = 0;
+        if (client->Send(packet + offset, length - offset, m_timings.sendLimitMs, &sent)) {
             return true;
         }
+        offset += std::min(sent, length - offset);
         if (Stopping()) {
             return false;
         }

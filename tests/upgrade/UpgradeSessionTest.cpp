@@ -240,6 +240,31 @@ TEST_F(SessionTest, SendSucceedingOnTheEighthAttemptContinuesTheStream) {
     EXPECT_GE(factory.Releases(), 1);
 }
 
+TEST_F(SessionTest, RetriesGoOnFromWhereASendCutShortStopped) {
+    StartSim();
+    // Each of the seven failing attempts gets 100 more bytes of chunk 1 out before it fails, as a
+    // time-out part-way does; the eighth sends what is left. Sending the packet again from its
+    // start would leave the recorder reading payload bytes as headers.
+    flaky = std::make_unique<FlakyFactory>(1, 7, 100);
+    FlakyFactory& factory = *flaky;
+    MakeSession({}, factory);
+    Login();
+    const auto bytes = PatternBytes("MZ", 3000);
+    Choose({dir.Write("fw.bin", bytes)});
+
+    Press(IDC_BIOS);
+
+    EXPECT_THAT(view.CallsStartingWith(kBoxes),
+                ElementsAre(Complete("BIOS Upgrade success,Device will reboot!...")));
+    const auto attempts = factory.Attempts();
+    EXPECT_EQ(attempts.at(1), 8);
+    EXPECT_EQ(attempts.at(2), 1);
+    const auto record = LastUpgrade();
+    EXPECT_EQ(record.problem, "");
+    ASSERT_EQ(record.files.size(), 1u);
+    EXPECT_EQ(record.files[0].data, bytes);
+}
+
 TEST_F(SessionTest, EightFailedSendsEndTheUpgrade) {
     StartSim();
     flaky = std::make_unique<FlakyFactory>(1, 8);
