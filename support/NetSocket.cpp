@@ -318,18 +318,18 @@ bool CNetSocketCore::HoldsMulticast() {
     return m_hMulticastSocket >= 0;
 }
 
-void CNetSocketCore::TakeAndCloseTcp() {
+void CNetSocketCore::TakeAndClose(int& handle, uint64_t& generation, uint32_t& users, CManualEvent& wake) {
     int fd;
     {
         std::lock_guard lock(m_socketLock);
-        fd = m_hTcpSocket;
+        fd = handle;
         if (fd < 0) {
             return;
         }
-        m_hTcpSocket = -1;
-        ++m_nTcpGeneration;
-        m_nRetiringUsers += m_nTcpUsers;
-        m_nTcpUsers = 0;
+        handle = -1;
+        ++generation;
+        m_nRetiringUsers += users;
+        users = 0;
     }
     // close() would not wake a thread polling or sending on the socket, and its number could be
     // handed out again while that thread still holds it. So: shut it down (which wakes a sender and
@@ -338,7 +338,7 @@ void CNetSocketCore::TakeAndCloseTcp() {
     ::shutdown(fd, SHUT_RDWR);
     std::exception_ptr setFailure;
     try {
-        m_evTcp.Set();
+        wake.Set();
     } catch (...) {
         setFailure = std::current_exception();
     }
@@ -352,39 +352,20 @@ void CNetSocketCore::TakeAndCloseTcp() {
     }
 }
 
-void CNetSocketCore::TakeAndCloseMulticast() {
-    int fd;
-    {
-        std::lock_guard lock(m_socketLock);
-        fd = m_hMulticastSocket;
-        if (fd < 0) {
-            return;
-        }
-        m_hMulticastSocket = -1;
-        ++m_nMulticastGeneration;
-        m_nRetiringUsers += m_nMulticastUsers;
-        m_nMulticastUsers = 0;
-    }
-    ::shutdown(fd, SHUT_RDWR);
-    std::exception_ptr setFailure;
-    try {
-        m_evMulticast.Set();
-    } catch (...) {
-        setFailure = std::current_exception();
-    }
-    {
-        std::unique_lock lock(m_socketLock);
-        m_socketReleased.wait(lock, [this] { return m_nRetiringUsers == 0; });
-    }
-    CSocket::AbortiveClose(fd);
-    if (setFailure) {
-        std::rethrow_exception(setFailure);
-    }
-}
-
-bool CNetSocketCore::SendImpl(const void* data, uint32_t length, uint32_t limitMs) {
+bool CNetSocketCore::SendImpl(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sentOut) {
     CCritSectionLock lock(m_sendLock);
     const Clock::time_point start = Clock::now();
+    uint32_t sent = 0;
+    // Whatever way the call ends, the caller learns how far the buffer got.
+    struct Report {
+        uint32_t* out;
+        const uint32_t& sent;
+        ~Report() {
+            if (out != nullptr) {
+                *out = sent;
+            }
+        }
+    } report{sentOut, sent};
     if (length == 0) {
         return true;
     }
@@ -399,7 +380,6 @@ bool CNetSocketCore::SendImpl(const void* data, uint32_t length, uint32_t limitM
 
     const int fd = tcp.fd;
     const auto* bytes = static_cast<const uint8_t*>(data);
-    uint32_t sent = 0;
     int error = fd < 0 ? ENOTCONN : 0;
     while (error == 0 && sent < length) {
         const uint32_t elapsed = MillisecondsSince(start);
@@ -596,8 +576,8 @@ bool CNetSocketImpl::IsConnected() {
     return HoldsTcp();
 }
 
-bool CNetSocketImpl::Send(const void* data, uint32_t length, uint32_t limitMs) {
-    return SendImpl(data, length, limitMs);
+bool CNetSocketImpl::Send(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sent) {
+    return SendImpl(data, length, limitMs, sent);
 }
 
 bool CNetSocketImpl::JoinMulticast(const char* group, int port) {

@@ -46,7 +46,12 @@ public:
     virtual bool IsConnected() = 0;
     // Sends all `length` bytes within `limitMs` of getting the send lock. True when all went out;
     // false on time-out, or after calling OnClose when the send fails (also without a connection).
-    virtual bool Send(const void* data, uint32_t length, uint32_t limitMs) = 0;
+    // When `sent` is given it receives the number of bytes handed to the network by this call, also
+    // when it fails: a time-out can strike after part of the buffer went out, and those bytes are
+    // on their way to the peer. A caller that tries again must go on from `data + *sent`, or the
+    // peer reads the start of the buffer twice; and it must do so before anyone else sends on the
+    // connection, as the send lock is not held between the calls.
+    virtual bool Send(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sent = nullptr) = 0;
     // Opens a UDP socket on `port`, joined to the IPv4 multicast group `group`. False if that
     // fails or a multicast socket is already held.
     virtual bool JoinMulticast(const char* group, int port) = 0;

@@ -47,15 +47,17 @@ protected:
     bool PutMulticast(int fd);
     // Forgets the held descriptor, shuts it down so that every user wakes, waits for the users to
     // let go and closes it with a reset.
-    void TakeAndCloseTcp();
-    void TakeAndCloseMulticast();
+    void TakeAndCloseTcp() { TakeAndClose(m_hTcpSocket, m_nTcpGeneration, m_nTcpUsers, m_evTcp); }
+    void TakeAndCloseMulticast() {
+        TakeAndClose(m_hMulticastSocket, m_nMulticastGeneration, m_nMulticastUsers, m_evMulticast);
+    }
     bool HoldsTcp();
     // Whether the TCP socket of `generation` is still the one held.
     bool IsCurrentTcp(uint64_t generation);
     bool IsCurrentMulticast(uint64_t generation);
     bool HoldsMulticast();
 
-    bool SendImpl(const void* data, uint32_t length, uint32_t limitMs);
+    bool SendImpl(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sentOut);
 
     CNetSocketOwner* Owner() const { return m_pOwner; }
 
@@ -65,6 +67,9 @@ private:
     void ReceivePass(uint64_t& seenTcpGeneration, bool& tcpClosed);
     void ReceiveDatagram(int fd, SocketUse& tcp, SocketUse& multicast);
     void CloseHeldSockets() noexcept;
+    // TakeAndCloseTcp and TakeAndCloseMulticast: the members of one side and the event that wakes
+    // the receive thread for it.
+    void TakeAndClose(int& handle, uint64_t& generation, uint32_t& users, CManualEvent& wake);
 
     CCritSection m_sendLock;
     CManualEvent m_evStop;
@@ -95,7 +100,7 @@ public:
     bool Attach(int socket) override;
     void Disconnect() override;
     bool IsConnected() override;
-    bool Send(const void* data, uint32_t length, uint32_t limitMs) override;
+    bool Send(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sent) override;
     bool JoinMulticast(const char* group, int port) override;
     void LeaveMulticast() override;
     bool IsMulticastOpen() override;

@@ -194,8 +194,15 @@ void CUpgradeSession::DropClient() {
     // streaming into a connection the user gave up. The object itself is released when the last
     // holder lets go.
     if (old) {
-        old->Disconnect();
+        CloseClient(*old);
     }
+}
+
+void CUpgradeSession::CloseClient(CNetSocket& client) {
+    // The window, the worker and the receive thread may each close a connection; a socket object
+    // takes its closing calls one at a time.
+    std::lock_guard lock(m_closeLock);
+    client.Disconnect();
 }
 
 bool CUpgradeSession::NewClient(ClientPtr& client) {
@@ -242,7 +249,7 @@ void CUpgradeSession::ConnectAndLogin(const std::string& user, const std::string
         return;
     }
     const Packet32 login = BuildLoginRequest(user, password);
-    if (!client->Send(login.data(), PacketHeader::kSize, m_timings.sendLimitMs)) {
+    if (!SendPacket(client, login.data(), PacketHeader::kSize, 1)) {
         PlainMessage(kSendDataError);
     }
 }
@@ -259,7 +266,7 @@ void CUpgradeSession::SendMacValue() {
         return;
     }
     const Packet32 mac = BuildMacPacket(form.m_dwMacValue);
-    if (!client->Send(mac.data(), PacketHeader::kSize, m_timings.sendLimitMs)) {
+    if (!SendPacket(client, mac.data(), PacketHeader::kSize, 1)) {
         PlainMessage(kSendDataError);
     }
 }
@@ -321,7 +328,7 @@ void CUpgradeSession::OnLoginReply(CNetSocket* sender, bool accepted) {
         }
     }
     if (refused) {
-        refused->Disconnect();
+        CloseClient(*refused);
     }
 }
 
@@ -406,7 +413,7 @@ bool CUpgradeSession::StartUpgrade() {
     // Pressed with no connection (a button enabled from the command line), the start fails as an
     // unsent start packet does.
     const ClientPtr client = Client();
-    if (!client || !client->Send(start.data(), PacketHeader::kSize, m_timings.sendLimitMs)) {
+    if (!client || !SendPacket(client, start.data(), PacketHeader::kSize, 1)) {
         PlainMessage(kSendDataError);
         // A package built for this upgrade would otherwise stay behind.
         if (m_state.m_bDeleteAfterSend) {
@@ -460,20 +467,44 @@ bool CUpgradeSession::PauseUnlessStopping(uint32_t ms) {
     return !m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return Stopping(); });
 }
 
-bool CUpgradeSession::SendWithRetries(const ClientPtr& client, const uint8_t* packet, uint32_t length) {
-    // Eight attempts: two at once, then six more after a short pause each.
-    for (int attempt = 0; attempt < 8; ++attempt) {
+bool CUpgradeSession::SendPacket(const ClientPtr& client, const uint8_t* packet, uint32_t length,
+                                 int attempts) {
+    // A time-out can strike after part of the packet went out. Those bytes reach the recorder, so
+    // each retry goes on from where the last attempt stopped: sending the packet again from its
+    // start would put the recorder's reading out of step with the stream. Nobody else sends on
+    // the connection meanwhile (the window sends only while no upgrade runs), so the rest follows
+    // the part directly.
+    uint32_t offset = 0;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        // The first two attempts go at once, every later one after a short pause.
         if (attempt >= 2 && !PauseUnlessStopping(m_timings.retryPauseMs)) {
-            return false;
+            break;
         }
-        if (client->Send(packet, length, m_timings.sendLimitMs)) {
+        uint32_t sent = 0;
+        if (client->Send(packet + offset, length - offset, m_timings.sendLimitMs, &sent)) {
             return true;
         }
+        offset += std::min(sent, length - offset);
         if (Stopping()) {
-            return false;
+            break;
+        }
+    }
+    if (offset > 0) {
+        // Given up inside the packet: the recorder would take whatever came next on this
+        // connection as the packet's rest. Closed, it cannot misread anything; the object stays,
+        // and the next send on it fails as on any lost connection.
+        try {
+            CloseClient(*client);
+        } catch (const Zorvik::CException&) {
+            // The descriptor is closed even when closing reports a failure, so the stream has
+            // ended all the same; the caller reports the failed send.
         }
     }
     return false;
+}
+
+bool CUpgradeSession::SendWithRetries(const ClientPtr& client, const uint8_t* packet, uint32_t length) {
+    return SendPacket(client, packet, length, 8);
 }
 
 void CUpgradeSession::UpgradeWorker(UpgradeJob job) {
@@ -520,7 +551,7 @@ void CUpgradeSession::UpgradeWorker(UpgradeJob job) {
         }
         if (sent) {
             const Packet32 end = BuildEndPacket(job.kind);
-            sent = !Stopping() && job.client->Send(end.data(), PacketHeader::kSize, m_timings.sendLimitMs);
+            sent = !Stopping() && SendPacket(job.client, end.data(), PacketHeader::kSize, 1);
         }
         file.Close();
         if (!sent) {

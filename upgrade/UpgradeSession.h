@@ -144,11 +144,16 @@ private:
 
     // Worker thread.
     void UpgradeWorker(UpgradeJob job);
+    // A data packet: eight attempts.
     bool SendWithRetries(const ClientPtr& client, const uint8_t* packet, uint32_t length);
     void ReportVerdict(const UpgradeJob& job);
     void ResetSession(const UpgradeJob& job);
 
     // Any thread.
+    // Sends a packet whole in at most `attempts` attempts, each going on where the last stopped;
+    // closes the connection when it gives up after part of the packet went out.
+    bool SendPacket(const ClientPtr& client, const uint8_t* packet, uint32_t length, int attempts);
+    void CloseClient(Zorvik::CNetSocket& client);
     ClientPtr Client() const;
     bool IsCurrent(const Zorvik::CNetSocket* sender) const;
     void SetUpgradeDone(bool done);
@@ -169,6 +174,7 @@ private:
     // The current connection object; null when there is none.
     mutable std::mutex m_clientLock;
     ClientPtr m_pClient;
+    std::mutex m_closeLock; // one Disconnect at a time
 
     // The worker: m_bBusy from the start packet until its ResetSession; the thread object is
     // joined by the window's thread before the next one starts, or at the end.

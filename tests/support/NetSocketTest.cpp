@@ -4,6 +4,7 @@
 
 #include "support/Exceptions.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -186,9 +187,13 @@ TEST_F(NetSocketTest, LargestPacketIsAcceptedAndAnOversizedHeaderIsDroppedUntilR
 
 TEST_F(NetSocketTest, SendOfNothingSucceedsAndSendWithoutConnectionFailsWithOnClose) {
     const uint8_t byte = 1;
-    EXPECT_TRUE(socket->Send(&byte, 0, 100));
+    uint32_t sent = 99;
+    EXPECT_TRUE(socket->Send(&byte, 0, 100, &sent));
+    EXPECT_EQ(sent, 0u);
     EXPECT_EQ(owner.Closes(), 0);
-    EXPECT_FALSE(socket->Send(&byte, 1, 100));
+    sent = 99;
+    EXPECT_FALSE(socket->Send(&byte, 1, 100, &sent));
+    EXPECT_EQ(sent, 0u);
     EXPECT_EQ(owner.Closes(), 1);
     EXPECT_EQ(owner.CloseThreads().at(0), std::this_thread::get_id()); // on the sending thread
 }
@@ -204,6 +209,58 @@ TEST_F(NetSocketTest, SendToAPeerThatStopsReadingTimesOutWithoutOnClose) {
     EXPECT_GE(ElapsedMs(start), 300u);
     EXPECT_EQ(owner.Closes(), 0);
     EXPECT_TRUE(socket->IsConnected());
+}
+
+// A time-out that strikes part-way leaves the bytes already handed out on their way to the peer.
+// The count tells the caller where to go on, so that the peer reads every byte once, in order.
+TEST_F(NetSocketTest, SendCutShortByItsLimitTellsHowFarItGotAndTheRestFollowsInStep) {
+    Listener listener;
+    Fd peer = ConnectTo(listener);
+    // A fixed receive buffer bounds what the connection can hold, so that the big packet cannot
+    // all go out; it is still several segments, so that the reading later is not held up by
+    // window probes as with a tiny one.
+    const int bounded = 256 * 1024;
+    ::setsockopt(peer.Get(), SOL_SOCKET, SO_RCVBUF, &bounded, sizeof bounded);
+    const Bytes first = Packet(1, 100, 0x11);
+    const Bytes last = Packet(3, 100, 0x33);
+    Bytes big = Packet(2, 16 << 20); // far more than both socket buffers hold
+    for (size_t i = 32; i < big.size(); ++i) {
+        // No short period: a repeated stretch of the stream cannot line up with the original.
+        big[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+    }
+    const auto bigSize = static_cast<uint32_t>(big.size());
+
+    uint32_t sent = 0;
+    ASSERT_TRUE(socket->Send(first.data(), static_cast<uint32_t>(first.size()), 3000, &sent));
+    EXPECT_EQ(sent, first.size());
+
+    // The peer does not read: the big packet is cut short, twice.
+    uint32_t offset = 0;
+    ASSERT_FALSE(socket->Send(big.data(), bigSize, 200, &sent));
+    ASSERT_GT(sent, 0u);
+    ASSERT_LT(sent, bigSize);
+    offset += sent;
+    sent = bigSize;
+    ASSERT_FALSE(socket->Send(big.data() + offset, bigSize - offset, 50, &sent));
+    ASSERT_LT(sent, bigSize - offset);
+    offset += sent;
+    EXPECT_EQ(owner.Closes(), 0) << "a time-out is no failure of the connection";
+
+    // The peer reads again; the sender goes on from where the cut fell, then sends the next packet.
+    Bytes expected = first;
+    expected.insert(expected.end(), big.begin(), big.end());
+    expected.insert(expected.end(), last.begin(), last.end());
+    Bytes received;
+    std::thread reader([&] { received = peer.ReadExactly(expected.size()); });
+    EXPECT_TRUE(socket->Send(big.data() + offset, bigSize - offset, 60000, &sent));
+    EXPECT_EQ(sent, bigSize - offset);
+    EXPECT_TRUE(socket->Send(last.data(), static_cast<uint32_t>(last.size()), 60000));
+    reader.join();
+
+    ASSERT_EQ(received.size(), expected.size());
+    const auto diverge = std::mismatch(received.begin(), received.end(), expected.begin());
+    EXPECT_TRUE(diverge.first == received.end())
+        << "the stream differs from what was sent at byte " << (diverge.first - received.begin());
 }
 
 TEST_F(NetSocketTest, ConcurrentSendsAreNeverInterleaved) {

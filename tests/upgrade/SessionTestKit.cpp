@@ -2,6 +2,7 @@
 
 #include "support/NetSocketCore.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -32,17 +33,36 @@ public:
     bool Attach(int socket) override { return real->Attach(socket); }
     void Disconnect() override { real->Disconnect(); }
     bool IsConnected() override { return real->IsConnected(); }
-    bool Send(const void* data, uint32_t length, uint32_t limitMs) override {
-        const RequestEvent request = DecodeRequest(static_cast<const uint8_t*>(data), length);
-        if (request.type == RequestType::Data) {
+    bool Send(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sent) override {
+        bool fail = false;
+        {
             std::lock_guard lock(m_factory.m_lock);
-            const int attempt = ++m_factory.m_attempts[request.chunkNumber];
-            if (request.chunkNumber == m_factory.m_failChunk && attempt <= m_factory.m_failures) {
-                return false;
+            bool dataPacket = m_factory.m_continuing;
+            if (!dataPacket) {
+                const RequestEvent request = DecodeRequest(static_cast<const uint8_t*>(data), length);
+                dataPacket = request.type == RequestType::Data;
+                m_factory.m_chunk = request.chunkNumber;
+            }
+            if (dataPacket) {
+                const int attempt = ++m_factory.m_attempts[m_factory.m_chunk];
+                fail = m_factory.m_chunk == m_factory.m_failChunk && attempt <= m_factory.m_failures;
             }
         }
-        return real->Send(data, length, limitMs);
+        uint32_t out = 0;
+        bool whole = false;
+        if (!fail) {
+            whole = real->Send(data, length, limitMs, &out);
+        } else if (m_factory.m_partBytes > 0) {
+            real->Send(data, std::min(m_factory.m_partBytes, length), limitMs, &out);
+        }
+        if (sent != nullptr) {
+            *sent = out;
+        }
+        std::lock_guard lock(m_factory.m_lock);
+        m_factory.m_continuing = !whole && (m_factory.m_continuing || out > 0);
+        return whole;
     }
+
     bool JoinMulticast(const char* group, int port) override { return real->JoinMulticast(group, port); }
     void LeaveMulticast() override { real->LeaveMulticast(); }
     bool IsMulticastOpen() override { return real->IsMulticastOpen(); }
@@ -61,7 +81,8 @@ private:
     CNetSocketOwner* m_owner;
 };
 
-FlakyFactory::FlakyFactory(uint32_t failChunk, int failures) : m_failChunk(failChunk), m_failures(failures) {}
+FlakyFactory::FlakyFactory(uint32_t failChunk, int failures, uint32_t partBytes)
+    : m_failChunk(failChunk), m_failures(failures), m_partBytes(partBytes) {}
 
 FlakyFactory::~FlakyFactory() {
     AllSocketObjectsGone();

@@ -21,10 +21,12 @@
 bool AllSocketObjectsGone(std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // Connections that pass everything to a real socket object, except that the data packet with
-// chunk number `failChunk` fails its first `failures` sends (without touching the network).
+// chunk number `failChunk` fails its first `failures` sends. A failing send first hands up to
+// `partBytes` of what it was given to the real object, as a time-out that strikes part-way does,
+// and reports them as sent; with `partBytes` 0 it fails without touching the network.
 class FlakyFactory final : public CNetSocketFactory {
 public:
-    FlakyFactory(uint32_t failChunk, int failures);
+    FlakyFactory(uint32_t failChunk, int failures, uint32_t partBytes = 0);
     // Waits for the real objects to be gone before their wrappers go.
     ~FlakyFactory();
 
@@ -41,7 +43,11 @@ private:
 
     const uint32_t m_failChunk;
     const int m_failures;
+    const uint32_t m_partBytes;
     mutable std::mutex m_lock;
+    // The rest of data packet `m_chunk`, cut short, is still to come: the next send has no header.
+    bool m_continuing = false;
+    uint32_t m_chunk = 0;
     std::map<uint32_t, int> m_attempts;
     std::vector<std::unique_ptr<Socket>> m_sockets;
     std::atomic<int> m_releases{0};

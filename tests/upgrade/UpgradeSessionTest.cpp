@@ -240,6 +240,31 @@ TEST_F(SessionTest, SendSucceedingOnTheEighthAttemptContinuesTheStream) {
     EXPECT_GE(factory.Releases(), 1);
 }
 
+TEST_F(SessionTest, RetriesGoOnFromWhereASendCutShortStopped) {
+    StartSim();
+    // Each of the seven failing attempts gets 100 more bytes of chunk 1 out before it fails, as a
+    // time-out part-way does; the eighth sends what is left. Sending the packet again from its
+    // start would leave the recorder reading payload bytes as headers.
+    flaky = std::make_unique<FlakyFactory>(1, 7, 100);
+    FlakyFactory& factory = *flaky;
+    MakeSession({}, factory);
+    Login();
+    const auto bytes = PatternBytes("MZ", 3000);
+    Choose({dir.Write("fw.bin", bytes)});
+
+    Press(IDC_BIOS);
+
+    EXPECT_THAT(view.CallsStartingWith(kBoxes),
+                ElementsAre(Complete("BIOS Upgrade success,Device will reboot!...")));
+    const auto attempts = factory.Attempts();
+    EXPECT_EQ(attempts.at(1), 8);
+    EXPECT_EQ(attempts.at(2), 1);
+    const auto record = LastUpgrade();
+    EXPECT_EQ(record.problem, "");
+    ASSERT_EQ(record.files.size(), 1u);
+    EXPECT_EQ(record.files[0].data, bytes);
+}
+
 TEST_F(SessionTest, EightFailedSendsEndTheUpgrade) {
     StartSim();
     flaky = std::make_unique<FlakyFactory>(1, 8);
@@ -256,6 +281,29 @@ TEST_F(SessionTest, EightFailedSendsEndTheUpgrade) {
     EXPECT_EQ(attempts.at(1), 8);
     EXPECT_EQ(attempts.count(2), 0u) << "nothing is sent after the failed chunk";
     EXPECT_TRUE(session->HasConnection()) << "a failed upgrade keeps the connection";
+}
+
+TEST_F(SessionTest, GivingUpInsideAPacketClosesTheConnection) {
+    StartSim();
+    // All eight attempts fail, each after 100 more bytes of chunk 1 went out: the recorder is left
+    // inside the packet and would read whatever came next on the connection as its rest.
+    flaky = std::make_unique<FlakyFactory>(1, 8, 100);
+    FlakyFactory& factory = *flaky;
+    MakeSession({}, factory);
+    Login();
+    Choose({dir.Write("fw.bin", PatternBytes("MZ", 3000))});
+
+    EXPECT_THAT(Press(IDC_BIOS), ElementsAre("take", "progress 34", RecordingView::Plain("Send Data Error"),
+                                             "text 1009 Current Progress", "progress 0"));
+    EXPECT_EQ(factory.Attempts().at(1), 8);
+    const auto record = LastUpgrade();
+    EXPECT_EQ(record.verdict, "none") << "the recorder saw the connection end inside the upgrade";
+    EXPECT_TRUE(session->HasConnection()) << "the object stays, as after any failed upgrade";
+
+    // The next upgrade fails at its start packet instead of running into the broken one.
+    Choose({dir.Write("fw2.bin", PatternBytes("MZ", 3000))});
+    EXPECT_THAT(Press(IDC_BIOS), Contains(RecordingView::Plain("Send data error")));
+    EXPECT_EQ(sim->state().upgrades.size(), 1u);
 }
 
 TEST_F(SessionTest, TwoFilesGoAfterOneStartPacketWithChunksFromZeroEach) {
