@@ -13,6 +13,8 @@
 #include <cmath>
 #include <iostream>
 #include <map>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -38,6 +40,7 @@ const char* const kExitStatuses = "\nExit status:\n"
 const char* const kExamples =
     "\nExamples:\n"
     "  pellory-cli scan --format csv > recorders.csv\n"
+    "  pellory-cli scan --address 192.168.1.108 --interface eth0\n"
     "  pellory-cli set-ip --mac 00:12:34:56:78:9A --user admin --password-file pw.txt \\\n"
     "      --ip 192.168.1.120 --mask 255.255.255.0 --gateway 192.168.1.1\n"
     "  pellory-cli register --data XML/Data.xml --ip 192.168.1.120 --port 37777 \\\n"
@@ -68,34 +71,72 @@ std::chrono::milliseconds Milliseconds(double seconds) {
     return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
 
-// --target and --bind-port of scan and set-ip.
+// ADDR[:PORT] of --target and --address; the port is 5050 unless given.
+std::pair<std::uint32_t, std::uint16_t> EndpointOption(const std::string& option, const std::string& text) {
+    const auto colon = text.find(':');
+    const std::uint32_t address = Ipv4Option(option, text.substr(0, colon));
+    if (colon == std::string::npos) {
+        return {address, DISCOVERY_PORT};
+    }
+    const std::string digits = text.substr(colon + 1);
+    const bool number = !digits.empty() && digits.size() <= 5 &&
+                        digits.find_first_not_of("0123456789") == std::string::npos &&
+                        std::stoul(digits) >= 1 && std::stoul(digits) <= 65535;
+    if (!number) {
+        throw UsageError{option + " " + text + ": the port must be a number from 1 to 65535"};
+    }
+    return {address, static_cast<std::uint16_t>(std::stoul(digits))};
+}
+
+// The address of one host: neither unset, nor a broadcast, nor a multicast group (224.0.0.0 and
+// above, the limited broadcast included).
+bool IsOneHost(std::uint32_t address) {
+    return address != 0 && address < 0xE0000000u;
+}
+
+// --target, --address, --bind-port and --interface of scan and set-ip.
 struct EndpointOptions {
     std::string target = "255.255.255.255:5050";
+    std::string address;
     std::uint16_t bindPort = DISCOVERY_PORT;
     std::string interfaceName;
+    CLI::Option* targetOption = nullptr;
+    CLI::Option* addressOption = nullptr;
 
     void AddTo(CLI::App& command) {
-        command.add_option("--target", target, "Where requests go")
-            ->option_text("ADDR[:PORT] [255.255.255.255:5050]");
+        targetOption = command.add_option("--target", target, "Where requests go")
+                           ->option_text("ADDR[:PORT] [255.255.255.255:5050]");
+        addressOption =
+            command
+                .add_option("--address", address,
+                            "Send straight to this one recorder (a unicast,\nfor a recorder on another "
+                            "subnet); not with --target")
+                ->option_text("A[:PORT] [5050]");
         command.add_option("--bind-port", bindPort, "Port replies are taken in on; 0 takes any free port")
             ->option_text("PORT [5050]");
-        command.add_option("--interface", interfaceName, "Send through this network interface only")
+        command
+            .add_option("--interface", interfaceName,
+                        "Send through this network interface only\n(with --address: to that address "
+                        "on its link)")
             ->option_text("NAME [every one]");
     }
 
     DiscoveryEndpoint Parse() const {
         DiscoveryEndpoint endpoint;
-        const auto colon = target.find(':');
-        endpoint.target = Ipv4Option("--target", target.substr(0, colon));
-        if (colon != std::string::npos) {
-            const std::string digits = target.substr(colon + 1);
-            const bool number = !digits.empty() && digits.size() <= 5 &&
-                                digits.find_first_not_of("0123456789") == std::string::npos &&
-                                std::stoul(digits) >= 1 && std::stoul(digits) <= 65535;
-            if (!number) {
-                throw UsageError{"--target " + target + ": the port must be a number from 1 to 65535"};
+        if (addressOption->count() > 0) {
+            // Both name where every request goes; taking one over the other would send somewhere
+            // the technician did not mean.
+            if (targetOption->count() > 0) {
+                throw UsageError{"--address and --target both say where requests go: give one of them"};
             }
-            endpoint.targetPort = static_cast<std::uint16_t>(std::stoul(digits));
+            std::tie(endpoint.target, endpoint.targetPort) = EndpointOption("--address", address);
+            if (!IsOneHost(endpoint.target)) {
+                throw UsageError{"--address " + address +
+                                 ": not the address of one recorder (without --address the search is "
+                                 "broadcast)"};
+            }
+        } else {
+            std::tie(endpoint.target, endpoint.targetPort) = EndpointOption("--target", target);
         }
         endpoint.bindPort = bindPort;
         // Only an interface that is up, can broadcast and has an address carries the requests;
