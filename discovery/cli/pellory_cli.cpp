@@ -6,7 +6,7 @@
 #include "DataFileCommands.h"
 #include "NetworkCommands.h"
 #include "PelloryStatus.h"
-#include "support/cli/PasswordInput.h"
+#include "support/cli/CliOptions.h"
 
 #include <CLI/CLI.hpp>
 
@@ -47,13 +47,10 @@ const char* const kExamples =
     "      --name Lobby --user admin --password-env DVR_PASSWORD --channels 4\n"
     "  pellory-cli devices --data XML/Data.xml --format json\n";
 
-struct UsageError {
-    std::string text;
-};
+using cli::UsageError;
 
 int Refuse(const std::string& text) {
-    std::cerr << "pellory-cli: " << text << "\nRun pellory-cli --help for the options.\n";
-    return ExitCode(PelloryStatus::Usage);
+    return cli::Refuse("pellory-cli", text, ExitCode(PelloryStatus::Usage));
 }
 
 std::uint32_t Ipv4Option(const std::string& option, const std::string& text) {
@@ -78,14 +75,11 @@ std::pair<std::uint32_t, std::uint16_t> EndpointOption(const std::string& option
     if (colon == std::string::npos) {
         return {address, DISCOVERY_PORT};
     }
-    const std::string digits = text.substr(colon + 1);
-    const bool number = !digits.empty() && digits.size() <= 5 &&
-                        digits.find_first_not_of("0123456789") == std::string::npos &&
-                        std::stoul(digits) >= 1 && std::stoul(digits) <= 65535;
-    if (!number) {
+    const auto port = cli::PortNumber(text.substr(colon + 1));
+    if (!port) {
         throw UsageError{option + " " + text + ": the port must be a number from 1 to 65535"};
     }
-    return {address, static_cast<std::uint16_t>(std::stoul(digits))};
+    return {address, *port};
 }
 
 // The address of one host: neither unset, nor a broadcast, nor a multicast group (224.0.0.0 and
@@ -155,34 +149,17 @@ struct EndpointOptions {
     }
 };
 
-struct PasswordOptions {
-    cli::PasswordSource source;
-    std::string refusedArgument;
-
-    void AddTo(CLI::App& command) {
-        auto* file =
-            command
-                .add_option("--password-file", source.file, "Read the password from the first line of FILE")
-                ->option_text("FILE");
-        auto* env = command
-                        .add_option("--password-env", source.variable,
-                                    "Read the password from the environment variable VAR")
-                        ->option_text("VAR");
-        file->excludes(env);
-        command.add_option("--password", refusedArgument)->group("");
+// The password of a command that logs in, or a usage error saying why there is none.
+std::string ReadPassword(const cli::PasswordOptions& options, const std::string& user) {
+    if (options.ArgumentGiven()) {
+        throw UsageError{cli::kPasswordArgumentRefused};
     }
-
-    std::string Read(const std::string& user) const {
-        if (!refusedArgument.empty()) {
-            throw UsageError{cli::kPasswordArgumentRefused};
-        }
-        const cli::PasswordReading reading = cli::ReadPassword(source, "Password for " + user + ": ");
-        if (!reading.ok) {
-            throw UsageError{reading.error};
-        }
-        return reading.password;
+    const cli::PasswordReading reading = cli::ReadPassword(options.source, "Password for " + user + ": ");
+    if (!reading.ok) {
+        throw UsageError{reading.error};
     }
-};
+    return reading.password;
+}
 
 } // namespace
 
@@ -211,7 +188,7 @@ int main(int argc, char** argv) {
     EndpointOptions setEndpoint;
     double setTimeout = 5;
     std::string mac, setUser, ip, mask, gateway;
-    PasswordOptions setPassword;
+    cli::PasswordOptions setPassword;
     CLI::App* setIp = app.add_subcommand("set-ip", "Change a recorder's address, mask and gateway");
     setEndpoint.AddTo(*setIp);
     setIp->add_option("--mac", mac, "The recorder's MAC address, as scan lists it")
@@ -229,7 +206,7 @@ int main(int argc, char** argv) {
     // register
     RegisterOptions reg;
     std::string regIp;
-    PasswordOptions regPassword;
+    cli::PasswordOptions regPassword;
     CLI::App* registerCommand = app.add_subcommand("register", "Enter a recorder in the client's data file");
     registerCommand->add_option("--data", reg.dataFile, "The client's data file (Data.xml)")
         ->option_text("FILE")
@@ -269,16 +246,8 @@ int main(int argc, char** argv) {
         ->option_text("FORMAT [table]")
         ->check(format);
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        return Refuse(e.what());
+    if (const auto status = cli::ParseCommandLine(app, argc, argv, ExitCode(PelloryStatus::Usage))) {
+        return *status;
     }
 
     try {
@@ -304,7 +273,7 @@ int main(int argc, char** argv) {
                 throw UsageError{refusal};
             }
             options.user = setUser;
-            options.password = setPassword.Read(setUser);
+            options.password = ReadPassword(setPassword, setUser);
             return ExitCode(SetIp(options));
         }
         if (*registerCommand) {
@@ -312,7 +281,7 @@ int main(int argc, char** argv) {
             if (std::string refusal = RegisterRefusal(reg); !refusal.empty()) {
                 throw UsageError{refusal};
             }
-            reg.password = regPassword.Read(reg.user);
+            reg.password = ReadPassword(regPassword, reg.user);
             if (std::string refusal = RegisterRefusal(reg); !refusal.empty()) {
                 throw UsageError{refusal};
             }
