@@ -6,13 +6,15 @@
 #include "DataFileCommands.h"
 #include "NetworkCommands.h"
 #include "PelloryStatus.h"
-#include "support/cli/PasswordInput.h"
+#include "support/cli/CliOptions.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cmath>
 #include <iostream>
 #include <map>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -38,19 +40,17 @@ const char* const kExitStatuses = "\nExit status:\n"
 const char* const kExamples =
     "\nExamples:\n"
     "  pellory-cli scan --format csv > recorders.csv\n"
+    "  pellory-cli scan --address 192.168.1.108 --interface eth0\n"
     "  pellory-cli set-ip --mac 00:12:34:56:78:9A --user admin --password-file pw.txt \\\n"
     "      --ip 192.168.1.120 --mask 255.255.255.0 --gateway 192.168.1.1\n"
     "  pellory-cli register --data XML/Data.xml --ip 192.168.1.120 --port 37777 \\\n"
     "      --name Lobby --user admin --password-env DVR_PASSWORD --channels 4\n"
     "  pellory-cli devices --data XML/Data.xml --format json\n";
 
-struct UsageError {
-    std::string text;
-};
+using cli::UsageError;
 
 int Refuse(const std::string& text) {
-    std::cerr << "pellory-cli: " << text << "\nRun pellory-cli --help for the options.\n";
-    return ExitCode(PelloryStatus::Usage);
+    return cli::Refuse("pellory-cli", text, ExitCode(PelloryStatus::Usage));
 }
 
 std::uint32_t Ipv4Option(const std::string& option, const std::string& text) {
@@ -68,34 +68,69 @@ std::chrono::milliseconds Milliseconds(double seconds) {
     return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
 
-// --target and --bind-port of scan and set-ip.
+// ADDR[:PORT] of --target and --address; the port is 5050 unless given.
+std::pair<std::uint32_t, std::uint16_t> EndpointOption(const std::string& option, const std::string& text) {
+    const auto colon = text.find(':');
+    const std::uint32_t address = Ipv4Option(option, text.substr(0, colon));
+    if (colon == std::string::npos) {
+        return {address, DISCOVERY_PORT};
+    }
+    const auto port = cli::PortNumber(text.substr(colon + 1));
+    if (!port) {
+        throw UsageError{option + " " + text + ": the port must be a number from 1 to 65535"};
+    }
+    return {address, *port};
+}
+
+// The address of one host: neither unset, nor a broadcast, nor a multicast group (224.0.0.0 and
+// above, the limited broadcast included).
+bool IsOneHost(std::uint32_t address) {
+    return address != 0 && address < 0xE0000000u;
+}
+
+// --target, --address, --bind-port and --interface of scan and set-ip.
 struct EndpointOptions {
     std::string target = "255.255.255.255:5050";
+    std::string address;
     std::uint16_t bindPort = DISCOVERY_PORT;
     std::string interfaceName;
+    CLI::Option* targetOption = nullptr;
+    CLI::Option* addressOption = nullptr;
 
     void AddTo(CLI::App& command) {
-        command.add_option("--target", target, "Where requests go")
-            ->option_text("ADDR[:PORT] [255.255.255.255:5050]");
+        targetOption = command.add_option("--target", target, "Where requests go")
+                           ->option_text("ADDR[:PORT] [255.255.255.255:5050]");
+        addressOption =
+            command
+                .add_option("--address", address,
+                            "Send straight to this one recorder (a unicast,\nfor a recorder on another "
+                            "subnet); not with --target")
+                ->option_text("A[:PORT] [5050]");
         command.add_option("--bind-port", bindPort, "Port replies are taken in on; 0 takes any free port")
             ->option_text("PORT [5050]");
-        command.add_option("--interface", interfaceName, "Send through this network interface only")
+        command
+            .add_option("--interface", interfaceName,
+                        "Send through this network interface only\n(with --address: to that address "
+                        "on its link)")
             ->option_text("NAME [every one]");
     }
 
     DiscoveryEndpoint Parse() const {
         DiscoveryEndpoint endpoint;
-        const auto colon = target.find(':');
-        endpoint.target = Ipv4Option("--target", target.substr(0, colon));
-        if (colon != std::string::npos) {
-            const std::string digits = target.substr(colon + 1);
-            const bool number = !digits.empty() && digits.size() <= 5 &&
-                                digits.find_first_not_of("0123456789") == std::string::npos &&
-                                std::stoul(digits) >= 1 && std::stoul(digits) <= 65535;
-            if (!number) {
-                throw UsageError{"--target " + target + ": the port must be a number from 1 to 65535"};
+        if (addressOption->count() > 0) {
+            // Both name where every request goes; taking one over the other would send somewhere
+            // the technician did not mean.
+            if (targetOption->count() > 0) {
+                throw UsageError{"--address and --target both say where requests go: give one of them"};
             }
-            endpoint.targetPort = static_cast<std::uint16_t>(std::stoul(digits));
+            std::tie(endpoint.target, endpoint.targetPort) = EndpointOption("--address", address);
+            if (!IsOneHost(endpoint.target)) {
+                throw UsageError{"--address " + address +
+                                 ": not the address of one recorder (without --address the search is "
+                                 "broadcast)"};
+            }
+        } else {
+            std::tie(endpoint.target, endpoint.targetPort) = EndpointOption("--target", target);
         }
         endpoint.bindPort = bindPort;
         // Only an interface that is up, can broadcast and has an address carries the requests;
@@ -114,34 +149,17 @@ struct EndpointOptions {
     }
 };
 
-struct PasswordOptions {
-    cli::PasswordSource source;
-    std::string refusedArgument;
-
-    void AddTo(CLI::App& command) {
-        auto* file =
-            command
-                .add_option("--password-file", source.file, "Read the password from the first line of FILE")
-                ->option_text("FILE");
-        auto* env = command
-                        .add_option("--password-env", source.variable,
-                                    "Read the password from the environment variable VAR")
-                        ->option_text("VAR");
-        file->excludes(env);
-        command.add_option("--password", refusedArgument)->group("");
+// The password of a command that logs in, or a usage error saying why there is none.
+std::string ReadPassword(const cli::PasswordOptions& options, const std::string& user) {
+    if (options.ArgumentGiven()) {
+        throw UsageError{cli::kPasswordArgumentRefused};
     }
-
-    std::string Read(const std::string& user) const {
-        if (!refusedArgument.empty()) {
-            throw UsageError{cli::kPasswordArgumentRefused};
-        }
-        const cli::PasswordReading reading = cli::ReadPassword(source, "Password for " + user + ": ");
-        if (!reading.ok) {
-            throw UsageError{reading.error};
-        }
-        return reading.password;
+    const cli::PasswordReading reading = cli::ReadPassword(options.source, "Password for " + user + ": ");
+    if (!reading.ok) {
+        throw UsageError{reading.error};
     }
-};
+    return reading.password;
+}
 
 } // namespace
 
@@ -170,7 +188,7 @@ int main(int argc, char** argv) {
     EndpointOptions setEndpoint;
     double setTimeout = 5;
     std::string mac, setUser, ip, mask, gateway;
-    PasswordOptions setPassword;
+    cli::PasswordOptions setPassword;
     CLI::App* setIp = app.add_subcommand("set-ip", "Change a recorder's address, mask and gateway");
     setEndpoint.AddTo(*setIp);
     setIp->add_option("--mac", mac, "The recorder's MAC address, as scan lists it")
@@ -188,7 +206,7 @@ int main(int argc, char** argv) {
     // register
     RegisterOptions reg;
     std::string regIp;
-    PasswordOptions regPassword;
+    cli::PasswordOptions regPassword;
     CLI::App* registerCommand = app.add_subcommand("register", "Enter a recorder in the client's data file");
     registerCommand->add_option("--data", reg.dataFile, "The client's data file (Data.xml)")
         ->option_text("FILE")
@@ -228,16 +246,8 @@ int main(int argc, char** argv) {
         ->option_text("FORMAT [table]")
         ->check(format);
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        return Refuse(e.what());
+    if (const auto status = cli::ParseCommandLine(app, argc, argv, ExitCode(PelloryStatus::Usage))) {
+        return *status;
     }
 
     try {
@@ -263,7 +273,7 @@ int main(int argc, char** argv) {
                 throw UsageError{refusal};
             }
             options.user = setUser;
-            options.password = setPassword.Read(setUser);
+            options.password = ReadPassword(setPassword, setUser);
             return ExitCode(SetIp(options));
         }
         if (*registerCommand) {
@@ -271,7 +281,7 @@ int main(int argc, char** argv) {
             if (std::string refusal = RegisterRefusal(reg); !refusal.empty()) {
                 throw UsageError{refusal};
             }
-            reg.password = regPassword.Read(reg.user);
+            reg.password = ReadPassword(regPassword, reg.user);
             if (std::string refusal = RegisterRefusal(reg); !refusal.empty()) {
                 throw UsageError{refusal};
             }

@@ -172,6 +172,113 @@ TEST(PelloryCli, InterfacesThatCannotBroadcastAreRefused) {
     }
 }
 
+namespace {
+
+// Two simulators on the same port of two loopback addresses, each playing its own recorders:
+// only where a datagram was addressed tells which of them hears it.
+struct TwoAddresses {
+    TwoAddresses()
+        : first({"--no-upgrade", "--verbose", "--udp-address", "127.0.0.2", "--count", "2",
+                 "--device-address", "127.0.1.1"}),
+          second({"--no-upgrade", "--verbose", "--udp-address", "127.0.0.3", "--udp-port",
+                  std::to_string(first.udpPort()), "--count", "3", "--device-address", "127.0.2.1"}) {}
+
+    std::string port() const { return std::to_string(first.udpPort()); }
+
+    sim::SimProcess first;
+    sim::SimProcess second;
+};
+
+std::vector<std::string> ListedAddresses(const std::string& json) {
+    std::vector<std::string> addresses;
+    for (const auto& d : nlohmann::json::parse(json)) {
+        addresses.push_back(d.at("ip").get<std::string>());
+    }
+    std::sort(addresses.begin(), addresses.end());
+    return addresses;
+}
+
+} // namespace
+
+TEST(PelloryCli, AnAddressSendsTheSearchToThatRecorderAlone) {
+    TwoAddresses sims;
+    ASSERT_EQ(sims.second.udpPort(), sims.first.udpPort());
+    const auto scan = [&](const std::string& address) {
+        return RunProgram({kCli, "scan", "--address", address + ":" + sims.port(), "--bind-port", "0",
+                           "--timeout", "1", "--format", "json"});
+    };
+
+    ChildResult r = scan("127.0.0.3");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ListedAddresses(r.out), (std::vector<std::string>{"127.0.2.1", "127.0.2.2", "127.0.2.3"}));
+
+    r = scan("127.0.0.2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ListedAddresses(r.out), (std::vector<std::string>{"127.0.1.1", "127.0.1.2"}));
+}
+
+TEST(PelloryCli, SetIpThroughAnAddressTalksToThatRecorderAlone) {
+    // Both simulators play a recorder with the first MAC address; the one addressed is changed.
+    TwoAddresses sims;
+    const ChildResult r =
+        RunProgram({kCli,          "set-ip",     "--address",      "127.0.0.3:" + sims.port(),
+                    "--bind-port", "0",          "--mac",          Mac(1),
+                    "--user",      "admin",      "--password-env", "KST_PW",
+                    "--ip",        "127.0.0.42", "--mask",         "255.255.0.0",
+                    "--gateway",   "127.0.0.1",  "--timeout",      "2"},
+                   {{"KST_PW", "admin"}});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "Found 02:53:49:4D:00:01 at 127.0.2.1:")) << r.out;
+    EXPECT_TRUE(sims.second.waitForLine(
+        [](const std::string& l) { return Has(l, "recorder 1: modify IP to 127.0.0.42"); }, 10s));
+
+    // The other simulator handles datagrams in order: once it has printed a later search, it
+    // would have printed a login or modify-IP request that had reached it before.
+    ASSERT_EQ(RunProgram({kCli, "scan", "--address", "127.0.0.2:" + sims.port(), "--bind-port", "0",
+                          "--timeout", "0.2"})
+                  .status,
+              0);
+    ASSERT_TRUE(sims.first.waitForLine([](const std::string& l) { return l == "search request"; }, 10s));
+    EXPECT_FALSE(SimPrinted(sims.first, "login"));
+    EXPECT_FALSE(SimPrinted(sims.first, "modify IP"));
+}
+
+TEST(PelloryCli, BadAddressesAreUsageErrors) {
+    sim::SimProcess recorder({"--verbose"});
+    const std::string at = "127.0.0.1:" + std::to_string(recorder.udpPort());
+    struct Case {
+        std::vector<std::string> options;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {{"--address", at, "--target", at}, "--address and --target both say where requests go"},
+        {{"--target", at, "--address", at}, "--address and --target both say where requests go"},
+        {{"--address", "127.0.0"}, "--address 127.0.0: not a dotted IPv4 address"},
+        {{"--address", "host.example"}, "not a dotted IPv4 address"},
+        {{"--address", "0.0.0.0"}, "--address 0.0.0.0: not the address of one recorder"},
+        {{"--address", "255.255.255.255"}, "not the address of one recorder"},
+        {{"--address", "224.0.0.1:" + std::to_string(recorder.udpPort())}, "not the address of one recorder"},
+        {{"--address", "127.0.0.1:0"}, "the port must be a number from 1 to 65535"},
+        {{"--address", "127.0.0.1:65536"}, "the port must be a number from 1 to 65535"},
+        {{"--address", "127.0.0.1:"}, "the port must be a number from 1 to 65535"},
+        {{"--address", at, "--interface", "nosuch0"}, "no interface of that name is up"},
+    };
+    for (const Case& c : cases) {
+        ChildResult r = RunProgram(Join({kCli, "scan", "--bind-port", "0", "--timeout", "0.1"}, c.options));
+        EXPECT_EQ(r.status, 2) << c.text << "\n" << r.err;
+        EXPECT_TRUE(Has(r.err, c.text)) << r.err;
+        // set-ip takes the same options, with the same checks.
+        r = RunProgram(
+            Join({kCli, "set-ip", "--bind-port", "0", "--mac", Mac(1), "--user", "admin", "--password-env",
+                  "KST_PW", "--ip", "127.0.0.9", "--mask", "255.0.0.0", "--gateway", "127.0.0.1"},
+                 c.options),
+            {{"KST_PW", "admin"}});
+        EXPECT_EQ(r.status, 2) << c.text << "\n" << r.err;
+        EXPECT_TRUE(Has(r.err, c.text)) << r.err;
+    }
+    EXPECT_FALSE(SimPrinted(recorder, "search request"));
+}
+
 TEST(PelloryCli, ScanWithNothingAnsweringIsAnEmptyList) {
     // The discard port: nobody answers there.
     const ChildResult r = RunProgram({kCli, "scan", "--timeout", "0.3", "--format", "json", "--target",

@@ -241,3 +241,30 @@ TEST_F(InterfaceReachTest, AnAddressSendsStraightToThatRecorder) {
     probe(0, 0); // segment a heard nothing
     EXPECT_EQ(engine.rowCount(), 4u);
 }
+
+TEST_F(InterfaceReachTest, AnAddressNoRouteLeadsToIsReachedThroughTheNamedInterface) {
+    // Segment a's recorders also answer on 192.168.77.108, a subnet the computer has no route to.
+    constexpr std::uint32_t kFactoryAddress = 0xC0A84D6C;
+    ASSERT_TRUE(s_lab->addSegmentAddress(0, kFactoryAddress));
+    playRecorders(*segments[0].recorder, segments[0].addresses, kMarkerA, 1);
+    playRecorders(*segments[1].recorder, segments[1].addresses, kMarkerB, 1);
+
+    // Without an interface the routing table has no way there: the search is not sent.
+    {
+        CountingEngine engine(&listener, quiet({kFactoryAddress}));
+        ASSERT_EQ(engine.open(), 1);
+        EXPECT_EQ(engine.search(), -1);
+    }
+
+    // Through the named interface the address is taken to be on that link.
+    DiscoveryEngineConfig config = quiet({kFactoryAddress});
+    config.interfaceName = "rch-a";
+    CountingEngine engine(&listener, config);
+    ASSERT_EQ(engine.start(), 1);
+    ASSERT_TRUE(listener.waitDevices(5)); // a's four and its marker
+    ASSERT_TRUE(segments[0].recorder->waitRequests(1));
+    EXPECT_EQ(segments[0].recorder->requests().at(0), buildSearch());
+    EXPECT_EQ(ntohl(segments[0].recorder->senders().at(0).sin_addr.s_addr), s_lab->segment(0).hostAddress);
+    probe(1, 0); // segment b heard nothing
+    EXPECT_EQ(engine.rowCount(), 5u);
+}

@@ -93,6 +93,13 @@ public:
 
     const Segment& segment(std::size_t i) const { return m_segments.at(i); }
 
+    // Gives the segment's end of the link one more address, in a /24 of its own that no route of
+    // the computer leads to (as a recorder still on its factory address). True on success.
+    bool addSegmentAddress(std::size_t i, std::uint32_t address) const {
+        const Segment& s = segment(i);
+        return ip({"-n", s.ns, "addr", "replace", cidr(address), "dev", s.hostInterface + "-p"});
+    }
+
     // Runs f on a thread that has entered the segment's namespace; sockets f creates belong to
     // that namespace for good.
     template <class F> auto inSegment(std::size_t i, F f) -> decltype(f()) {

@@ -1,5 +1,7 @@
-// The command-line tools' shared helpers: CSV records, tables, password files, progress lines.
+// The command-line tools' shared helpers: CSV records, tables, password files, progress lines,
+// the options both tools take.
 
+#include "support/cli/CliOptions.h"
 #include "support/cli/Console.h"
 #include "support/cli/PasswordInput.h"
 #include "support/cli/TextTable.h"
@@ -9,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -128,4 +132,80 @@ TEST(CliConsole, ParallelLabelsCountEachOnTheirOwn) {
     EXPECT_EQ(Contents(out), "[a] Sending  1%\n[b] Sending  1%\n[a] Sending  10%\n[b] Sending  10%\n"
                              "[a] Sending  20%\n[b] Sending  20%\n[a] Sending  5%\n");
     std::fclose(out);
+}
+
+TEST(CliOptions, PortNumbersFromOneTo65535) {
+    EXPECT_EQ(cli::PortNumber("1"), 1);
+    EXPECT_EQ(cli::PortNumber("5050"), 5050);
+    EXPECT_EQ(cli::PortNumber("065535"), std::nullopt); // six digits
+    EXPECT_EQ(cli::PortNumber("65535"), 65535);
+    for (const char* bad : {"", "0", "00000", "65536", "99999", "-1", "+1", "50 ", " 50", "5a", "0x10"}) {
+        EXPECT_EQ(cli::PortNumber(bad), std::nullopt) << bad;
+    }
+}
+
+namespace {
+
+// A program with one command that logs in, parsed from the words given; the status
+// ParseCommandLine returned, and what went to standard error.
+struct Parsed {
+    std::optional<int> status;
+    std::string err;
+    cli::PasswordOptions password;
+};
+
+Parsed ParseWords(std::vector<std::string> words) {
+    Parsed parsed;
+    CLI::App app("A test program", "tool");
+    app.require_subcommand(1);
+    CLI::App* login = app.add_subcommand("login", "Log in");
+    parsed.password.AddTo(*login);
+    words.insert(words.begin(), "tool");
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+        argv.push_back(w.data());
+    }
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    parsed.status = cli::ParseCommandLine(app, static_cast<int>(argv.size()), argv.data(), 7);
+    parsed.err = testing::internal::GetCapturedStderr();
+    testing::internal::GetCapturedStdout();
+    return parsed;
+}
+
+} // namespace
+
+TEST(CliOptions, BadCommandLinesAreRefusedWithTheUsageStatus) {
+    Parsed p = ParseWords({"login", "--password-file", "pw"});
+    EXPECT_EQ(p.status, std::nullopt) << p.err;
+    EXPECT_EQ(p.password.source.file, "pw");
+    EXPECT_FALSE(p.password.ArgumentGiven());
+
+    p = ParseWords({"login", "--password-env", "PW"});
+    EXPECT_EQ(p.status, std::nullopt) << p.err;
+    EXPECT_EQ(p.password.source.variable, "PW");
+
+    // A plain password is taken in, so that the program can say why it refuses it.
+    p = ParseWords({"login", "--password", "secret"});
+    EXPECT_EQ(p.status, std::nullopt) << p.err;
+    EXPECT_TRUE(p.password.ArgumentGiven());
+
+    EXPECT_EQ(ParseWords({"login", "--help"}).status, 0);
+    EXPECT_EQ(ParseWords({"--help"}).status, 0);
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"login", "--password-file", "pw", "--password-env", "PW"},
+          std::vector<std::string>{"login", "--nonsense"}, std::vector<std::string>{}}) {
+        p = ParseWords(bad);
+        EXPECT_EQ(p.status, 7);
+        EXPECT_EQ(p.err.rfind("tool: ", 0), 0u) << p.err;
+        EXPECT_NE(p.err.find("\nRun tool --help for the options.\n"), std::string::npos) << p.err;
+    }
+}
+
+TEST(CliOptions, RefusalNamesTheProgramAndWhereTheOptionsAre) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(cli::Refuse("tool", "--x 1: too small", 2), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "tool: --x 1: too small\nRun tool --help for the options.\n");
 }

@@ -4,6 +4,7 @@
 
 #include "package/UpgradePackage.h"
 #include "support/NetSocketCore.h"
+#include "support/cli/CliOptions.h"
 #include "support/cli/Console.h"
 #include "support/cli/PasswordInput.h"
 #include "support/cli/StopSignals.h"
@@ -58,14 +59,10 @@ const char* const kExamples =
     "  kestrion-cli package --web web.bin demo/web/*\n"
     "  kestrion-cli mac --host 192.168.1.108 --value 42\n";
 
-// A usage error found after parsing: printed like the parser's own.
-struct UsageError {
-    std::string text;
-};
+using cli::UsageError;
 
 int Refuse(const std::string& text) {
-    std::cerr << "kestrion-cli: " << text << "\nRun kestrion-cli --help for the options.\n";
-    return ExitCode(KestrionStatus::Usage);
+    return cli::Refuse("kestrion-cli", text, ExitCode(KestrionStatus::Usage));
 }
 
 bool IsDottedIpv4(const std::string& text) {
@@ -80,15 +77,11 @@ RecorderAddress ParseRecorder(const std::string& text, uint32_t port) {
     const auto colon = text.find(':');
     recorder.host = text.substr(0, colon);
     if (colon != std::string::npos) {
-        const std::string digits = text.substr(colon + 1);
-        unsigned long value = 0;
-        const bool number = !digits.empty() && digits.size() <= 5 &&
-                            digits.find_first_not_of("0123456789") == std::string::npos &&
-                            (value = std::stoul(digits)) >= 1 && value <= 65535;
-        if (!number) {
+        const auto given = cli::PortNumber(text.substr(colon + 1));
+        if (!given) {
             throw UsageError{"--host " + text + ": the port must be a number from 1 to 65535"};
         }
-        recorder.port = static_cast<uint32_t>(value);
+        recorder.port = *given;
     }
     if (!IsDottedIpv4(recorder.host)) {
         throw UsageError{"--host " + text + ": not a dotted IPv4 address"};
@@ -101,26 +94,6 @@ std::string Seconds(std::chrono::milliseconds ms) {
     std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms.count()) / 1000.0);
     return text;
 }
-
-// The password options every command that logs in has.
-struct PasswordOptions {
-    cli::PasswordSource source;
-    std::string refusedArgument;
-
-    void AddTo(CLI::App& command) {
-        auto* file =
-            command
-                .add_option("--password-file", source.file, "Read the password from the first line of FILE")
-                ->option_text("FILE");
-        auto* env = command
-                        .add_option("--password-env", source.variable,
-                                    "Read the password from the environment variable VAR")
-                        ->option_text("VAR");
-        file->excludes(env);
-        // Caught to say why, rather than "unknown option".
-        command.add_option("--password", refusedArgument)->group("");
-    }
-};
 
 // ---- classify
 
@@ -220,7 +193,7 @@ struct UpgradeOptions {
     std::vector<std::string> hosts;
     uint32_t port = 37777;
     std::string user;
-    PasswordOptions password;
+    cli::PasswordOptions password;
     double waitSeconds = 1200;
     double loginWaitSeconds = 10;
     unsigned jobs = 1;
@@ -408,21 +381,13 @@ int Run(int argc, char** argv) {
         ->check(CLI::Range(1u, 65535u));
     mac->add_option("--value", macValue, "The value, 0 to 4294967295")->option_text("N")->required();
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        return Refuse(e.what());
+    if (const auto status = cli::ParseCommandLine(app, argc, argv, ExitCode(KestrionStatus::Usage))) {
+        return *status;
     }
 
     try {
         if (*upgrade) {
-            if (!up.password.refusedArgument.empty()) {
+            if (up.password.ArgumentGiven()) {
                 return Refuse(cli::kPasswordArgumentRefused);
             }
             return Upgrade(up);
