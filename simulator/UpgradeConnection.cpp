@@ -3,8 +3,8 @@
 #include "simulator/PackageCheck.h"
 
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -248,7 +248,7 @@ void UpgradeConnection::onData(const CheckedRequest& r, Clock::time_point now) {
     if (!a.fileOpen) {
         a.fileOpen = true;
         a.file = ReceivedFile{};
-        a.file.crc32 = uint32_t(crc32(0, Z_NULL, 0));
+        a.file.crc32 = libdeflate_crc32(0, nullptr, 0);
         a.nextChunk = 0;
         a.shortChunkSeen = false;
         if (!m_behaviour.saveDir.empty()) {
@@ -272,7 +272,7 @@ void UpgradeConnection::onData(const CheckedRequest& r, Clock::time_point now) {
     a.shortChunkSeen = r.event.payload.size() < kMaxDataPayload;
     a.nextChunk = r.event.chunkNumber + 1;
     a.file.size += r.event.payload.size();
-    a.file.crc32 = uint32_t(crc32_z(a.file.crc32, r.event.payload.data(), r.event.payload.size()));
+    a.file.crc32 = libdeflate_crc32(a.file.crc32, r.event.payload.data(), r.event.payload.size());
     bool package = a.record.kind == KIND_WEB || a.record.kind == KIND_LOGO;
     if (package && a.file.size > kLargestPackage && a.file.problem.empty()) {
         a.file.problem = "package larger than " + std::to_string(kLargestPackage) + " bytes";
@@ -309,7 +309,7 @@ void UpgradeConnection::onEnd(const CheckedRequest& r, Clock::time_point now) {
     if (!a.fileOpen) {
         // An empty file is sent as an end packet alone.
         a.file = ReceivedFile{};
-        a.file.crc32 = uint32_t(crc32(0, Z_NULL, 0));
+        a.file.crc32 = libdeflate_crc32(0, nullptr, 0);
         a.fileOpen = true;
     }
     closeFile();
