@@ -19,6 +19,8 @@ namespace {
 // second tool, and the cap keeps a runaway client from exhausting descriptors.
 constexpr size_t kMostConnections = 64;
 constexpr size_t kReadBuffer = 64 * 1024;
+// Full reads taken from one connection before the others and the discovery side get their turn.
+constexpr int kReadsPerWake = 8;
 // Datagrams drained per wake-up, so that a flood cannot starve the TCP side.
 constexpr int kDatagramsPerWake = 64;
 // Recorders that get a listening socket of their own at their reported loopback address.
@@ -317,17 +319,30 @@ void RecorderSim::acceptConnections(int listenFd) {
 
 void RecorderSim::serveConnection(Connection& c, short revents, Clock::time_point now) {
     if (c.upgrade->wantsRead(now) && (revents & (POLLIN | POLLHUP | POLLERR))) {
-        ssize_t n = recv(c.fd, m_buffer.data(), kReadBuffer, MSG_DONTWAIT);
-        if (n == 0) {
-            closeConnection(c, "the tool closed the connection");
+        // A tool streaming a file refills the socket while a read is handled: a read that came
+        // back full is followed by another at once, up to a few, instead of a trip through poll.
+        for (int reads = 0;;) {
+            ssize_t n = recv(c.fd, m_buffer.data(), kReadBuffer, MSG_DONTWAIT);
+            if (n > 0) {
+                c.upgrade->receive(std::span<const uint8_t>(m_buffer.data(), size_t(n)), now);
+                if (size_t(n) < kReadBuffer || ++reads == kReadsPerWake || c.upgrade->closeWanted())
+                    break;
+                now = Clock::now();
+                if (!c.upgrade->wantsRead(now))
+                    break;
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                break;
+            std::string why =
+                n == 0 ? "the tool closed the connection" : "connection error: " + errnoText(errno);
+            // The replies to what came before still go out first.
+            if (reads > 0)
+                flush(c);
+            if (c.fd >= 0)
+                closeConnection(c, why);
             return;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            closeConnection(c, "connection error: " + errnoText(errno));
-            return;
-        }
-        if (n > 0)
-            c.upgrade->receive(std::span<const uint8_t>(m_buffer.data(), size_t(n)), now);
     } else if (revents & (POLLHUP | POLLERR)) {
         closeConnection(c, "the connection broke");
         return;

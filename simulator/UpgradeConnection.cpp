@@ -124,14 +124,48 @@ UpgradeConnection::~UpgradeConnection() {
 void UpgradeConnection::receive(std::span<const uint8_t> bytes, Clock::time_point now) {
     if (m_close || m_finished)
         return;
-    m_input.insert(m_input.end(), bytes.begin(), bytes.end());
-    process(now);
+    // A packet cut by the end of the last read is completed first, with only the bytes it lacks;
+    // whole packets are then handled straight from the caller's buffer, so that only a packet cut
+    // again by the end of this read is copied.
+    while (!m_input.empty() && !bytes.empty()) {
+        size_t whole = heldPacketSize();
+        size_t take = std::min(whole - std::min(whole, m_input.size()), bytes.size());
+        m_input.insert(m_input.end(), bytes.begin(), bytes.begin() + ptrdiff_t(take));
+        bytes = bytes.subspan(take);
+        // A header just completed tells how much payload is still to come.
+        if (m_input.size() < heldPacketSize())
+            continue;
+        process(now);
+        if (m_close)
+            return;
+        if (!m_input.empty() || !wantsRead(now))
+            break;
+    }
+    if (!m_input.empty() || !wantsRead(now)) {
+        m_input.insert(m_input.end(), bytes.begin(), bytes.end());
+        return;
+    }
+    size_t used = consume(bytes, now);
+    m_input.assign(bytes.begin() + ptrdiff_t(used), bytes.end());
+}
+
+size_t UpgradeConnection::heldPacketSize() const {
+    if (m_input.size() < H::kSize)
+        return H::kSize;
+    uint32_t length = LittleEndian::Read32(&m_input[H::kPayloadLength]);
+    // An oversized claim is refused on its header alone.
+    return H::kSize + (length > kMaxDataPayload ? 0 : length);
 }
 
 void UpgradeConnection::process(Clock::time_point now) {
+    size_t used = consume(m_input, now);
+    m_input.erase(m_input.begin(), m_input.begin() + ptrdiff_t(used));
+}
+
+size_t UpgradeConnection::consume(std::span<const uint8_t> bytes, Clock::time_point now) {
     size_t at = 0;
-    while (!m_close && wantsRead(now) && m_input.size() - at >= H::kSize) {
-        std::span<const uint8_t> rest(m_input.data() + at, m_input.size() - at);
+    while (!m_close && wantsRead(now) && bytes.size() - at >= H::kSize) {
+        std::span<const uint8_t> rest = bytes.subspan(at);
         uint32_t length = LittleEndian::Read32(&rest[H::kPayloadLength]);
         // The tool never sends more than one chunk in a packet; a longer claim means the
         // stream is out of step, and nothing after it can be trusted.
@@ -151,7 +185,7 @@ void UpgradeConnection::process(Clock::time_point now) {
         handle(rest.first(H::kSize + length), now);
         at += H::kSize + length;
     }
-    m_input.erase(m_input.begin(), m_input.begin() + ptrdiff_t(at));
+    return at;
 }
 
 void UpgradeConnection::handle(std::span<const uint8_t> message, Clock::time_point now) {

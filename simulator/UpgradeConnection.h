@@ -118,7 +118,13 @@ public:
 private:
     struct Active;
 
+    // Handles the packets held in m_input.
     void process(Clock::time_point now);
+    // Handles the whole packets at the start of bytes until a stall or a close; returns how many
+    // bytes they took.
+    size_t consume(std::span<const uint8_t> bytes, Clock::time_point now);
+    // The size of the packet at the start of m_input, as far as its header is in.
+    size_t heldPacketSize() const;
     void handle(std::span<const uint8_t> message, Clock::time_point now);
     void onLogin(const CheckedRequest& r);
     void onStart(const CheckedRequest& r, Clock::time_point now);

@@ -1,11 +1,14 @@
 #include "simulator/UpgradeConnection.h"
 
+#include "simulator/RequestCheck.h"
+
 #include "CramfsFixture.h"
 #include "ZipFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 
 using namespace std::chrono_literals;
 using sim::Clock;
@@ -163,6 +166,86 @@ TEST_F(UpgradeConnectionTest, BiosFileArrivesWholeAndProgressRunsToCompletion) {
     EXPECT_EQ(u.files[0].crc32, uint32_t(crc32(0, file.data(), uInt(file.size()))));
     EXPECT_TRUE(observer.faults.empty());
     EXPECT_EQ(sim::summaryLine(u).rfind("upgrade 1: BIOS, 1 file, 2500 bytes", 0), 0u) << sim::summaryLine(u);
+}
+
+TEST_F(UpgradeConnectionTest, HowTheStreamIsCutDoesNotChangeWhatArrives) {
+    behaviour.verdict = sim::Verdict::Right;
+    // Two files, the second ending in a short chunk, so that packets of both sizes are cut.
+    std::vector<uint8_t> first = fixture::patternBytes(5 * 1024, 3);
+    std::vector<uint8_t> second = fixture::patternBytes(3 * 1024 + 100, 4);
+    std::vector<uint8_t> stream = bytes(BuildLoginRequest(behaviour.user, behaviour.password));
+    std::vector<uint8_t> upgrade = upgradeStream(KIND_BIOS, {first, second}, 5 * 1024);
+    stream.insert(stream.end(), upgrade.begin(), upgrade.end());
+    // Pieces that end inside a header, on a packet's edge, and across several packets.
+    for (size_t piece : {size_t(1), size_t(5), size_t(31), size_t(32), size_t(33), size_t(1055), size_t(1056),
+                         size_t(1057), size_t(2500), size_t(4096), stream.size()}) {
+        SCOPED_TRACE("pieces of " + std::to_string(piece));
+        observer = Observer{};
+        conn.reset();
+        for (size_t at = 0; at < stream.size(); at += piece)
+            feed(std::span<const uint8_t>(stream).subspan(at, std::min(piece, stream.size() - at)));
+        advance(100ms);
+        ASSERT_EQ(observer.upgrades.size(), 1u);
+        const sim::UpgradeRecord& u = observer.upgrades[0];
+        EXPECT_EQ(u.problem, "");
+        EXPECT_EQ(u.verdict, "right");
+        ASSERT_EQ(u.files.size(), 2u);
+        EXPECT_EQ(u.files[0].data, first);
+        EXPECT_EQ(u.files[1].data, second);
+        EXPECT_EQ(u.files[1].crc32, uint32_t(crc32(0, second.data(), uInt(second.size()))));
+        EXPECT_TRUE(observer.faults.empty());
+    }
+}
+
+TEST_F(UpgradeConnectionTest, OversizedClaimIsRefusedWhenItsHeaderIsCut) {
+    login();
+    feed(BuildStartPacket(KIND_BIOS, 10));
+    std::vector<uint8_t> packet = BuildDataPacket(0, fixture::patternBytes(10, 1));
+    fixture::putLe32(packet, 4, 5000);
+    // The claim is seen as soon as the header is whole, without waiting for 5000 bytes.
+    feed(std::span<const uint8_t>(packet).first(6));
+    EXPECT_FALSE(connection().closeWanted());
+    feed(std::span<const uint8_t>(packet).subspan(6, 26));
+    EXPECT_TRUE(connection().closeWanted());
+    ASSERT_EQ(observer.upgrades.size(), 1u);
+    EXPECT_NE(observer.upgrades[0].problem.find("5000 bytes"), std::string::npos);
+}
+
+TEST(RequestCheck, EveryHeaderByteOutsideTheFieldsMustBeZero) {
+    struct Case {
+        std::string what;
+        std::vector<uint8_t> message;
+        // The bytes each kind of message may use, written out from the header layout: command,
+        // payload length and the message's own fields.
+        std::set<size_t> fields;
+    };
+    std::vector<uint8_t> data = BuildDataPacket(7, fixture::patternBytes(16, 2));
+    const std::vector<Case> cases = {
+        {"data packet", data, {0, 4, 5, 6, 7, 10, 11, 12, 13}},
+        {"start packet",
+         bytes(BuildStartPacket(KIND_BIOS, 3000)),
+         {0, 9, 10, 11, 12, 13, 14, 15, 28, 29, 30, 31}},
+        {"end packet", bytes(BuildEndPacket(KIND_BIOS)), {0, 9, 10, 11, 12, 13, 14, 15}},
+        {"MAC value packet", bytes(BuildMacPacket(0x01020304)), {0, 10, 11, 12, 13}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(sim::checkRequest(c.message).fault, "") << c.what;
+        for (size_t i = 1; i < 32; ++i) {
+            // A payload length changes what the message is; those bytes have faults of their own.
+            if (c.fields.count(i) || (i >= 4 && i < 8))
+                continue;
+            std::vector<uint8_t> m = c.message;
+            m[i] = 0x5A;
+            // A later stray byte too: the first one is named.
+            for (size_t j = 31; j > i; --j)
+                if (!c.fields.count(j)) {
+                    m[j] = 0x11;
+                    break;
+                }
+            EXPECT_EQ(sim::checkRequest(m).fault,
+                      c.what + ": header byte " + std::to_string(i) + " is 0x5A where 0 belongs");
+        }
+    }
 }
 
 TEST_F(UpgradeConnectionTest, FilesOfOneUpgradeAreKeptApartAndEmptyFilesCount) {
@@ -371,7 +454,12 @@ TEST_F(UpgradeConnectionTest, SlowReaderHoldsTheRestUntilThePauseEnds) {
     behaviour.verdict = sim::Verdict::Right;
     login();
     std::vector<uint8_t> file = fixture::patternBytes(5000, 9);
-    feed(upgradeStream(KIND_BIOS, {file}, 5000));
+    std::vector<uint8_t> stream = upgradeStream(KIND_BIOS, {file}, 5000);
+    // The pause begins inside the second piece; what is handed in meanwhile waits its turn.
+    feed(std::span<const uint8_t>(stream).first(2000));
+    feed(std::span<const uint8_t>(stream).subspan(2000, 1500));
+    EXPECT_FALSE(connection().wantsRead(now));
+    feed(std::span<const uint8_t>(stream).subspan(3500));
     EXPECT_FALSE(connection().wantsRead(now));
     EXPECT_EQ(connection().nextDeadline(), now + 1000ms);
     advance(999ms);
