@@ -158,6 +158,38 @@ TEST(RecorderSim, DroppingTheConnectionIsSeenByTheTool) {
     EXPECT_EQ(sim.state().upgrades[0].verdict, "drop");
 }
 
+TEST(RecorderSim, RepliesGoOutBeforeAToolThatClosedIsLetGo) {
+    sim::SimOptions o = loopbackOptions();
+    // The recorder pauses after the start packet, so that what follows, and the end of the
+    // stream, are all waiting when it reads again.
+    o.upgrade.stall = 300ms;
+    sim::RecorderSim sim(o);
+    sim.start();
+    loopback::Tcp tcp(sim.tcpPort());
+    login(tcp);
+    std::vector<uint8_t> file = fixture::patternBytes(62 * 1024, 6);
+    tcp.send(BuildStartPacket(KIND_BIOS, uint32_t(file.size())));
+    EXPECT_EQ(decode(tcp.reply()).type, ReplyType::UpgradeStart);
+    // 62 data packets, the end packet and a second login: 65536 bytes, one full read, after
+    // which the recorder finds the stream ended. The login's reply still has to come out.
+    std::vector<uint8_t> rest;
+    for (const auto& p : BuildFilePackets(KIND_BIOS, file))
+        rest.insert(rest.end(), p.begin(), p.end());
+    Packet32 again = BuildLoginRequest("admin", "admin");
+    rest.insert(rest.end(), again.begin(), again.end());
+    ASSERT_EQ(rest.size(), 65536u);
+    tcp.send(rest);
+    ::shutdown(tcp.fd(), SHUT_WR);
+    EXPECT_EQ(decode(tcp.reply()).type, ReplyType::LoginAccepted);
+    EXPECT_TRUE(tcp.closedByPeer());
+    ASSERT_TRUE(sim.waitFor([](const sim::SimState& s) { return !s.upgrades.empty(); }, kWait));
+    sim::UpgradeRecord u = sim.state().upgrades[0];
+    ASSERT_EQ(u.files.size(), 1u);
+    EXPECT_EQ(u.files[0].data, file);
+    EXPECT_TRUE(u.complete);
+    EXPECT_EQ(u.verdict, "none");
+}
+
 TEST(RecorderSim, SlowReaderMakesTheToolWaitAndStillGetsEveryByte) {
     sim::SimOptions o = loopbackOptions();
     o.upgrade.verdict = sim::Verdict::Right;
