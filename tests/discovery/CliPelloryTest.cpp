@@ -6,6 +6,7 @@
 #include "simulator/SimProcess.h"
 #include "tests/clientstore/TempDir.h"
 #include "tests/support/ChildProgram.h"
+#include "tests/support/CsvText.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -29,40 +30,6 @@ std::vector<std::string> Lines(const std::string& text) {
         lines.push_back(text.substr(start, end - start));
     }
     return lines;
-}
-
-// A CSV reader of our own for the test: quoted fields with doubled quotes, "\n" between records.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::string> record;
-    std::string field;
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            record.push_back(field);
-            field.clear();
-        } else if (c == '\n') {
-            record.push_back(field);
-            field.clear();
-            records.push_back(record);
-            record.clear();
-        } else {
-            field += c;
-        }
-    }
-    return records;
 }
 
 std::string Dotted(uint32_t firstOctetFirst) {
@@ -112,7 +79,7 @@ TEST(PelloryCli, ScanOfTwentyRecordersInEachFormat) {
     // CSV: a header row with the list's headings (the last one ends in a blank, so it is quoted).
     r = scan("csv");
     ASSERT_EQ(r.status, 0) << r.err;
-    const auto csv = ParseCsv(r.out);
+    const auto csv = ParseCsv(r.out).records;
     ASSERT_EQ(csv.size(), 21u) << r.out;
     EXPECT_EQ(csv[0], (std::vector<std::string>{"No.", "IP Address", "Port Number", "Subnet Mask",
                                                 "Default Gateway", "Mac Address "}));
@@ -446,7 +413,7 @@ TEST_F(PelloryCliDataFile, RegistrationIsSavedOnceWithTheDialogsRecord) {
     EXPECT_FALSE(Has(list.out, "s3cret"));
 
     const ChildResult csv = RunProgram({kCli, "devices", "--data", m_data.string(), "--format", "csv"});
-    EXPECT_EQ(ParseCsv(csv.out),
+    EXPECT_EQ(ParseCsv(csv.out).records,
               (std::vector<std::vector<std::string>>{
                   {"Id", "Device Name", "Host", "Port", "Total Channel", "Organization", "User Name"},
                   {"1", "Gate", "192.168.1.108", "37777", "3", "0", "admin"}}));

@@ -11,6 +11,7 @@
 #include "desktop/Browser.h"
 #include "desktop/ListViewControl.h"
 #include "desktop/testing/MessageBoxRecorder.h"
+#include "tests/support/CsvText.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -47,39 +48,18 @@ const std::vector<FakeDevice> kRecorders = {
 
 const QString kStatus = QStringLiteral("Modify IP address succeeded!");
 
-// Reads CSV as a spreadsheet would: quoted fields may hold commas, quotes and line breaks.
+// Reads the export back as a spreadsheet would, with CR LF between records.
 std::vector<QStringList> parseCsv(const QString& text) {
+    const CsvText csv = ParseCsv(text.toStdString(), "\r\n");
+    EXPECT_TRUE(csv.endsWithLineEnd) << "the last line has no CR LF";
     std::vector<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            row << field;
-            field.clear();
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            row << field;
-            field.clear();
-            rows.push_back(row);
-            row.clear();
-            ++i;
-        } else {
-            field += c;
+    for (const auto& record : csv.records) {
+        QStringList row;
+        for (const std::string& field : record) {
+            row << QString::fromStdString(field);
         }
+        rows.push_back(row);
     }
-    EXPECT_TRUE(field.isEmpty() && row.isEmpty()) << "the last line has no CR LF";
     return rows;
 }
 
