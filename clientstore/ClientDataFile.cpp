@@ -66,9 +66,10 @@ std::string_view readText(XmlNodeRef node, const char* name) {
     return node.attribute(name).view();
 }
 
-// The first element of this name below `from`, depth first in document order; a stack of its own
-// keeps a deeply nested file from exhausting the call stack.
-XmlNodeRef firstElement(const XmlNodeRef& from, std::string_view name) {
+// Visits every node below `from`, depth first in document order, until `visit` returns true;
+// that node is the result (an invalid node when none). A stack of its own keeps a deeply nested
+// file from exhausting the call stack.
+template <typename Visit> XmlNodeRef walkBelow(const XmlNodeRef& from, Visit&& visit) {
     std::vector<std::pair<XmlNodeRef, std::size_t>> stack;
     stack.emplace_back(from, 0);
     while (!stack.empty()) {
@@ -80,7 +81,7 @@ XmlNodeRef firstElement(const XmlNodeRef& from, std::string_view name) {
         }
         ++stack.back().second;
         const XmlNodeRef child = node.child(index);
-        if (isElement(child, name)) {
+        if (visit(child)) {
             return child;
         }
         if (child.childCount() > 0) {
@@ -88,6 +89,11 @@ XmlNodeRef firstElement(const XmlNodeRef& from, std::string_view name) {
         }
     }
     return XmlNodeRef();
+}
+
+// The first element of this name below `from`, depth first in document order.
+XmlNodeRef firstElement(const XmlNodeRef& from, std::string_view name) {
+    return walkBelow(from, [name](const XmlNodeRef& node) { return isElement(node, name); });
 }
 
 // Walks the element children of DEVINFO in order up to the first one that `matches`; the result
@@ -444,27 +450,15 @@ XmlNodeRef ClientDataFile::organisation(std::uint32_t id) {
 // the empty value of get-or-add access, which no lookup asks for.
 void ClientDataFile::buildOrgIndex(XmlNodeRef orginfo) {
     m_orgIndexBuilt = true;
-    std::vector<std::pair<XmlNodeRef, std::size_t>> stack;
-    stack.emplace_back(orginfo, 0);
-    while (!stack.empty()) {
-        const XmlNodeRef node = stack.back().first;
-        const std::size_t index = stack.back().second;
-        if (index >= node.childCount()) {
-            stack.pop_back();
-            continue;
-        }
-        ++stack.back().second;
-        const XmlNodeRef child = node.child(index);
-        if (child.name() == "ORG") {
-            const int at = child.attributeIndex("id");
+    walkBelow(orginfo, [this](const XmlNodeRef& node) {
+        if (node.name() == "ORG") {
+            const int at = node.attributeIndex("id");
             if (at >= 0) {
-                m_orgIndex.emplace(child.attributeAt(static_cast<std::size_t>(at)).view(), child);
+                m_orgIndex.emplace(node.attributeAt(static_cast<std::size_t>(at)).view(), node);
             }
         }
-        if (child.childCount() > 0) {
-            stack.emplace_back(child, 0);
-        }
-    }
+        return false;
+    });
 }
 
 int ClientDataFile::orgChildCount(std::uint32_t id) {
