@@ -7,6 +7,7 @@
 #include "ZipFixture.h"
 
 #include "package/UpgradePackage.h"
+#include "tests/support/LoopbackSim.h"
 
 #include <gtest/gtest.h>
 
@@ -40,11 +41,8 @@ TEST(PackageBuilder, WebPackageArrivesByteIdenticalAndIsAnsweredRight) {
     ASSERT_EQ(BuildUpgradePackageAt(3, kPages, web, dir.path()), 0);
     std::vector<uint8_t> package = fixture::readFile(web);
 
-    sim::SimOptions o;
-    o.tcpPort = 0;
-    o.discoverySide = false;
+    sim::SimOptions o = LoopbackSimOptions();
     o.upgrade.verdict = sim::Verdict::Right;
-    o.upgrade.settle = 100ms;
     sim::RecorderSim recorder(o);
     recorder.start();
     loopback::Tcp tcp(recorder.tcpPort());

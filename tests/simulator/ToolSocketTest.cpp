@@ -6,6 +6,7 @@
 
 #include "support/NetSocket.h"
 #include "support/NetSocketCore.h"
+#include "tests/support/LoopbackSim.h"
 
 #include <gtest/gtest.h>
 
@@ -66,10 +67,7 @@ protected:
 };
 
 sim::SimOptions loopbackOptions() {
-    sim::SimOptions o;
-    o.tcpPort = 0;
-    o.discoverySide = false;
-    o.upgrade.settle = 100ms;
+    sim::SimOptions o = LoopbackSimOptions();
     o.upgrade.progressInterval = 10ms;
     return o;
 }

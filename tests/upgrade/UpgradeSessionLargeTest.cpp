@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 
 #include "simulator/RecorderSim.h"
+#include "tests/support/LoopbackSim.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeSession.h"
 
@@ -21,10 +22,7 @@ TEST(UpgradeSessionLarge, SixHundredMegabyteFileShowsExactPercentages) {
     TempDir dir;
     const std::string path = dir.Sparse("big.bin", "PK", kLength);
 
-    sim::SimOptions options;
-    options.tcpPort = 0;
-    options.discoverySide = false;
-    options.upgrade.settle = 100ms;
+    sim::SimOptions options = LoopbackSimOptions();
     options.upgrade.verdict = sim::Verdict::Right;
     options.upgrade.keepData = false;
     sim::RecorderSim sim(options);

@@ -6,6 +6,7 @@
 #include "TestFiles.h"
 
 #include "simulator/RecorderSim.h"
+#include "tests/support/LoopbackSim.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeSession.h"
 
@@ -58,10 +59,7 @@ protected:
     // Starts the simulated recorder on a free loopback port; the verdict comes soon after the
     // last end packet.
     void StartSim(const std::function<void(sim::SimOptions&)>& tweak = {}) {
-        sim::SimOptions options;
-        options.tcpPort = 0;
-        options.discoverySide = false;
-        options.upgrade.settle = 100ms;
+        sim::SimOptions options = LoopbackSimOptions();
         options.upgrade.progressStep = 40;
         options.upgrade.progressInterval = 20ms;
         if (tweak) {

@@ -3,6 +3,7 @@
 #include "desktop/SettingsStore.h"
 #include "desktop/SingleInstance.h"
 #include "desktop/TrayIcon.h"
+#include "tests/support/LoopbackSim.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeState.h"
 
@@ -67,10 +68,7 @@ std::unique_ptr<LoggingUpgradeDlg> WindowTest::OpenWindow(QStringList arguments)
 }
 
 void WindowTest::StartSim(const std::function<void(sim::SimOptions&)>& tweak) {
-    sim::SimOptions options;
-    options.tcpPort = 0;
-    options.discoverySide = false;
-    options.upgrade.settle = 100ms;
+    sim::SimOptions options = LoopbackSimOptions();
     options.upgrade.progressStep = 25;
     options.upgrade.progressInterval = 20ms;
     if (tweak) {
