@@ -1,10 +1,10 @@
-#include "ClientDataFile.h"
+#include "clientstore/ClientDataFile.h"
 
-#include "AtomicFile.h"
-#include "Password.h"
-#include "XmlFile.h"
-#include "XmlParser.h"
-#include "XmlWriter.h"
+#include "clientstore/AtomicFile.h"
+#include "clientstore/password/Password.h"
+#include "xml/XmlFile.h"
+#include "xml/XmlParser.h"
+#include "xml/XmlWriter.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

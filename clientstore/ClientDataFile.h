@@ -4,9 +4,9 @@
 // is carried through a load and a save in its order.
 #pragma once
 
-#include "ClientRecords.h"
-#include "XmlParser.h"
-#include "XmlTree.h"
+#include "clientstore/ClientRecords.h"
+#include "xml/XmlParser.h"
+#include "xml/XmlTree.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,6 +1,6 @@
-#include "ClientStore.h"
+#include "clientstore/ClientStore.h"
 
-#include "ClientDataFile.h"
+#include "clientstore/ClientDataFile.h"
 
 #include <iostream>
 #include <set>

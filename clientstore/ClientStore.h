@@ -3,7 +3,7 @@
 // device. Runs on the window's thread only.
 #pragma once
 
-#include "ClientRecords.h"
+#include "clientstore/ClientRecords.h"
 
 #include <cstdint>
 #include <functional>

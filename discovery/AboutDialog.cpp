@@ -1,6 +1,6 @@
-#include "AboutDialog.h"
+#include "discovery/AboutDialog.h"
 
-#include "PelloryIcons.h"
+#include "discovery/PelloryIcons.h"
 
 #include <QLabel>
 

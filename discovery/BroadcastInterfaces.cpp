@@ -1,4 +1,4 @@
-#include "BroadcastInterfaces.h"
+#include "discovery/BroadcastInterfaces.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

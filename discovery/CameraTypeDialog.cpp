@@ -1,6 +1,6 @@
-#include "CameraTypeDialog.h"
+#include "discovery/CameraTypeDialog.h"
 
-#include "DialogTextTranslator.h"
+#include "discovery/DialogTextTranslator.h"
 
 #include <QRadioButton>
 

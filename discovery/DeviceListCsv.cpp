@@ -1,4 +1,4 @@
-#include "DeviceListCsv.h"
+#include "discovery/DeviceListCsv.h"
 
 std::string csvField(std::string_view text) {
     std::string field;

@@ -1,6 +1,6 @@
-#include "DeviceListView.h"
+#include "discovery/DeviceListView.h"
 
-#include "DeviceListCsv.h"
+#include "discovery/DeviceListCsv.h"
 
 #include <QHeaderView>
 #include <QSaveFile>

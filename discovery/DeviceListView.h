@@ -7,7 +7,7 @@
 // recorder's row in the engine's device table, which is also the order it was found in; a command reads it
 // from the row it acts on, so the list may be sorted any way without a command losing its recorder.
 
-#include "DeviceSortKey.h"
+#include "discovery/DeviceSortKey.h"
 
 #include <QString>
 #include <QTableWidgetItem>

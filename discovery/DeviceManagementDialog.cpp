@@ -1,9 +1,9 @@
-#include "DeviceManagementDialog.h"
+#include "discovery/DeviceManagementDialog.h"
 
-#include "OrgTreeCtrl.h"
-#include "PelloryIcons.h"
+#include "discovery/OrgTreeCtrl.h"
+#include "discovery/PelloryIcons.h"
 
-#include "ClientStore.h"
+#include "clientstore/ClientStore.h"
 
 #include "desktop/DataExchange.h"
 #include "desktop/MessageBox.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CameraTypeDialog.h"
+#include "discovery/CameraTypeDialog.h"
 
 #include "desktop/TemplateDialog.h"
 

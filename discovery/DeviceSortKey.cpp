@@ -1,6 +1,6 @@
-#include "DeviceSortKey.h"
+#include "discovery/DeviceSortKey.h"
 
-#include "DiscoveryProtocol.h"
+#include "discovery/DiscoveryProtocol.h"
 
 #include <charconv>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "DialogTextTranslator.h"
+#include "discovery/DialogTextTranslator.h"
 
 #include "desktop/IniFile.h"
 #include "desktop/TemplateDialog.h"

@@ -1,7 +1,7 @@
-#include "DiscoveryApp.h"
+#include "discovery/DiscoveryApp.h"
 
-#include "ClientDataFile.h"
-#include "DiscoveryProtocol.h"
+#include "clientstore/ClientDataFile.h"
+#include "discovery/DiscoveryProtocol.h"
 
 #include "desktop/ProgramDirectory.h"
 

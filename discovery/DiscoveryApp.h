@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DiscoveryDialog.h"
+#include "discovery/DiscoveryDialog.h"
 
 #include <QStringList>
 

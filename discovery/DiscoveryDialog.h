@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DiscoveryEngine.h"
+#include "discovery/DiscoveryEngine.h"
 
 #include "desktop/TemplateDialog.h"
 

@@ -1,4 +1,4 @@
-#include "DiscoveryEngine.h"
+#include "discovery/DiscoveryEngine.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -8,9 +8,9 @@
 // thread hands deviceAdded and statusText to the listener. The receive thread never waits for
 // the listener, so a slow listener cannot hold up a login reply behind a burst of search replies.
 
-#include "BroadcastInterfaces.h"
-#include "DiscoveryProtocol.h"
-#include "SearchRepeater.h"
+#include "discovery/BroadcastInterfaces.h"
+#include "discovery/DiscoveryProtocol.h"
+#include "discovery/SearchRepeater.h"
 
 #include <netinet/in.h>
 

@@ -1,4 +1,4 @@
-#include "DiscoveryProtocol.h"
+#include "discovery/DiscoveryProtocol.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ModifyIpDialog.h"
+#include "discovery/ModifyIpDialog.h"
 
 #include "desktop/DataExchange.h"
 #include "desktop/MessageBox.h"

@@ -1,4 +1,4 @@
-#include "OrgTreeCtrl.h"
+#include "discovery/OrgTreeCtrl.h"
 
 #include "desktop/TreeViewControl.h"
 

@@ -1,4 +1,4 @@
-#include "PelloryIcons.h"
+#include "discovery/PelloryIcons.h"
 
 #include "desktop/DrawnIcon.h"
 

@@ -1,4 +1,4 @@
-#include "SearchRepeater.h"
+#include "discovery/SearchRepeater.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ValidateDialog.h"
+#include "discovery/ValidateDialog.h"
 
 #include "desktop/DataExchange.h"
 #include "desktop/MessageBox.h"

@@ -1,7 +1,7 @@
 // Pellory: finds recorders on the local network, changes their addresses and registers them
 // with the surveillance client.
 
-#include "DiscoveryApp.h"
+#include "discovery/DiscoveryApp.h"
 
 #include "desktop/Application.h"
 

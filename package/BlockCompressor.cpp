@@ -1,6 +1,6 @@
-#include "BlockCompressor.h"
+#include "package/BlockCompressor.h"
 
-#include "RomImage.h"
+#include "package/RomImage.h"
 
 #include <algorithm>
 #include <new>

@@ -1,6 +1,6 @@
-#include "RomImage.h"
+#include "package/RomImage.h"
 
-#include "BlockCompressor.h"
+#include "package/BlockCompressor.h"
 
 #include <zlib.h>
 

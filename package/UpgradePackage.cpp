@@ -1,6 +1,6 @@
-#include "UpgradePackage.h"
+#include "package/UpgradePackage.h"
 
-#include "RomImage.h"
+#include "package/RomImage.h"
 
 #include <zip.h>
 

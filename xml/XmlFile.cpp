@@ -1,4 +1,4 @@
-#include "XmlFile.h"
+#include "xml/XmlFile.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // helpers that the parser and the editing operations share. Not part of the public interface.
 #pragma once
 
-#include "XmlTree.h"
+#include "xml/XmlTree.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "XmlParser.h"
+#include "xml/XmlParser.h"
 
-#include "XmlFile.h"
-#include "XmlPages.h"
+#include "xml/XmlFile.h"
+#include "xml/XmlPages.h"
 
 #include <array>
 #include <cstdlib>

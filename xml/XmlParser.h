@@ -1,7 +1,7 @@
 // The tolerant in-place XML parser and the owner of one tree and its text.
 #pragma once
 
-#include "XmlTree.h"
+#include "xml/XmlTree.h"
 
 #include <cstddef>
 #include <cstdint>

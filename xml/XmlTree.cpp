@@ -1,6 +1,6 @@
-#include "XmlTree.h"
+#include "xml/XmlTree.h"
 
-#include "XmlPages.h"
+#include "xml/XmlPages.h"
 
 #include <charconv>
 #include <cstdlib>

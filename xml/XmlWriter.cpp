@@ -1,4 +1,4 @@
-#include "XmlWriter.h"
+#include "xml/XmlWriter.h"
 
 #include <cstring>
 #include <fstream>

@@ -1,7 +1,7 @@
 // Writing a node tree back as text, and saving a document as the data file.
 #pragma once
 
-#include "XmlTree.h"
+#include "xml/XmlTree.h"
 
 #include <cstddef>
 #include <ostream>

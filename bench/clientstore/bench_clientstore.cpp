@@ -5,13 +5,13 @@
 //
 // Usage: bench_clientstore [DEVICES] [FOLDER]   (defaults: 10000, a new folder under /tmp)
 
-#include "ClientDataFile.h"
-#include "ClientDataGenerator.h"
-#include "ClientStore.h"
-#include "Password.h"
-#include "XmlFile.h"
-#include "XmlParser.h"
-#include "XmlWriter.h"
+#include "bench/common/ClientDataGenerator.h"
+#include "clientstore/ClientDataFile.h"
+#include "clientstore/ClientStore.h"
+#include "clientstore/password/Password.h"
+#include "xml/XmlFile.h"
+#include "xml/XmlParser.h"
+#include "xml/XmlWriter.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>

@@ -7,8 +7,8 @@
 //    appending the same rows with no duplicate check.
 // 3. Interfaces: what a broadcast send reads before it sends (the interface list and the routing
 //    table's choice for 255.255.255.255). Baseline: one 32-byte datagram sent on loopback.
-#include "DiscoveryEngine.h"
-#include "DiscoveryProtocol.h"
+#include "discovery/DiscoveryEngine.h"
+#include "discovery/DiscoveryProtocol.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

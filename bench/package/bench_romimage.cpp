@@ -5,8 +5,8 @@
 // measured in the same run. The image is written by WriteRomImage, reading the files and writing
 // the image file included, on one thread and on every core; both images must be identical.
 // Peak memory is the maximum resident size of a child process that writes the image.
-#include "BlockCompressor.h"
-#include "RomImage.h"
+#include "package/BlockCompressor.h"
+#include "package/RomImage.h"
 
 #include <zlib.h>
 

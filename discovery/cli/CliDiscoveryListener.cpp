@@ -1,4 +1,4 @@
-#include "CliDiscoveryListener.h"
+#include "discovery/cli/CliDiscoveryListener.h"
 
 #include <algorithm>
 #include <cctype>

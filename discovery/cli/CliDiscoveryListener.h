@@ -2,7 +2,7 @@
 // become a list of the recorders found and the last status text, which the commands wait for.
 #pragma once
 
-#include "DiscoveryEngine.h"
+#include "discovery/DiscoveryEngine.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,7 +1,7 @@
-#include "DataFileCommands.h"
+#include "discovery/cli/DataFileCommands.h"
 
-#include "ClientDataFile.h"
-#include "ClientStore.h"
+#include "clientstore/ClientDataFile.h"
+#include "clientstore/ClientStore.h"
 #include "support/cli/TextTable.h"
 
 #include <nlohmann/json.hpp>

@@ -2,8 +2,8 @@
 // a listing of what a client data file holds.
 #pragma once
 
-#include "NetworkCommands.h"
-#include "PelloryStatus.h"
+#include "discovery/cli/NetworkCommands.h"
+#include "discovery/cli/PelloryStatus.h"
 
 #include <cstdint>
 #include <string>

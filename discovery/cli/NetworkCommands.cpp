@@ -1,6 +1,6 @@
-#include "NetworkCommands.h"
+#include "discovery/cli/NetworkCommands.h"
 
-#include "CliDiscoveryListener.h"
+#include "discovery/cli/CliDiscoveryListener.h"
 #include "support/cli/TextTable.h"
 
 #include <nlohmann/json.hpp>

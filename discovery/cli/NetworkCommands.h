@@ -1,8 +1,8 @@
 // scan and set-ip: the discovery window's list and its Modify IP command, on the same engine.
 #pragma once
 
-#include "DiscoveryEngine.h"
-#include "PelloryStatus.h"
+#include "discovery/DiscoveryEngine.h"
+#include "discovery/cli/PelloryStatus.h"
 
 #include <chrono>
 #include <cstdint>

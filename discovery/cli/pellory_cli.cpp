@@ -2,10 +2,10 @@
 // and data store as the Pellory window and shows the same messages: scan lists what the window's
 // list shows, set-ip is its Modify IP command, register is its registration dialogs.
 
-#include "BroadcastInterfaces.h"
-#include "DataFileCommands.h"
-#include "NetworkCommands.h"
-#include "PelloryStatus.h"
+#include "discovery/BroadcastInterfaces.h"
+#include "discovery/cli/DataFileCommands.h"
+#include "discovery/cli/NetworkCommands.h"
+#include "discovery/cli/PelloryStatus.h"
 #include "support/cli/CliOptions.h"
 
 #include <CLI/CLI.hpp>

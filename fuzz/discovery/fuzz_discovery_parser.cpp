@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to everything that reads a received datagram: the tool's parser (as
 // one datagram, then cut into several so that state carries over between them) and the
 // recorder-side request readers.
-#include "DiscoveryProtocol.h"
+#include "discovery/DiscoveryProtocol.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Parses arbitrary bytes, writes the tree in both forms, parses the written text again, looks up
 // and edits, and frees everything. With the default options the written text must settle: after
 // one round, parsing and writing it again gives the same text.
-#include "XmlParser.h"
-#include "XmlWriter.h"
+#include "xml/XmlParser.h"
+#include "xml/XmlWriter.h"
 
 #include <cstddef>
 #include <cstdint>

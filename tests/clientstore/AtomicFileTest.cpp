@@ -1,5 +1,5 @@
-#include "AtomicFile.h"
-#include "TempDir.h"
+#include "clientstore/AtomicFile.h"
+#include "tests/clientstore/TempDir.h"
 
 #include <gtest/gtest.h>
 

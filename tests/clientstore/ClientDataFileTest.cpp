@@ -1,4 +1,4 @@
-#include "StoreFixture.h"
+#include "tests/clientstore/StoreFixture.h"
 
 #include <sys/resource.h>
 

@@ -1,5 +1,5 @@
-#include "Password.h"
-#include "StoreFixture.h"
+#include "clientstore/password/Password.h"
+#include "tests/clientstore/StoreFixture.h"
 
 #include <pthread.h>
 

@@ -1,4 +1,4 @@
-#include "Password.h"
+#include "clientstore/password/Password.h"
 
 #include <gtest/gtest.h>
 

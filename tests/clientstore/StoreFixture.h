@@ -2,9 +2,9 @@
 // messages recorded instead of shown.
 #pragma once
 
-#include "ClientDataFile.h"
-#include "ClientStore.h"
-#include "TempDir.h"
+#include "clientstore/ClientDataFile.h"
+#include "clientstore/ClientStore.h"
+#include "tests/clientstore/TempDir.h"
 
 #include <gtest/gtest.h>
 

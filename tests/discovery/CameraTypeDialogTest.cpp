@@ -1,8 +1,8 @@
 // The camera type dialog: rows shown for the channel count, the window shortened for the rest,
 // the types read back on OK.
 
-#include "CameraTypeDialog.h"
-#include "DialogTextTranslator.h"
+#include "discovery/CameraTypeDialog.h"
+#include "discovery/DialogTextTranslator.h"
 
 #include "desktop/DialogUnits.h"
 

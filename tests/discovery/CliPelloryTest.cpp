@@ -1,8 +1,8 @@
 // pellory-cli run as a child process: scan and set-ip against recorder-sim on free loopback
 // ports, register and devices on data files in a private folder.
 
-#include "ClientDataFile.h"
-#include "Password.h"
+#include "clientstore/ClientDataFile.h"
+#include "clientstore/password/Password.h"
 #include "simulator/SimProcess.h"
 #include "tests/clientstore/TempDir.h"
 #include "tests/support/ChildProgram.h"

@@ -1,8 +1,8 @@
 // The recorder list's CSV export and sort keys, without a window. The CSV is read back by
 // Python's csv module, an outside reader, as well as checked byte for byte.
 
-#include "DeviceListCsv.h"
-#include "DeviceSortKey.h"
+#include "discovery/DeviceListCsv.h"
+#include "discovery/DeviceSortKey.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The recorder list's sorting and export on a real list control, offscreen: heading clicks, rows
 // that arrive while the list is sorted, and the CSV file read back.
 
-#include "DeviceListView.h"
+#include "discovery/DeviceListView.h"
 
 #include "desktop/ListViewControl.h"
 

@@ -1,6 +1,6 @@
 // The dialog text translator over language files written by the tests.
 
-#include "DialogTextTranslator.h"
+#include "discovery/DialogTextTranslator.h"
 
 #include "desktop/TemplateDialog.h"
 

@@ -1,6 +1,6 @@
 // Pellory's command line, and the program itself started with it.
 
-#include "DiscoveryApp.h"
+#include "discovery/DiscoveryApp.h"
 
 #include <QProcess>
 

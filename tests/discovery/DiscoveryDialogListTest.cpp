@@ -3,10 +3,10 @@
 // the order, and the list's context menu (web page, copies, export). The menu is driven for real:
 // opened by a context-menu event, its entry chosen with the keyboard.
 
-#include "DiscoveryDialog.h"
-#include "GuiTestSupport.h"
-#include "ModifyIpDialog.h"
-#include "ValidateDialog.h"
+#include "discovery/DiscoveryDialog.h"
+#include "discovery/ModifyIpDialog.h"
+#include "discovery/ValidateDialog.h"
+#include "tests/discovery/GuiTestSupport.h"
 
 #include "desktop/Browser.h"
 #include "desktop/ListViewControl.h"

@@ -3,10 +3,10 @@
 // goes unanswered, results outside the tables), the busy state of a login wait, the web page.
 // Every login and modify outcome is played by the simulated recorders in SimulatedRecordersTest.
 
-#include "DiscoveryDialog.h"
-#include "GuiTestSupport.h"
-#include "ModifyIpDialog.h"
-#include "ValidateDialog.h"
+#include "discovery/DiscoveryDialog.h"
+#include "discovery/ModifyIpDialog.h"
+#include "discovery/ValidateDialog.h"
+#include "tests/discovery/GuiTestSupport.h"
 
 #include "desktop/Browser.h"
 #include "desktop/DialogUnits.h"

@@ -1,6 +1,6 @@
-#include "DiscoveryEngine.h"
-#include "EngineTestKit.h"
-#include "FakeRecorder.h"
+#include "discovery/DiscoveryEngine.h"
+#include "tests/discovery/EngineTestKit.h"
+#include "tests/discovery/FakeRecorder.h"
 
 #include <gtest/gtest.h>
 

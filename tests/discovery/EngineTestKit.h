@@ -3,8 +3,8 @@
 // What the engine tests share: a listener that keeps every notification, an engine that counts
 // the datagrams it has handled, and recorder records with opaque bytes that must come back.
 
-#include "DiscoveryEngine.h"
-#include "FakeRecorder.h"
+#include "discovery/DiscoveryEngine.h"
+#include "tests/discovery/FakeRecorder.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -4,7 +4,7 @@
 // with a thread that keeps every request it receives and answers each, to its sender, with
 // whatever the test's handler returns.
 
-#include "DiscoveryProtocol.h"
+#include "discovery/DiscoveryProtocol.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

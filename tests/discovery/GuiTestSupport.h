@@ -3,8 +3,8 @@
 // Helpers for the Pellory window tests: a script that answers modal dialogs as they open, and a
 // fake network of recorders on loopback that the tests tell how to answer.
 
-#include "DiscoveryProtocol.h"
-#include "FakeRecorder.h"
+#include "discovery/DiscoveryProtocol.h"
+#include "tests/discovery/FakeRecorder.h"
 
 #include "desktop/TemplateDialog.h"
 

@@ -2,11 +2,11 @@
 // segment of recorders, built from network namespaces (NetnsLab.h). Run through run-in-netns:
 // the program's own namespace is the technician's computer.
 
-#include "BroadcastInterfaces.h"
-#include "DiscoveryEngine.h"
-#include "EngineTestKit.h"
-#include "FakeRecorder.h"
-#include "NetnsLab.h"
+#include "discovery/BroadcastInterfaces.h"
+#include "discovery/DiscoveryEngine.h"
+#include "tests/discovery/EngineTestKit.h"
+#include "tests/discovery/FakeRecorder.h"
+#include "tests/discovery/NetnsLab.h"
 
 #include <gtest/gtest.h>
 

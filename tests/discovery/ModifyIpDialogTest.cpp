@@ -1,7 +1,7 @@
 // The two small dialogs of Modify IP: their checks and what they hand back.
 
-#include "ModifyIpDialog.h"
-#include "ValidateDialog.h"
+#include "discovery/ModifyIpDialog.h"
+#include "discovery/ValidateDialog.h"
 
 #include "desktop/DialogUnits.h"
 #include "desktop/IpAddressEdit.h"

@@ -1,12 +1,12 @@
 // Registration of a found recorder into a client data file in a temporary folder, through the
 // Add button, the Device Management dialog and the camera type dialog.
 
-#include "CameraTypeDialog.h"
-#include "ClientDataFile.h"
-#include "ClientStore.h"
-#include "DeviceManagementDialog.h"
-#include "DiscoveryDialog.h"
-#include "GuiTestSupport.h"
+#include "clientstore/ClientDataFile.h"
+#include "clientstore/ClientStore.h"
+#include "discovery/CameraTypeDialog.h"
+#include "discovery/DeviceManagementDialog.h"
+#include "discovery/DiscoveryDialog.h"
+#include "tests/discovery/GuiTestSupport.h"
 
 #include "desktop/DialogUnits.h"
 #include "desktop/ListViewControl.h"

@@ -2,12 +2,12 @@
 // registration dialogs. They are written to KST_SCREENSHOT_DIR when it is set (docs/ holds the
 // committed ones) and are checked to show what they should either way.
 
-#include "CameraTypeDialog.h"
-#include "ClientDataFile.h"
-#include "ClientStore.h"
-#include "DeviceManagementDialog.h"
-#include "DiscoveryDialog.h"
-#include "GuiTestSupport.h"
+#include "clientstore/ClientDataFile.h"
+#include "clientstore/ClientStore.h"
+#include "discovery/CameraTypeDialog.h"
+#include "discovery/DeviceManagementDialog.h"
+#include "discovery/DiscoveryDialog.h"
+#include "tests/discovery/GuiTestSupport.h"
 
 #include "simulator/RecorderSim.h"
 

@@ -2,10 +2,10 @@
 // each recorder is listed once however often it answers, and refresh and close cancel what is
 // still to come.
 
-#include "DiscoveryEngine.h"
-#include "EngineTestKit.h"
-#include "FakeRecorder.h"
-#include "SearchRepeater.h"
+#include "discovery/DiscoveryEngine.h"
+#include "discovery/SearchRepeater.h"
+#include "tests/discovery/EngineTestKit.h"
+#include "tests/discovery/FakeRecorder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The main window against the simulated recorders: in-process for the commands, and the
 // recorder-sim program itself for the list.
 
-#include "ClientDataFile.h"
-#include "ClientStore.h"
-#include "DeviceManagementDialog.h"
-#include "DiscoveryDialog.h"
-#include "GuiTestSupport.h"
-#include "ModifyIpDialog.h"
-#include "ValidateDialog.h"
+#include "clientstore/ClientDataFile.h"
+#include "clientstore/ClientStore.h"
+#include "discovery/DeviceManagementDialog.h"
+#include "discovery/DiscoveryDialog.h"
+#include "discovery/ModifyIpDialog.h"
+#include "discovery/ValidateDialog.h"
+#include "tests/discovery/GuiTestSupport.h"
 
 #include "simulator/RecorderSim.h"
 #include "simulator/SimProcess.h"

@@ -1,9 +1,9 @@
 // The installer script run by lua5.1, the recorder's dialect, against a simulated flash: the
 // image lands sector by sector in its partition, the entry a package lacks is reported and
 // skipped, and progress comes in whole percents that rise and stop at 100.
-#include "TestSupport.h"
-#include "UpgradePackage.h"
-#include "ZipReader.h"
+#include "package/UpgradePackage.h"
+#include "tests/package/TestSupport.h"
+#include "tests/package/ZipReader.h"
 
 #include <gtest/gtest.h>
 

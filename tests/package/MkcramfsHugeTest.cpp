@@ -1,7 +1,7 @@
 // Images near the size limits (hundreds of megabytes in memory; labelled slow): the size
 // estimate's cap, the guard that keeps the writer inside its allocation, and the largest data
 // offset.
-#include "TestSupport.h"
+#include "tests/package/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The mkcramfs program: exit statuses, the exact texts on both streams, and base names cut from
 // paths with either separator.
-#include "RomImage.h"
-#include "TestSupport.h"
+#include "package/RomImage.h"
+#include "tests/package/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -1,8 +1,8 @@
 // The writer at its limits: files over 16 MB and a directory too big for the root inode. Heavy
 // on memory and file opens but not on threads, so kept out of the ThreadSanitizer run.
-#include "RomImage.h"
-#include "RomImageReader.h"
-#include "TestSupport.h"
+#include "package/RomImage.h"
+#include "tests/package/RomImageReader.h"
+#include "tests/package/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "RomImageReader.h"
+#include "tests/package/RomImageReader.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Reads a cramfs image's root directory straight from its bytes, for checks of the layout.
 #pragma once
 
-#include "TestSupport.h"
+#include "tests/package/TestSupport.h"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
 // The image writer called in this process: image bytes against layouts written out by hand and
 // against zlib's own compress(), every image checked by fsck.cramfs.
-#include "RomImage.h"
-#include "RomImageReader.h"
-#include "TestSupport.h"
+#include "package/RomImage.h"
+#include "tests/package/RomImageReader.h"
+#include "tests/package/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

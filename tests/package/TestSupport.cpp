@@ -1,6 +1,6 @@
-#include "TestSupport.h"
+#include "tests/package/TestSupport.h"
 
-#include "RomImage.h"
+#include "package/RomImage.h"
 
 #include <fcntl.h>
 #include <spawn.h>

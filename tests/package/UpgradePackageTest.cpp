@@ -1,10 +1,10 @@
 // The installer script, the zip step and the package builder: script bytes against the text
 // written out here, archives checked with unzip -t and by their raw headers, images with
 // fsck.cramfs, and no temporary file left behind.
-#include "UpgradePackage.h"
-#include "RomImage.h"
-#include "TestSupport.h"
-#include "ZipReader.h"
+#include "package/UpgradePackage.h"
+#include "package/RomImage.h"
+#include "tests/package/TestSupport.h"
+#include "tests/package/ZipReader.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

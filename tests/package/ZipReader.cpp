@@ -1,4 +1,4 @@
-#include "ZipReader.h"
+#include "tests/package/ZipReader.h"
 
 #include <stdexcept>
 

@@ -2,7 +2,7 @@
 // what the recorder's reader sees rather than what a library makes of it.
 #pragma once
 
-#include "TestSupport.h"
+#include "tests/package/TestSupport.h"
 
 #include <string>
 #include <vector>

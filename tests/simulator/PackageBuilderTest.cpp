@@ -3,8 +3,8 @@
 #include "simulator/PackageCheck.h"
 #include "simulator/RecorderSim.h"
 
-#include "Loopback.h"
-#include "ZipFixture.h"
+#include "tests/simulator/Loopback.h"
+#include "tests/simulator/ZipFixture.h"
 
 #include "package/UpgradePackage.h"
 #include "tests/support/LoopbackSim.h"

@@ -1,7 +1,7 @@
 #include "simulator/PackageCheck.h"
 
-#include "CramfsFixture.h"
-#include "ZipFixture.h"
+#include "tests/simulator/CramfsFixture.h"
+#include "tests/simulator/ZipFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "simulator/RecorderSim.h"
 
-#include "CramfsFixture.h"
-#include "Loopback.h"
-#include "ZipFixture.h"
+#include "tests/simulator/CramfsFixture.h"
+#include "tests/simulator/Loopback.h"
+#include "tests/simulator/ZipFixture.h"
 
 #include <gtest/gtest.h>
 

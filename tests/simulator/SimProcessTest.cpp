@@ -1,7 +1,7 @@
 #include "simulator/SimProcess.h"
 
-#include "CramfsFixture.h"
-#include "Loopback.h"
+#include "tests/simulator/CramfsFixture.h"
+#include "tests/simulator/Loopback.h"
 
 #include "discovery/DiscoveryProtocol.h"
 #include "upgrade/UpgradeProtocol.h"

@@ -2,7 +2,7 @@
 // time limit and receive thread the upgrade session relies on.
 #include "simulator/RecorderSim.h"
 
-#include "CramfsFixture.h"
+#include "tests/simulator/CramfsFixture.h"
 
 #include "support/NetSocket.h"
 #include "support/NetSocketCore.h"

@@ -2,8 +2,8 @@
 
 #include "simulator/RequestCheck.h"
 
-#include "CramfsFixture.h"
-#include "ZipFixture.h"
+#include "tests/simulator/CramfsFixture.h"
+#include "tests/simulator/ZipFixture.h"
 
 #include <gtest/gtest.h>
 

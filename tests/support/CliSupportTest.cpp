@@ -13,8 +13,8 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The multicast side of the socket object. Runs only inside a network namespace of its own
 // (run-in-netns), where loopback is the one interface, so no datagram can leave the machine.
-#include "SocketTestKit.h"
+#include "tests/support/SocketTestKit.h"
 
 #include <net/if.h>
 

@@ -1,6 +1,6 @@
 // The socket object for real on 127.0.0.1: connecting, framing, sending, closing and the object's
 // self-deletion on its receive thread. Every wait is on a condition, never a sleep.
-#include "SocketTestKit.h"
+#include "tests/support/SocketTestKit.h"
 
 #include "support/Exceptions.h"
 

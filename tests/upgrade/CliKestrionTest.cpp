@@ -2,9 +2,9 @@
 // upgrade can end, with its exit status and the window's messages, batches of recorders, the
 // password sources, and the commands that need no recorder.
 
-#include "TestFiles.h"
 #include "simulator/SimProcess.h"
 #include "tests/support/ChildProgram.h"
+#include "tests/upgrade/TestFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "RecordingView.h"
-#include "TestFiles.h"
+#include "tests/upgrade/RecordingView.h"
+#include "tests/upgrade/TestFiles.h"
 
 #include "upgrade/FileClassifier.h"
 #include "upgrade/UpgradeIds.h"

@@ -1,4 +1,4 @@
-#include "RecordingView.h"
+#include "tests/upgrade/RecordingView.h"
 
 #include <algorithm>
 

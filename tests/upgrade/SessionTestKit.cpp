@@ -1,4 +1,4 @@
-#include "SessionTestKit.h"
+#include "tests/upgrade/SessionTestKit.h"
 
 #include "support/NetSocketCore.h"
 

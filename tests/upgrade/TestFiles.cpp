@@ -1,4 +1,4 @@
-#include "TestFiles.h"
+#include "tests/upgrade/TestFiles.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // A 600 MB upgrade through the session to the simulated recorder: the percentages the progress
 // bar receives must be exact all the way, which 32-bit arithmetic gets wrong beyond 21 MB.
-#include "RecordingView.h"
-#include "SessionTestKit.h"
-#include "TestFiles.h"
+#include "tests/upgrade/RecordingView.h"
+#include "tests/upgrade/SessionTestKit.h"
+#include "tests/upgrade/TestFiles.h"
 
 #include "simulator/RecorderSim.h"
 #include "tests/support/LoopbackSim.h"

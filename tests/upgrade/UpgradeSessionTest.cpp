@@ -1,9 +1,9 @@
 // The upgrade session run for real on loopback against the simulated recorder (and, where a test
 // needs a reply the simulator never gives, a recorder scripted packet by packet), with a view that
 // records every call.
-#include "RecordingView.h"
-#include "SessionTestKit.h"
-#include "TestFiles.h"
+#include "tests/upgrade/RecordingView.h"
+#include "tests/upgrade/SessionTestKit.h"
+#include "tests/upgrade/TestFiles.h"
 
 #include "simulator/RecorderSim.h"
 #include "tests/support/LoopbackSim.h"

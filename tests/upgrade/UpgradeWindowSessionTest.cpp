@@ -1,8 +1,8 @@
 // The Kestrion window driven like a technician drives it, against the simulated recorder on
 // loopback: login through the login dialog, a file from the command line, a BIOS upgrade to
 // success, the MAC command, dropped files, and Exit from the tray in the middle of an upgrade.
-#include "SessionTestKit.h"
-#include "WindowTestKit.h"
+#include "tests/upgrade/SessionTestKit.h"
+#include "tests/upgrade/WindowTestKit.h"
 
 #include "desktop/MessageBox.h"
 #include "desktop/SingleInstance.h"

@@ -1,7 +1,7 @@
 // The Kestrion main window without a recorder: its template, its state at start, the command
 // line, the hidden key sequence, the form values, the settings on close, Esc and Exit, the
 // window without a tray, the tray menu, and the file dialog's filter.
-#include "WindowTestKit.h"
+#include "tests/upgrade/WindowTestKit.h"
 
 #include "desktop/TrayIcon.h"
 #include "upgrade/AboutDlg.h"

@@ -1,4 +1,4 @@
-#include "WindowTestKit.h"
+#include "tests/upgrade/WindowTestKit.h"
 
 #include "desktop/SettingsStore.h"
 #include "desktop/SingleInstance.h"

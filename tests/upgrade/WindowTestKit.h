@@ -4,7 +4,7 @@
 // recorder on a free loopback port.
 #pragma once
 
-#include "TestFiles.h"
+#include "tests/upgrade/TestFiles.h"
 
 #include "desktop/testing/MessageBoxRecorder.h"
 #include "simulator/RecorderSim.h"

@@ -1,7 +1,7 @@
 // Reading files into parse buffers.
-#include "XmlFile.h"
-#include "XmlParser.h"
-#include "XmlTestSupport.h"
+#include "xml/XmlFile.h"
+#include "tests/xml/XmlTestSupport.h"
+#include "xml/XmlParser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The parser: the tree each input gives, node by node, under the default and other option words.
-#include "XmlParser.h"
-#include "XmlTestSupport.h"
+#include "xml/XmlParser.h"
+#include "tests/xml/XmlTestSupport.h"
 
 #include <gtest/gtest.h>
 

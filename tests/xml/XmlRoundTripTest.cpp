@@ -1,10 +1,10 @@
 // Load and save against an outside reader: for generated well-formed documents, xmllint must
 // find the saved file well-formed and holding the same elements, attributes, text, comments and
 // processing instructions as the original (whitespace at the ends of text aside).
-#include "ClientDataGenerator.h"
-#include "XmlParser.h"
-#include "XmlTestSupport.h"
-#include "XmlWriter.h"
+#include "bench/common/ClientDataGenerator.h"
+#include "tests/xml/XmlTestSupport.h"
+#include "xml/XmlParser.h"
+#include "xml/XmlWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // and running an outside program.
 #pragma once
 
-#include "XmlTree.h"
+#include "xml/XmlTree.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Handles, lookups and edits of the node tree, and freeing.
-#include "XmlParser.h"
-#include "XmlTestSupport.h"
+#include "tests/xml/XmlTestSupport.h"
+#include "xml/XmlParser.h"
 
 #include <gtest/gtest.h>
 

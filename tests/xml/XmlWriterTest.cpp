@@ -1,8 +1,8 @@
 // The writer: the text each tree gives in the indented and compact forms, the data file save with
 // CR LF line ends, quoting, and write failures.
-#include "XmlWriter.h"
-#include "XmlParser.h"
-#include "XmlTestSupport.h"
+#include "xml/XmlWriter.h"
+#include "tests/xml/XmlTestSupport.h"
+#include "xml/XmlParser.h"
 
 #include <gtest/gtest.h>
 
