@@ -16,6 +16,8 @@ namespace {
 
 enum : std::uint8_t { kSpace = 1, kNameByte = 2 };
 
+constexpr const char* kNoMemory = "there is not enough memory to hold it";
+
 // Whitespace is every byte from 1 to 32. Name bytes are ASCII letters and digits, '_', ':', '-',
 // '.', and every byte from 0x80 up (lead and trail bytes of the multi-byte code page).
 constexpr std::array<std::uint8_t, 256> makeClasses() {
@@ -110,18 +112,44 @@ public:
     // Parses from p; when it returns, every node made is linked into the tree.
     const char* run(const char* p) {
         const char* stop = loop(p);
+        if (!m_breakWhy && m_open.size() > 1) {
+            // The text ended with elements still open: the innermost one is where it broke off.
+            const XmlNode* open = m_open.back().node;
+            m_breakAt = open->name.ptr - 1;
+            m_breakWhy = "an element is not closed";
+        }
         while (!m_open.empty()) {
             closeTop();
         }
         return stop;
     }
 
+    // Where the text stopped being read to its end and why; why is null when it was read whole.
+    const char* breakAt() const { return m_breakAt; }
+    const char* breakWhy() const { return m_breakWhy; }
+    // The first non-blank character data at the top level, or null.
+    const char* topLevelText() const { return m_topLevelText; }
+
 private:
     bool has(unsigned option) const { return (m_options & option) != 0; }
     // Character data is kept wherever the cursor is below the top level; at the top level of a
     // document (where XML allows none) it is passed over, so that a byte-order mark or stray
     // bytes before the root never become nodes.
-    bool keepsText() const { return m_cursor->kind != NodeDocument; }
+    // At the top level, text right after a processing instruction or a comment is kept as well.
+    bool keepsText() const { return m_cursor->kind != NodeDocument || m_afterPiOrComment; }
+    void noteTopLevelText(const char* at) {
+        if (m_cursor->kind == NodeDocument && !m_topLevelText) {
+            m_topLevelText = at;
+        }
+    }
+    // Notes why the text is not read to its end; the first reason counts.
+    const char* broken(const char* at, const char* why) {
+        if (!m_breakWhy) {
+            m_breakAt = at;
+            m_breakWhy = why;
+        }
+        return at;
+    }
     void enter(XmlNode* element) {
         m_open.push_back({element, m_scratch.pendingChildren.size()});
         m_cursor = element;
@@ -185,13 +213,20 @@ private:
     }
     // Ends the run at `at`; the helpers give null after calling it.
     const char* stop(const char* at) {
+        broken(at, kNoMemory);
+        m_stopAt = at;
+        return nullptr;
+    }
+    // Ends the run at `at` because the construct that begins at `from` is cut short.
+    const char* stopBroken(const char* at, const char* from, const char* why) {
+        broken(from, why);
         m_stopAt = at;
         return nullptr;
     }
     // Past the next c, or null (the parse ends) when there is none.
-    const char* pastNext(const char* p, char c) {
+    const char* pastNext(const char* p, char c, const char* from) {
         const char* hit = findNear(p, c);
-        return hit ? hit + 1 : stop(m_end);
+        return hit ? hit + 1 : stopBroken(m_end, from, "a tag is not closed");
     }
 
     XmlNode* newChild(XmlNodeKind kind);
@@ -221,7 +256,12 @@ private:
     unsigned m_step;
     unsigned m_options;
     bool m_inSubset;
+    bool m_afterPiOrComment = false;
+    const char* m_tagStart = nullptr; // the '<' of the tag being read
     const char* m_stopAt = nullptr;
+    const char* m_breakAt = nullptr;
+    const char* m_breakWhy = nullptr;
+    const char* m_topLevelText = nullptr;
 };
 
 XmlNode* ParseRun::newChild(XmlNodeKind kind) {
@@ -274,8 +314,9 @@ const char* ParseRun::loop(const char* p) {
             const char* lt = find(p, m_end, '<');
             const char* textEnd = lt ? lt : m_end;
             if (keepsText() && !addValueNode(NodeText, textStart, textEnd, XmlParser::TrimText)) {
-                return p;
+                return broken(p, kNoMemory);
             }
+            noteTopLevelText(p);
             if (!lt) {
                 return m_end;
             }
@@ -287,9 +328,10 @@ const char* ParseRun::loop(const char* p) {
             return strayText(lt) ? m_end : m_stopAt;
         }
         const char* next = nullptr;
+        m_afterPiOrComment = false;
         switch (*p) {
         case '/': // an end tag closes the cursor whatever name it carries
-            next = pastNext(p, '>');
+            next = pastNext(p, '>', lt);
             if (next) {
                 up();
             }
@@ -314,6 +356,7 @@ const char* ParseRun::loop(const char* p) {
 // A '<' that opens no markup. Inside an element it stays part of the text that it starts, so a
 // load and save keeps it; at the top level it is passed over.
 const char* ParseRun::strayText(const char* lt) {
+    noteTopLevelText(lt);
     if (!keepsText()) {
         return lt + 1;
     }
@@ -345,7 +388,7 @@ const char* ParseRun::collectAttributes(const char* p) {
     for (;;) {
         p = skipSpace(p);
         if (p >= m_end) {
-            return stop(m_end);
+            return stopBroken(m_end, m_tagStart, "a tag is not closed");
         }
         if (!isNameByte(*p)) {
             return p;
@@ -383,7 +426,7 @@ const char* ParseRun::collectAttributes(const char* p) {
             return stop(nameStart);
         }
         if (ended) {
-            return stop(m_end);
+            return stopBroken(m_end, m_tagStart, "a tag is not closed");
         }
         if (!isSpace(*p) && !isNameByte(*p)) {
             return p;
@@ -397,14 +440,15 @@ const char* ParseRun::element(const char* p) {
         return stop(p - 1);
     }
     const char* nameStart = p;
+    m_tagStart = p - 1;
     p = nameEnd(p);
     node->name = inPlace(nameStart, p);
     enter(node);
     if (p >= m_end) {
-        return stop(m_end);
+        return stopBroken(m_end, m_tagStart, "a tag is not closed");
     }
     if (*p == '/') {
-        const char* next = pastNext(p, '>');
+        const char* next = pastNext(p, '>', m_tagStart);
         if (next) {
             up();
         }
@@ -428,16 +472,18 @@ const char* ParseRun::element(const char* p) {
         }
     }
     // Anything else ends the tag at its '>'.
-    return pastNext(p, '>');
+    return pastNext(p, '>', m_tagStart);
 }
 
 const char* ParseRun::processingInstruction(const char* p) {
     // p is at the '?'.
+    m_tagStart = p - 1;
+    m_afterPiOrComment = true;
     if (!(p + 1 < m_end && isNameByte(p[1])) || !has(XmlParser::ParsePi)) {
-        return pastNext(p, '>');
+        return pastNext(p, '>', m_tagStart);
     }
     if (!find(p + 1, m_end, '?')) {
-        return stop(m_end);
+        return stopBroken(m_end, m_tagStart, "a processing instruction is not closed");
     }
     XmlNode* node = newChild(NodePi);
     if (!node) {
@@ -454,7 +500,7 @@ const char* ParseRun::processingInstruction(const char* p) {
     }
     const char* question = find(p, m_end, '?');
     if (!question) {
-        return stop(m_end);
+        return stopBroken(m_end, m_tagStart, "a processing instruction is not closed");
     }
     p = skipSpace(question + 1);
     if (p < m_end && *p == '>') {
@@ -469,8 +515,9 @@ const char* ParseRun::bang(const char* p) {
         const char* begin = p + 3;
         const char* close = findTerminator(begin, m_end, "-->");
         if (!close) {
-            return stop(m_end);
+            return stopBroken(m_end, p - 1, "a comment is not closed");
         }
+        m_afterPiOrComment = true;
         if (has(XmlParser::ParseComments) &&
             !addValueNode(NodeComment, begin, close, XmlParser::TrimComments)) {
             return stop(p - 1);
@@ -479,14 +526,15 @@ const char* ParseRun::bang(const char* p) {
     }
     if (startsWith(p, m_end, "!-")) {
         const char* close = findTerminator(p + 2, m_end, "-->");
-        return close ? close + 3 : stop(m_end);
+        return close ? close + 3 : stopBroken(m_end, p - 1, "a comment is not closed");
     }
     if (startsWith(p, m_end, "![CDATA[") || startsWith(p, m_end, "![INCLUDE[")) {
         const bool cdata = p[2] == 'C';
         const char* begin = p + (cdata ? 8 : 10);
         const char* close = findTerminator(begin, m_end, "]]>");
         if (!close) {
-            return stop(m_end);
+            return stopBroken(m_end, p - 1,
+                              cdata ? "a CDATA section is not closed" : "an INCLUDE section is not closed");
         }
         const bool keep = has(cdata ? XmlParser::ParseCdata : XmlParser::ParseDoctype);
         if (keep && !addValueNode(cdata ? NodeCdata : NodeInclude, begin, close, XmlParser::TrimCdata)) {
@@ -504,6 +552,8 @@ const char* ParseRun::bang(const char* p) {
 }
 
 const char* ParseRun::doctype(const char* p) {
+    const char* const from = p - 9;
+    constexpr const char* kCut = "a document type declaration is not closed";
     XmlNode* node = nullptr;
     // A DOCTYPE inside an internal subset is not XML; it is passed over there without a node.
     if (has(XmlParser::ParseDoctype) && !m_inSubset) {
@@ -515,7 +565,7 @@ const char* ParseRun::doctype(const char* p) {
     for (;;) {
         p = skipSpace(p);
         if (p >= m_end) {
-            return stop(m_end);
+            return stopBroken(m_end, from, kCut);
         }
         const char c = *p;
         if (isNameByte(c)) {
@@ -533,7 +583,7 @@ const char* ParseRun::doctype(const char* p) {
         if (c == '"' || c == '\'') {
             const char* close = find(p + 1, m_end, c);
             if (!close) {
-                return stop(m_end);
+                return stopBroken(m_end, from, kCut);
             }
             if (node) {
                 XmlAttribute* token = addAttribute(node, 1, m_pages);
@@ -557,7 +607,7 @@ const char* ParseRun::doctype(const char* p) {
                 }
             }
             if (q >= m_end) {
-                return stop(m_end);
+                return stopBroken(m_end, from, kCut);
             }
             p = q + 1;
             if (node) {
@@ -566,15 +616,19 @@ const char* ParseRun::doctype(const char* p) {
             if (node && has(XmlParser::ParseDtd)) {
                 ParseRun subset(m_pages, m_scratch, q, node, m_step, m_options, true);
                 subset.run(subsetStart);
+                if (subset.breakWhy()) {
+                    broken(subset.breakAt(), subset.breakWhy());
+                }
             } else if (has(XmlParser::DtdOnly) && !m_inSubset) {
-                return stop(p);
+                m_stopAt = p; // asked for: the rest of the text is not read
+                return nullptr;
             } else if (node && has(XmlParser::TrimDoctype)) {
                 trim(node->value);
             }
         }
         break;
     }
-    return pastNext(p, '>');
+    return pastNext(p, '>', from);
 }
 
 const char* ParseRun::declaration(const char* p) {
@@ -628,7 +682,7 @@ const char* ParseRun::declaration(const char* p) {
         close = find(p, m_end, '>');
     }
     if (!close) {
-        return stop(m_end);
+        return stopBroken(m_end, keywordStart - 2, "a declaration is not closed");
     }
     XmlString value = inPlace(valueStart, close);
     if (has(XmlParser::TrimDeclarations)) {
@@ -680,6 +734,9 @@ const char* XmlParser::parse(char* text, XmlNode* into, unsigned growthStep, uns
     ParseScratch scratch;
     ParseRun run(m_pages.get(), scratch, text + length, into, growthStep, options, false);
     m_stop = run.run(text);
+    m_breakAt = run.breakAt();
+    m_breakWhy = run.breakWhy();
+    m_topLevelText = run.topLevelText();
     return m_stop;
 }
 
@@ -715,7 +772,7 @@ void XmlParser::clear() {
     m_document = nullptr;
     m_pages->release();
     m_texts.clear();
-    m_stop = nullptr;
+    m_stop = m_breakAt = m_breakWhy = m_topLevelText = nullptr;
     m_document = newDocumentNode();
 }
 

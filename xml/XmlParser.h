@@ -14,7 +14,8 @@ class XmlPages;
 }
 
 // Parses text in one forward pass into a node tree. Parsing never fails: malformed input gives a
-// partial or odd tree, and the caller learns only where parsing stopped. No entities, character
+// partial or odd tree, and the caller learns where parsing stopped and whether, and where, the
+// text broke off. No entities, character
 // references, namespaces or encodings are interpreted; names and values are byte runs of the
 // text, which the parser keeps for as long as the tree lives.
 class XmlParser {
@@ -73,6 +74,14 @@ public:
 
     // Where the last parse stopped (null before the first).
     const char* stopPosition() const { return m_stop; }
+    // Why the last parse did not read its text to the end as complete markup (a comment, section,
+    // tag or declaration cut short, an element left open, memory running out), or null when it
+    // did; breakPosition() is then where the broken construct begins.
+    const char* breakReason() const { return m_breakWhy; }
+    const char* breakPosition() const { return m_breakAt; }
+    // The first non-blank character data that the last parse met at the top level (kept or passed
+    // over), or null.
+    const char* topLevelText() const { return m_topLevelText; }
     unsigned growthStep() const { return m_growthStep; }
     unsigned options() const { return m_options; }
 
@@ -90,4 +99,7 @@ private:
     unsigned m_growthStep = DefaultGrowthStep;
     unsigned m_options = ParseDefault;
     const char* m_stop = nullptr;
+    const char* m_breakAt = nullptr;
+    const char* m_breakWhy = nullptr;
+    const char* m_topLevelText = nullptr;
 };

@@ -80,6 +80,12 @@ TEST(XmlParser, Text) {
          "pi xml version=\"1.0\"\nelement r\n"},
         {"text at the end of the input", "<a>tail", "element a\n  text: \"tail\"\n"},
         {"a '<' at the very end stays text", "<a>x <", "element a\n  text: \"x\"\n  text: \"<\"\n"},
+        {"top-level text after a comment is kept", "<!-- c --> note <r/>",
+         "comment: \"c\"\ntext: \"note\"\nelement r\n"},
+        {"top-level text after a processing instruction is kept", "<?xml v='1'?> note<r/>",
+         "pi xml v=\"1\"\ntext: \"note\"\nelement r\n"},
+        {"top-level text after an element is passed over", "<r/> tail <!--c-->",
+         "element r\ncomment: \"c\"\n"},
     });
 }
 
@@ -207,6 +213,64 @@ TEST(XmlParser, BrokenInputKeepsWhatWasBuilt) {
         {"junk after '/' in a tag", R"(<r><a x="1"/ junk><b/></r>)",
          "element r\n  element a x=\"1\"\n  element b\n"},
     });
+}
+
+// Where a text breaks off, the reason and the offset of the construct that is cut short; a text
+// read whole has no reason, however odd its markup.
+TEST(XmlParser, ReportsWhereAndWhyATextBreaksOff) {
+    struct Break {
+        const char* what;
+        std::string input;
+        const char* why; // null: read whole
+        std::size_t at;
+    };
+    const Break cases[] = {
+        {"whole", "<r><a x='1'/></r>", nullptr, 0},
+        {"surplus end tag", "<r/></z>", nullptr, 0},
+        {"end tags not matched", "<r><a></b></r>", nullptr, 0},
+        {"cut inside a value", "<r>\n<DEV id=\"3\" na", "a tag is not closed", 4},
+        {"cut after a name", "<r><ab", "a tag is not closed", 3},
+        {"element left open", "<r><a>text</a>", "an element is not closed", 0},
+        {"innermost open element", "<r><a><b/>", "an element is not closed", 3},
+        {"comment", "<r/><!-- c", "a comment is not closed", 4},
+        {"CDATA", "<r><![CDATA[ c", "a CDATA section is not closed", 3},
+        {"processing instruction", "<r/><?p a='1'>", "a processing instruction is not closed", 4},
+        {"end tag", "<r><a/></r", "a tag is not closed", 7},
+        {"DOCTYPE", "<!DOCTYPE r [ <!ENTITY", "a document type declaration is not closed", 0},
+        {"declaration", "<r/><!ENTITY e 'v>", "a declaration is not closed", 4},
+    };
+    for (const Break& c : cases) {
+        XmlParser parser;
+        parser.parseText(c.input);
+        if (c.why == nullptr) {
+            EXPECT_EQ(parser.breakReason(), nullptr) << c.what;
+            continue;
+        }
+        ASSERT_NE(parser.breakReason(), nullptr) << c.what;
+        EXPECT_STREQ(parser.breakReason(), c.why) << c.what;
+        // The position points into the parser's copy of the text: its bytes there open the construct.
+        EXPECT_EQ(std::string(parser.breakPosition()).substr(0, 2), c.input.substr(c.at, 2)) << c.what;
+    }
+}
+
+TEST(XmlParser, NotesTopLevelText) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"plain words, no markup", "plain"},
+        {"# README\n<b>bold</b>", "#"},
+        {"<!-- c --> note", "note"},
+        {"\xEF\xBB\xBF<r/>", "\xEF"},
+        {"<?xml v='1'?>\r\n<r>x</r>\r\n", nullptr},
+    };
+    for (const auto& [input, first] : cases) {
+        XmlParser parser;
+        parser.parseText(input);
+        if (first == nullptr) {
+            EXPECT_EQ(parser.topLevelText(), nullptr) << input;
+        } else {
+            ASSERT_NE(parser.topLevelText(), nullptr) << input;
+            EXPECT_EQ(parser.topLevelText()[0], first[0]) << input;
+        }
+    }
 }
 
 TEST(XmlParser, AZeroByteEndsTheParse) {
