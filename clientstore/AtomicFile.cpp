@@ -1,5 +1,7 @@
 #include "clientstore/AtomicFile.h"
 
+#include "clientstore/TempFileCleanup.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -36,6 +39,10 @@ protected:
 
     int sync() override { return drain() ? 0 : -1; }
 
+public:
+    // The error of the write that failed, 0 while none did.
+    int error() const { return m_error; }
+
 private:
     static constexpr std::size_t kBufferSize = 1 << 16;
 
@@ -53,6 +60,7 @@ private:
             }
             if (n <= 0) {
                 m_failed = true;
+                m_error = n < 0 ? errno : ENOSPC;
                 return false;
             }
             data += n;
@@ -64,10 +72,11 @@ private:
     int m_fd;
     std::vector<char> m_buffer;
     bool m_failed = false;
+    int m_error = 0;
 };
 
 // Permissions for a file that does not exist yet: what open(..., 0666) would give.
-mode_t newFileMode() {
+mode_t umaskMode() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
@@ -89,64 +98,127 @@ void syncFolder(const std::filesystem::path& folder) {
     }
 }
 
+bool fail(std::string* why, const std::string& text) {
+    if (why != nullptr) {
+        *why = text;
+    }
+    return false;
+}
+
+bool failErrno(std::string* why, int error) {
+    return fail(why, std::strerror(error));
+}
+
+// The file that the save replaces: `path` itself, or the file a symbolic link there points to.
+bool resolveTarget(const std::filesystem::path& path, std::filesystem::path& target, std::string* why) {
+    std::error_code ec;
+    target = path;
+    if (!std::filesystem::is_symlink(path, ec)) {
+        return true;
+    }
+    std::filesystem::path to = std::filesystem::read_symlink(path, ec);
+    if (ec) {
+        return failErrno(why, ec.value());
+    }
+    if (!std::filesystem::exists(path, ec)) {
+        // Writing through it would make a file somewhere the user never named.
+        return fail(why, path.string() + " is a symbolic link to " + to.string() + ", which does not exist");
+    }
+    target = std::filesystem::weakly_canonical(path, ec);
+    return ec ? failErrno(why, ec.value()) : true;
+}
+
+struct TargetState {
+    bool exists = false;
+    struct stat old {};
+    mode_t mode = 0;
+};
+
+bool inspectTarget(const std::filesystem::path& target, mode_t newFileMode, TargetState& state,
+                   std::string* why) {
+    if (::stat(target.c_str(), &state.old) == 0) {
+        // Never put a file in place of a folder or a device, and leave a file alone that this
+        // process could not open for writing: it was made read-only on purpose.
+        if (!S_ISREG(state.old.st_mode)) {
+            return fail(why, "it is not a regular file");
+        }
+        if (::access(target.c_str(), W_OK) != 0) {
+            return failErrno(why, errno);
+        }
+        state.exists = true;
+        state.mode = state.old.st_mode & 07777;
+        return true;
+    }
+    if (errno != ENOENT) {
+        return failErrno(why, errno);
+    }
+    state.mode = newFileMode != 0 ? newFileMode : umaskMode();
+    return true;
+}
+
+// Writes the text to the open temporary file and flushes it to disk.
+bool fillTemporary(int fd, const TargetState& state, const std::function<void(std::ostream&)>& write,
+                   std::string* why) {
+    if (::fchmod(fd, state.mode) != 0) {
+        return failErrno(why, errno);
+    }
+    if (state.exists) {
+        // Keeps the owner when this process may (it runs as the owner, or as root); otherwise the
+        // new file is ours, as it would be after the owner's own save.
+        (void)::fchown(fd, state.old.st_uid, state.old.st_gid);
+    }
+    FdStreamBuf buf(fd);
+    std::ostream out(&buf);
+    write(out);
+    out.flush();
+    if (buf.error() != 0) {
+        return failErrno(why, buf.error());
+    }
+    if (out.fail()) {
+        return fail(why, "the text could not be put together");
+    }
+    return ::fsync(fd) == 0 ? true : failErrno(why, errno);
+}
+
 } // namespace
 
-bool replaceFileAtomically(const std::filesystem::path& path,
-                           const std::function<void(std::ostream&)>& write) {
-    std::error_code ec;
-    std::filesystem::path target = path;
-    if (std::filesystem::is_symlink(path, ec)) {
-        target = std::filesystem::weakly_canonical(path, ec);
-        if (ec) {
-            return false;
-        }
+bool replaceFileAtomically(const std::filesystem::path& path, const std::function<void(std::ostream&)>& write,
+                           std::string* why, const ReplaceOptions& options) {
+    std::filesystem::path target;
+    TargetState state;
+    if (!resolveTarget(path, target, why) || !inspectTarget(target, options.newFileMode, state, why)) {
+        return false;
     }
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) {
         folder = ".";
     }
-
-    struct stat old {};
-    mode_t mode = 0;
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists) {
-        // Never put a file in place of a folder or a device, and leave a file alone that this
-        // process could not open for writing: it was made read-only on purpose.
-        if (!S_ISREG(old.st_mode) || ::access(target.c_str(), W_OK) != 0) {
-            return false;
+    // A hidden name beside the target, so that the rename stays within one file system. It is
+    // made (mode 0600) and registered for removal with the stop signals held back, so that no
+    // signal can leave it behind.
+    std::string temp = folder.string() + "/." + target.filename().string() + ".XXXXXX";
+    std::optional<TempFileCleanup> cleanup;
+    int fd = -1;
+    {
+        TempFileCleanup::Block block;
+        fd = ::mkostemp(temp.data(), O_CLOEXEC);
+        if (fd < 0) {
+            return failErrno(why, errno);
         }
-        mode = old.st_mode & 07777;
-    } else if (errno == ENOENT) {
-        mode = newFileMode();
-    } else {
-        return false;
+        cleanup.emplace(temp);
     }
-
-    // A hidden name beside the target, so that the rename stays within one file system.
-    std::string temp = folder.string();
-    temp += "/.";
-    temp += target.filename().string();
-    temp += ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
+    bool ok = fillTemporary(fd, state, write, why);
+    if (::close(fd) != 0 && ok) {
+        ok = failErrno(why, errno);
     }
-    bool ok = ::fchmod(fd, mode) == 0;
-    if (ok && exists) {
-        // Keeps the owner when this process may (it runs as the owner, or as root); otherwise the
-        // new file is ours, as it would be after the owner's own save.
-        (void)::fchown(fd, old.st_uid, old.st_gid);
+    if (ok && options.beforeRename) {
+        if (const std::string refusal = options.beforeRename(); !refusal.empty()) {
+            ok = fail(why, refusal);
+        }
     }
-    if (ok) {
-        FdStreamBuf buf(fd);
-        std::ostream out(&buf);
-        write(out);
-        out.flush();
-        ok = !out.fail();
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = failErrno(why, errno);
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
         ::unlink(temp.c_str());
         return false;

@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +22,11 @@ namespace {
 
 ClientDataFile* g_file = nullptr;
 std::filesystem::path g_pathOverride;
+bool g_readOnly = false;
+
+// How long a program waits for another one to finish with the data file: long enough for a
+// registration from the command line, short enough for a script to hear of a busy file.
+constexpr std::chrono::seconds kLockWait{5};
 
 constexpr std::uint32_t kGrowthStep = 4;
 constexpr unsigned kParseOptions = 0xFFFF; // every construct becomes a node, every value trimmed
@@ -51,6 +59,21 @@ std::uint32_t parseUnsigned(std::string_view text) {
 
 std::string decimal(std::uint32_t value) {
     return std::to_string(value);
+}
+
+// "line L (byte B)" for a position in the text.
+std::string placeOf(const char* text, const char* at) {
+    const auto line = 1 + std::count(text, at, '\n');
+    return "line " + std::to_string(line) + " (byte " + std::to_string(at - text) + ")";
+}
+
+bool hasElement(const XmlNodeRef& document) {
+    for (std::size_t i = 0; i < document.childCount(); ++i) {
+        if (document.child(i).kind() == NodeElement) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool isElement(const XmlNodeRef& node, std::string_view name) {
@@ -129,7 +152,7 @@ bool setNumber(XmlNodeRef node, const char* name, std::uint32_t value) {
 
 ClientDataFile* ClientDataFile::instance() {
     if (g_file == nullptr) {
-        g_file = new ClientDataFile(g_pathOverride.empty() ? defaultPath() : g_pathOverride);
+        g_file = new ClientDataFile(g_pathOverride.empty() ? defaultPath() : g_pathOverride, g_readOnly);
     }
     return g_file;
 }
@@ -143,6 +166,10 @@ void ClientDataFile::setPath(std::filesystem::path path) {
     g_pathOverride = std::move(path);
 }
 
+void ClientDataFile::setReadOnly(bool readOnly) {
+    g_readOnly = readOnly;
+}
+
 std::filesystem::path ClientDataFile::defaultPath() {
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -150,31 +177,108 @@ std::filesystem::path ClientDataFile::defaultPath() {
     return folder / "XML" / "Data.xml";
 }
 
-ClientDataFile::ClientDataFile(std::filesystem::path path) : m_path(std::move(path)) {
-    load();
+ClientDataFile::ClientDataFile(std::filesystem::path path, bool readOnly)
+    : m_path(std::move(path)), m_readOnly(readOnly) {
+    load(readOnly);
 }
 
 ClientDataFile::~ClientDataFile() = default;
 
-void ClientDataFile::load() {
-    struct stat st {};
-    const bool regular = ::stat(m_path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+bool ClientDataFile::FileIdentity::operator==(const FileIdentity& other) const {
+    if (exists != other.exists) {
+        return false;
+    }
+    return !exists ||
+           (device == other.device && inode == other.inode && size == other.size &&
+            modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec);
+}
 
+ClientDataFile::FileIdentity ClientDataFile::identityOf(const std::filesystem::path& path) {
+    FileIdentity identity;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        identity.exists = true;
+        identity.device = st.st_dev;
+        identity.inode = st.st_ino;
+        identity.size = st.st_size;
+        identity.modified = st.st_mtim;
+    }
+    return identity;
+}
+
+void ClientDataFile::load(bool readOnly) {
+    std::error_code ec;
+    const bool link = std::filesystem::is_symlink(m_path, ec);
+    if (link && !std::filesystem::exists(m_path, ec)) {
+        m_loadError = "it is a symbolic link to " + std::filesystem::read_symlink(m_path, ec).string() +
+                      ", which does not exist";
+        return;
+    }
+    std::string lockError;
+    if (!readOnly) {
+        // The lock sits beside the file that is replaced, whatever link leads to it.
+        lockError = m_lock.acquire(link ? std::filesystem::weakly_canonical(m_path, ec) : m_path, kLockWait);
+    }
+    m_loadError = readAndParse();
+    if (!m_loadError.empty()) {
+        // Nothing of a file that was not taken in whole is shown or used.
+        m_parser.clear();
+    } else {
+        m_loadError = lockError;
+    }
+}
+
+// Reads the file whole and parses it; empty when that worked (or there is no file), else why not.
+std::string ClientDataFile::readAndParse() {
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) != 0) {
+        return errno == ENOENT ? std::string() : std::string(std::strerror(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return "it is not a regular file";
+    }
+    m_loaded = identityOf(m_path);
     char* buffer = nullptr;
     std::size_t count = 0;
-    const bool read = loadTextFile(m_path.c_str(), &buffer, &count, kReadChunk);
-    // Only text that reached the buffer can be written back. A file that could not be opened or
-    // was read only in part, or whose zero bytes cut pieces out of the text, would lose that text
-    // on the next save; such a file is read as far as it goes but never overwritten.
-    if (regular && st.st_size > 0) {
-        m_loadedWhole = read && count == static_cast<std::size_t>(st.st_size) && std::strlen(buffer) == count;
+    errno = 0;
+    if (!loadTextFile(m_path.c_str(), &buffer, &count, kReadChunk)) {
+        const int error = errno != 0 ? errno : EIO;
+        std::free(buffer);
+        if (st.st_size == 0) {
+            return {}; // an empty file is an empty document
+        }
+        return std::string("it could not be read (") + std::strerror(error) + ")";
     }
-    if (read) {
-        // The parser takes the buffer over; the tree's names and values point into it.
-        m_parser.parse(buffer, m_parser.document(), kGrowthStep, kParseOptions);
-    } else {
-        std::free(buffer); // a missing, unreadable or empty file leaves the parser's empty document
+    const char* text = buffer;
+    // The parser takes the buffer over; the tree's names and values point into it.
+    m_parser.parse(buffer, m_parser.document(), kGrowthStep, kParseOptions);
+    return whyNotWhole(text, count, m_loaded);
+}
+
+// Only text that the tree holds can be written back; anything else would be lost on the next
+// save, so such a file is refused whole.
+std::string ClientDataFile::whyNotWhole(const char* text, std::size_t count,
+                                        const FileIdentity& before) const {
+    if (count != static_cast<std::size_t>(before.size)) {
+        return "it could not be read whole (" + std::to_string(count) + " of " + std::to_string(before.size) +
+               " bytes read)";
     }
+    const std::size_t kept = std::strlen(text);
+    if (kept != count) {
+        return placeOf(text, text + kept) + ": it holds a zero byte, which a data file never does";
+    }
+    if (!(identityOf(m_path) == before)) {
+        return "it was changed by another program while it was being read";
+    }
+    if (const char* why = m_parser.breakReason()) {
+        return placeOf(text, m_parser.breakPosition()) + ": " + why +
+               " (the text ends before its markup does)";
+    }
+    if (const char* stray = m_parser.topLevelText(); stray != nullptr && !hasElement(m_parser.root())) {
+        return placeOf(text, stray) +
+               ": text that is not XML, and not one element in the file: it is not a data file";
+    }
+    return {};
 }
 
 XmlNodeRef ClientDataFile::document() {
@@ -223,20 +327,41 @@ std::uint32_t ClientDataFile::nextId() {
 }
 
 bool ClientDataFile::save() {
-    if (!m_loadedWhole) {
+    m_saveError.clear();
+    if (m_readOnly) {
+        m_saveError = "it was opened for reading only";
         return false;
     }
-    const XmlNodeRef doc = document();
-    return replaceFileAtomically(m_path, [&](std::ostream& file) {
-        // The client reads the file as Windows text: every line break reaches the disk as CR LF.
-        CrLfStreamBuf crlf(file.rdbuf());
-        std::ostream out(&crlf);
-        writeDocument(out, doc);
-        out.flush();
-        if (!out) {
-            file.setstate(std::ios::badbit);
+    if (!m_loadError.empty()) {
+        m_saveError = m_loadError;
+        return false;
+    }
+    ReplaceOptions options;
+    options.newFileMode = 0600; // the passwords' cipher is no secret: only the owner may read them
+    options.beforeRename = [this]() -> std::string {
+        if (identityOf(m_path) == m_loaded) {
+            return {};
         }
-    });
+        return "it was changed by another program after it was loaded; that version is left as it is";
+    };
+    const XmlNodeRef doc = document();
+    const bool saved = replaceFileAtomically(
+        m_path,
+        [&](std::ostream& file) {
+            // The client reads the file as Windows text: every line break reaches the disk as CR LF.
+            CrLfStreamBuf crlf(file.rdbuf());
+            std::ostream out(&crlf);
+            writeDocument(out, doc);
+            out.flush();
+            if (!out) {
+                file.setstate(std::ios::badbit);
+            }
+        },
+        &m_saveError, options);
+    if (saved) {
+        m_loaded = identityOf(m_path); // the next save replaces this version
+    }
+    return saved;
 }
 
 std::uint32_t ClientDataFile::findDeviceByAddress(const char* host, std::uint32_t port) {

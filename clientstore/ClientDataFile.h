@@ -5,10 +5,14 @@
 #pragma once
 
 #include "clientstore/ClientRecords.h"
+#include "clientstore/DataFileLock.h"
 #include "xml/XmlParser.h"
 #include "xml/XmlTree.h"
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -23,18 +27,25 @@ public:
     // Path for the next object instance() creates (tests, the command line); empty restores the
     // default. Has no effect on an object that already exists.
     static void setPath(std::filesystem::path path);
+    // Whether the next object instance() creates only reads the file (a listing): it then takes no
+    // lock and refuses to save.
+    static void setReadOnly(bool readOnly);
     // The folder of the running program followed by XML/Data.xml.
     static std::filesystem::path defaultPath();
 
-    // Loads the file at `path`. A missing, unreadable or empty file gives an empty document.
-    explicit ClientDataFile(std::filesystem::path path);
+    // Takes the data file's lock (unless `readOnly`) and loads the file at `path`. A missing or
+    // empty file gives an empty document. A file that cannot be taken in whole (unreadable, cut
+    // short, not XML, a zero byte in it, changed while read, in use by another program, a
+    // dangling link) fails the load: loadError() says where and why, the document stays empty
+    // (except when only the lock is missing) and save() refuses to touch the file.
+    explicit ClientDataFile(std::filesystem::path path, bool readOnly = false);
     ClientDataFile(const ClientDataFile&) = delete;
     ClientDataFile& operator=(const ClientDataFile&) = delete;
 
     // Writes the whole document to the file, replacing it only when the new text is complete on
-    // disk. False when nothing was replaced: the folder is missing or not writable, a write
-    // failed, or the file held text that the load could not take in (see loadedWhole()), which a
-    // save would lose.
+    // disk. False when nothing was replaced, with the cause in saveError(): the load failed, the
+    // file was changed on disk since it was loaded, the folder is missing or not writable, a write
+    // failed. A new file is readable by its owner only: it holds the devices' passwords.
     virtual bool save();
     // Id of the first device whose host and port are these, 0 when none.
     virtual std::uint32_t findDeviceByAddress(const char* host, std::uint32_t port);
@@ -68,16 +79,31 @@ public:
     // The document node, for reading what the file holds beyond the store's own parts.
     XmlNodeRef document();
     const std::filesystem::path& path() const { return m_path; }
-    // False when the file exists but its text could not be taken in whole (unreadable, a read
-    // error, zero bytes in it); save() then refuses to overwrite it.
-    bool loadedWhole() const { return m_loadedWhole; }
+    // Why the load failed (where in the file, and what), or empty when it did not.
+    const std::string& loadError() const { return m_loadError; }
+    bool loadedWhole() const { return m_loadError.empty(); }
+    // The cause of the last failed save, or empty.
+    const std::string& saveError() const { return m_saveError; }
 
     // Why a text cannot be stored as an attribute value that reads back the same, or empty when
     // it can: a value is written without escaping and trimmed when read.
     static std::string_view whyNotStorable(std::string_view text);
 
 private:
-    void load();
+    // What the load saw of the file on disk; a save replaces only that same file.
+    struct FileIdentity {
+        bool exists = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified{};
+        bool operator==(const FileIdentity& other) const;
+    };
+    static FileIdentity identityOf(const std::filesystem::path& path);
+
+    void load(bool readOnly);
+    std::string readAndParse();
+    std::string whyNotWhole(const char* text, std::size_t count, const FileIdentity& before) const;
     XmlNodeRef root();
     XmlNodeRef organisation(std::uint32_t id);
     void buildOrgIndex(XmlNodeRef orginfo);
@@ -88,5 +114,9 @@ private:
     std::map<std::string, XmlNodeRef, std::less<>> m_sections;
     std::map<std::string, XmlNodeRef, std::less<>> m_orgIndex;
     bool m_orgIndexBuilt = false;
-    bool m_loadedWhole = true;
+    DataFileLock m_lock;
+    FileIdentity m_loaded;
+    bool m_readOnly = false;
+    std::string m_loadError;
+    std::string m_saveError;
 };

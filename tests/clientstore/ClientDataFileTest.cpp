@@ -267,11 +267,67 @@ TEST_F(DataFileTest, MissingOrEmptyFileGivesAnEmptyDocumentAndNothingOnDisk) {
     EXPECT_EQ(saved(), crlfLines({"<DATAROOT>", "\t<DEVINFO/>", "</DATAROOT>"}));
 }
 
-TEST_F(DataFileTest, BrokenFileIsTakenAsFarAsItParses) {
-    writeFile(file, "<DATAROOT><DEVINFO><DEV id=\"1\" name=\"A\"/><DEV id=\"2\" name=\"B\"/><!-- cut sho");
-    EXPECT_EQ(data().findDeviceByName("B"), 2u);
-    EXPECT_EQ(saved(), crlfLines({"<DATAROOT>", "\t<DEVINFO>", "\t\t<DEV id=\"1\" name=\"A\"/>",
-                                  "\t\t<DEV id=\"2\" name=\"B\"/>", "\t</DEVINFO>", "</DATAROOT>"}));
+// A file that cannot be taken in whole is never used and never written over: a save would drop what
+// follows the break, and the id counter and the passwords with it.
+TEST_F(DataFileTest, FileNotReadToItsEndIsRefusedWithWhereAndWhy) {
+    // Lines 1 to 3 take bytes 0-22, 23-34 and 35-46.
+    const std::string head = "<?xml version=\"1.0\"?>\r\n<DATAROOT>\r\n\t<DEVINFO>\r\n";
+    struct Broken {
+        const char* what;
+        std::string text;
+        std::string where; // the start of the message
+        const char* why;
+    };
+    const Broken cases[] = {
+        {"cut in a device's tag", head + "\t\t<DEV id=\"1\" name=\"A\" pass", "line 4 (byte 49)",
+         "a tag is not closed"},
+        {"cut after a device", head + "\t\t<DEV id=\"1\"/>\r\n", "line 3 (byte 36)",
+         "an element is not closed"},
+        {"unclosed comment", head + "\t</DEVINFO><!-- note\r\n<GLOBAL index=\"9\"/></DATAROOT>\r\n",
+         "line 4 (byte 58)", "a comment is not closed"},
+        {"unclosed CDATA", head + "<![CDATA[ x </DEVINFO></DATAROOT>", "line 4 (byte 47)",
+         "a CDATA section is not closed"},
+        {"plain text", "192.168.1.10 front door\n", "line 1 (byte 0)", "not one element in the file"},
+        {"README-like text", "# Notes\n\nRegister with `pellory-cli register`.\n", "line 1 (byte 0)",
+         "not one element in the file"},
+    };
+    for (const Broken& c : cases) {
+        ClientDataFile::release();
+        writeFile(file, c.text);
+        const std::string& why = data().loadError();
+        EXPECT_EQ(why.rfind(c.where, 0), 0u) << c.what << ": " << why;
+        EXPECT_NE(why.find(c.why), std::string::npos) << c.what << ": " << why;
+        EXPECT_EQ(data().deviceCount(), 0) << c.what;
+        EXPECT_EQ(data().addDevices(nullptr, 0), 0);
+        EXPECT_FALSE(data().save()) << c.what;
+        EXPECT_EQ(data().saveError(), why) << c.what;
+        EXPECT_EQ(readFile(file), c.text) << c.what;
+        EXPECT_EQ(folderEntries(dir / "XML"), (std::vector<std::string>{"Data.xml", "Data.xml.lock"}))
+            << c.what;
+    }
+}
+
+TEST_F(DataFileTest, FilesThatAreWholeButOddStillLoad) {
+    struct Whole {
+        const char* text;
+        std::string after;
+    };
+    const Whole cases[] = {
+        {"<?xml version=\"1.0\"?>",
+         crlfLines({"<?xml version=\"1.0\"?>", "<DATAROOT>", "\t<DEVINFO/>", "</DATAROOT>"})},
+        {"<OTHER/>", crlfLines({"<OTHER/>", "<DATAROOT>", "\t<DEVINFO/>", "</DATAROOT>"})},
+        {" \r\n\t ", crlfLines({"<DATAROOT>", "\t<DEVINFO/>", "</DATAROOT>"})},
+        // Top-level text after a comment is part of the document and written back.
+        {"<!-- c -->note<DATAROOT/>",
+         crlfLines({"<!--c-->", "note", "<DATAROOT>", "\t<DEVINFO/>", "</DATAROOT>"})},
+    };
+    for (const Whole& c : cases) {
+        ClientDataFile::release();
+        writeFile(file, c.text);
+        EXPECT_EQ(data().loadError(), "") << c.text;
+        EXPECT_EQ(data().deviceCount(), 0) << c.text;
+        EXPECT_EQ(saved(), c.after) << c.text;
+    }
 }
 
 TEST_F(DataFileTest, SaveWithoutTheXmlFolderFailsAndCreatesNothing) {
@@ -298,8 +354,9 @@ TEST_F(DataFileTest, FailedSaveLeavesThePreviousFileByteForByte) {
     std::signal(SIGXFSZ, previous);
 
     EXPECT_FALSE(ok);
+    EXPECT_EQ(data().saveError(), "File too large");
     EXPECT_EQ(readFile(file), before);
-    EXPECT_EQ(folderEntries(dir / "XML"), std::vector<std::string>{"Data.xml"});
+    EXPECT_EQ(folderEntries(dir / "XML"), (std::vector<std::string>{"Data.xml", "Data.xml.lock"}));
     EXPECT_TRUE(data().save());
     EXPECT_TRUE(xmllintAccepts(file));
 }
