@@ -214,11 +214,7 @@ void ClientDataFile::load(bool readOnly) {
                       ", which does not exist";
         return;
     }
-    std::string lockError;
-    if (!readOnly) {
-        // The lock sits beside the file that is replaced, whatever link leads to it.
-        lockError = m_lock.acquire(link ? std::filesystem::weakly_canonical(m_path, ec) : m_path, kLockWait);
-    }
+    const std::string lockError = readOnly ? std::string() : lockIfFolderExists(kLockWait);
     m_loadError = readAndParse();
     if (!m_loadError.empty()) {
         // Nothing of a file that was not taken in whole is shown or used.
@@ -226,6 +222,32 @@ void ClientDataFile::load(bool readOnly) {
     } else {
         m_loadError = lockError;
     }
+}
+
+// The lock sits beside the file that a save replaces, whatever link leads to it.
+std::filesystem::path ClientDataFile::lockTarget() const {
+    std::error_code ec;
+    if (std::filesystem::is_symlink(m_path, ec)) {
+        const std::filesystem::path target = std::filesystem::weakly_canonical(m_path, ec);
+        if (!ec) {
+            return target;
+        }
+    }
+    return m_path;
+}
+
+// Takes the lock unless it is held already. Without the file's folder there is nothing to guard
+// yet (a save there fails on its own); a save takes the lock if the folder has come since.
+std::string ClientDataFile::lockIfFolderExists(std::chrono::milliseconds wait) {
+    if (m_lock.held()) {
+        return {};
+    }
+    const std::filesystem::path lockAt = lockTarget();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(lockAt.has_parent_path() ? lockAt.parent_path() : ".", ec)) {
+        return {};
+    }
+    return m_lock.acquire(lockAt, wait);
 }
 
 // Reads the file whole and parses it; empty when that worked (or there is no file), else why not.
@@ -274,9 +296,12 @@ std::string ClientDataFile::whyNotWhole(const char* text, std::size_t count,
         return placeOf(text, m_parser.breakPosition()) + ": " + why +
                " (the text ends before its markup does)";
     }
-    if (const char* stray = m_parser.topLevelText(); stray != nullptr && !hasElement(m_parser.root())) {
-        return placeOf(text, stray) +
-               ": text that is not XML, and not one element in the file: it is not a data file";
+    if (const char* stray = m_parser.passedOverText()) {
+        if (!hasElement(m_parser.root())) {
+            return placeOf(text, stray) +
+                   ": text that is not XML, and not one element in the file: it is not a data file";
+        }
+        return placeOf(text, stray) + ": text outside any element, which a save would drop";
     }
     return {};
 }
@@ -334,6 +359,10 @@ bool ClientDataFile::save() {
     }
     if (!m_loadError.empty()) {
         m_saveError = m_loadError;
+        return false;
+    }
+    if (std::string lockError = lockIfFolderExists(std::chrono::milliseconds(0)); !lockError.empty()) {
+        m_saveError = std::move(lockError);
         return false;
     }
     ReplaceOptions options;

@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -102,6 +103,8 @@ private:
     static FileIdentity identityOf(const std::filesystem::path& path);
 
     void load(bool readOnly);
+    std::filesystem::path lockTarget() const;
+    std::string lockIfFolderExists(std::chrono::milliseconds wait);
     std::string readAndParse();
     std::string whyNotWhole(const char* text, std::size_t count, const FileIdentity& before) const;
     XmlNodeRef root();

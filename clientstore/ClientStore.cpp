@@ -148,6 +148,10 @@ std::uint32_t ClientStore::addDevice(const DeviceRecord& record) {
     }
 
     ClientDataFile* file = ClientDataFile::instance();
+    if (!file->loadedWhole()) {
+        show("The data file " + file->path().string() + " cannot be used: " + file->loadError() + ".");
+        return 0;
+    }
     const std::string name(fieldText(record.name));
     const std::string host(fieldText(record.host));
     if (file->findDeviceByName(name.c_str()) > 0) {

@@ -305,6 +305,15 @@ void DiscoveryDialog::onAdd() {
                    MB_OK | MB_ICONINFORMATION);
         return;
     }
+    // A data file that was not taken in whole is never written over: the registration is refused.
+    if (const ClientDataFile* file = ClientDataFile::instance(); !file->loadedWhole()) {
+        messageBox(this,
+                   QStringLiteral("The data file %1 cannot be used: %2. It is left as it is.")
+                       .arg(QString::fromStdString(file->path().string()),
+                            QString::fromStdString(file->loadError())),
+                   QStringLiteral("ERROR"), MB_OK | MB_ICONERROR);
+        return;
+    }
     DeviceManagementDialog settings(this);
     if (settings.doModal() != IDOK) {
         return;
@@ -342,8 +351,9 @@ void DiscoveryDialog::onAdd() {
     ClientDataFile* file = ClientDataFile::instance();
     if (!file->save()) {
         messageBox(this,
-                   QStringLiteral("The data file %1 could not be saved!")
-                       .arg(QString::fromStdString(file->path().string())),
+                   QStringLiteral("The data file %1 could not be saved! (%2)")
+                       .arg(QString::fromStdString(file->path().string()),
+                            QString::fromStdString(file->saveError())),
                    QStringLiteral("ERROR"), MB_OK | MB_ICONERROR);
     }
 }

@@ -111,6 +111,7 @@ public:
 
     // Parses from p; when it returns, every node made is linked into the tree.
     const char* run(const char* p) {
+        m_begin = p;
         const char* stop = loop(p);
         if (!m_breakWhy && m_open.size() > 1) {
             // The text ended with elements still open: the innermost one is where it broke off.
@@ -127,8 +128,8 @@ public:
     // Where the text stopped being read to its end and why; why is null when it was read whole.
     const char* breakAt() const { return m_breakAt; }
     const char* breakWhy() const { return m_breakWhy; }
-    // The first non-blank character data at the top level, or null.
-    const char* topLevelText() const { return m_topLevelText; }
+    // The first non-blank character data passed over at the top level, or null.
+    const char* passedOverText() const { return m_passedOver; }
 
 private:
     bool has(unsigned option) const { return (m_options & option) != 0; }
@@ -137,10 +138,19 @@ private:
     // bytes before the root never become nodes.
     // At the top level, text right after a processing instruction or a comment is kept as well.
     bool keepsText() const { return m_cursor->kind != NodeDocument || m_afterPiOrComment; }
-    void noteTopLevelText(const char* at) {
-        if (m_cursor->kind == NodeDocument && !m_topLevelText) {
-            m_topLevelText = at;
+    // Notes text from `at` (not blank) to `end` that is passed over at the top level. A byte-order
+    // mark that opens the text is no text of the document.
+    void notePassedOver(const char* at, const char* end) {
+        if (keepsText() || m_passedOver) {
+            return;
         }
+        while (end > at && isSpace(end[-1])) {
+            --end;
+        }
+        if (at == m_begin && end - at == 3 && std::memcmp(at, "\xEF\xBB\xBF", 3) == 0) {
+            return;
+        }
+        m_passedOver = at;
     }
     // Notes why the text is not read to its end; the first reason counts.
     const char* broken(const char* at, const char* why) {
@@ -261,7 +271,8 @@ private:
     const char* m_stopAt = nullptr;
     const char* m_breakAt = nullptr;
     const char* m_breakWhy = nullptr;
-    const char* m_topLevelText = nullptr;
+    const char* m_passedOver = nullptr;
+    const char* m_begin = nullptr;
 };
 
 XmlNode* ParseRun::newChild(XmlNodeKind kind) {
@@ -313,10 +324,10 @@ const char* ParseRun::loop(const char* p) {
         if (*p != '<') {
             const char* lt = find(p, m_end, '<');
             const char* textEnd = lt ? lt : m_end;
+            notePassedOver(p, textEnd);
             if (keepsText() && !addValueNode(NodeText, textStart, textEnd, XmlParser::TrimText)) {
                 return broken(p, kNoMemory);
             }
-            noteTopLevelText(p);
             if (!lt) {
                 return m_end;
             }
@@ -356,7 +367,7 @@ const char* ParseRun::loop(const char* p) {
 // A '<' that opens no markup. Inside an element it stays part of the text that it starts, so a
 // load and save keeps it; at the top level it is passed over.
 const char* ParseRun::strayText(const char* lt) {
-    noteTopLevelText(lt);
+    notePassedOver(lt, lt + 1);
     if (!keepsText()) {
         return lt + 1;
     }
@@ -736,7 +747,7 @@ const char* XmlParser::parse(char* text, XmlNode* into, unsigned growthStep, uns
     m_stop = run.run(text);
     m_breakAt = run.breakAt();
     m_breakWhy = run.breakWhy();
-    m_topLevelText = run.topLevelText();
+    m_passedOver = run.passedOverText();
     return m_stop;
 }
 
@@ -772,7 +783,7 @@ void XmlParser::clear() {
     m_document = nullptr;
     m_pages->release();
     m_texts.clear();
-    m_stop = m_breakAt = m_breakWhy = m_topLevelText = nullptr;
+    m_stop = m_breakAt = m_breakWhy = m_passedOver = nullptr;
     m_document = newDocumentNode();
 }
 

@@ -79,9 +79,9 @@ public:
     // did; breakPosition() is then where the broken construct begins.
     const char* breakReason() const { return m_breakWhy; }
     const char* breakPosition() const { return m_breakAt; }
-    // The first non-blank character data that the last parse met at the top level (kept or passed
-    // over), or null.
-    const char* topLevelText() const { return m_topLevelText; }
+    // The first non-blank character data that the last parse passed over at the top level (where
+    // no node keeps it), or null. A byte-order mark that opens the text does not count.
+    const char* passedOverText() const { return m_passedOver; }
     unsigned growthStep() const { return m_growthStep; }
     unsigned options() const { return m_options; }
 
@@ -101,5 +101,5 @@ private:
     const char* m_stop = nullptr;
     const char* m_breakAt = nullptr;
     const char* m_breakWhy = nullptr;
-    const char* m_topLevelText = nullptr;
+    const char* m_passedOver = nullptr;
 };

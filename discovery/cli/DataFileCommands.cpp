@@ -58,12 +58,14 @@ std::string DataFileProblem(const std::string& path, bool mayBeNew) {
     return {};
 }
 
-// Opens the process-wide data file at `path`; empty when it can be used, else why not.
-std::string LoadDataFile(const std::string& path) {
+// Opens the process-wide data file at `path` (for reading only, or to change it); empty when it
+// can be used, else why not.
+std::string LoadDataFile(const std::string& path, bool readOnly) {
     ClientDataFile::setPath(path);
+    ClientDataFile::setReadOnly(readOnly);
     ClientDataFile* file = ClientDataFile::instance();
     if (!file->loadedWhole()) {
-        return path + " could not be read whole; it is left as it is";
+        return "the data file " + path + " cannot be used: " + file->loadError() + "; it is left as it is";
     }
     return {};
 }
@@ -112,7 +114,7 @@ PelloryStatus Register(const RegisterOptions& options) {
         Error(problem);
         return PelloryStatus::DataFileUnusable;
     }
-    if (const std::string problem = LoadDataFile(options.dataFile); !problem.empty()) {
+    if (const std::string problem = LoadDataFile(options.dataFile, false); !problem.empty()) {
         Error(problem);
         ClientDataFile::release();
         return PelloryStatus::DataFileUnusable;
@@ -154,7 +156,7 @@ PelloryStatus Register(const RegisterOptions& options) {
     ClientDataFile* file = ClientDataFile::instance();
     file->setCameraTypes(id, types.data(), options.channels);
     if (!file->save()) {
-        Error("The data file " + options.dataFile + " could not be saved!");
+        Error("The data file " + options.dataFile + " could not be saved! (" + file->saveError() + ")");
         return PelloryStatus::SaveFailed;
     }
     std::cout << "Registered \"" << options.name << "\" (" << options.host << ":" << options.port << ", "
@@ -171,7 +173,7 @@ PelloryStatus Devices(const std::string& dataFile, ListFormat format) {
     struct Release {
         ~Release() { ClientDataFile::release(); }
     } release;
-    if (const std::string problem = LoadDataFile(dataFile); !problem.empty()) {
+    if (const std::string problem = LoadDataFile(dataFile, true); !problem.empty()) {
         Error(problem);
         return PelloryStatus::DataFileUnusable;
     }

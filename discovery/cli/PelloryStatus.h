@@ -12,7 +12,8 @@ enum class PelloryStatus : int {
     NoLoginReply = 6,     // "It is ouvertime."
     ModifyRefused = 7,    // "Failed to modify IP address!", "Data irregular!", "Cannot Set!"
     NoModifyAnswer = 8,   // no answer to the modify-IP request in time
-    DataFileUnusable = 9, // the data file is missing (devices), unreadable, or its folder missing
+    DataFileUnusable = 9, // the data file is missing (devices), unreadable, broken or not XML, in
+                          // use by another program (register), or its folder missing
     DeviceRefused = 10,   // the data store refused the device (name or address taken, ...)
     SaveFailed = 11,      // the data file could not be saved
 };

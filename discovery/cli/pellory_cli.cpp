@@ -33,7 +33,8 @@ const char* const kExitStatuses = "\nExit status:\n"
                                   "   6  no answer to the login in time (\"It is ouvertime.\")\n"
                                   "   7  the recorder refused the new address\n"
                                   "   8  no answer to the modify-IP request in time\n"
-                                  "   9  the data file is missing, unreadable, or its folder missing\n"
+                                  "   9  the data file is missing, unreadable, broken or not XML, in use by\n"
+                                  "      another program, or its folder missing\n"
                                   "  10  the data store refused the device\n"
                                   "  11  the data file could not be saved\n";
 

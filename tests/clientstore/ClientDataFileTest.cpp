@@ -290,6 +290,9 @@ TEST_F(DataFileTest, FileNotReadToItsEndIsRefusedWithWhereAndWhy) {
         {"plain text", "192.168.1.10 front door\n", "line 1 (byte 0)", "not one element in the file"},
         {"README-like text", "# Notes\n\nRegister with `pellory-cli register`.\n", "line 1 (byte 0)",
          "not one element in the file"},
+        {"README with a tag", "# Notes\n\nSee <b>Data.xml</b> first.\n", "line 1 (byte 0)",
+         "text outside any element"},
+        {"text after the root", "<DATAROOT/>\r\nnotes\r\n", "line 2 (byte 13)", "text outside any element"},
     };
     for (const Broken& c : cases) {
         ClientDataFile::release();

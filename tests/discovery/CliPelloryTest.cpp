@@ -507,7 +507,8 @@ TEST_F(PelloryCliDataFile, BadOptionsAreUsageErrorsAndNoFileChanges) {
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Has(r.err, "no terminal")) << r.err;
     EXPECT_EQ(readFile(m_data), before);
-    EXPECT_EQ(folderEntries(m_dir.path()).size(), 2u); // Data.xml and pw: no temporary file either
+    // Data.xml, its lock file and pw: no temporary file either
+    EXPECT_EQ(folderEntries(m_dir.path()).size(), 3u);
 }
 
 TEST_F(PelloryCliDataFile, UnusableDataFilesAreRefused) {

@@ -303,7 +303,29 @@ TEST_F(RegistrationTest, ASaveThatFailsIsReported) {
     ASSERT_EQ(boxes.count(), 1u);
     EXPECT_TRUE(boxes.last().text.startsWith(QStringLiteral("The data file ")))
         << boxes.last().text.toStdString();
+    EXPECT_TRUE(
+        boxes.last().text.endsWith(QStringLiteral(" could not be saved! (No such file or directory)")))
+        << boxes.last().text.toStdString();
     EXPECT_EQ(boxes.last().caption, QStringLiteral("ERROR"));
+}
+
+// A data file cut short is never written over: Add says where it breaks off and opens no dialog.
+TEST_F(RegistrationTest, ADataFileCutShortRefusesTheRegistrationAndStaysAsItIs) {
+    const QByteArray cut =
+        "<DATAROOT>\r\n\t<GLOBAL index=\"7\"/>\r\n\t<DEVINFO>\r\n\t\t<DEV id=\"1\" name=\"Old\" pass";
+    writeDataFile(cut);
+    openWindow();
+    window->deviceList()->selectItem(0);
+    DialogScript script; // no dialog may open
+    press(*window, DiscoveryDialog::IDC_ADD);
+    EXPECT_TRUE(script.unexpected().empty());
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("The data file %1 cannot be used: line 4 (byte 48): a tag is not "
+                             "closed (the text ends before its markup does). It is left as it is.")
+                  .arg(dataFile));
+    EXPECT_EQ(boxes.last().caption, QStringLiteral("ERROR"));
+    EXPECT_EQ(savedFile(), cut);
 }
 
 // The Device Management dialog on its own, over a store loaded from the temporary file.
