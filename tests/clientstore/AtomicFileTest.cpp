@@ -130,3 +130,54 @@ TEST(AtomicFile, ReadOnlyFolderOrFileFailsAndKeepsTheOldFile) {
 }
 
 } // namespace
+
+namespace {
+
+// Every refusal names its cause, the system's error text where there is one, and leaves no file.
+TEST(AtomicFile, FailuresNameTheirCause) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "folder");
+    std::filesystem::create_symlink(dir / "nowhere.xml", dir / "link.xml");
+    writeFile(dir / "kept.xml", "old");
+    ReplaceOptions refuse;
+    refuse.beforeRename = [] { return std::string("changed underneath"); };
+    struct Case {
+        std::filesystem::path path;
+        ReplaceOptions options;
+        std::string why;
+    };
+    const Case cases[] = {
+        {dir / "missing/Data.xml", {}, "No such file or directory"},
+        {dir / "folder", {}, "it is not a regular file"},
+        {dir / "link.xml",
+         {},
+         (dir / "link.xml").string() + " is a symbolic link to " + (dir / "nowhere.xml").string() +
+             ", which does not exist"},
+        {dir / "kept.xml", refuse, "changed underneath"},
+    };
+    for (const Case& c : cases) {
+        std::string why;
+        EXPECT_FALSE(replaceFileAtomically(
+            c.path, [](std::ostream& out) { out << "new"; }, &why, c.options));
+        EXPECT_EQ(why, c.why) << c.path;
+    }
+    EXPECT_EQ(readFile(dir / "kept.xml"), "old");
+    EXPECT_FALSE(std::filesystem::exists(dir / "nowhere.xml"));
+    EXPECT_EQ(folderEntries(dir.path()), (Strings{"folder", "kept.xml", "link.xml"}));
+}
+
+TEST(AtomicFile, NewFileModeIsTakenAndAnExistingModeKept) {
+    TempDir dir;
+    ReplaceOptions options;
+    options.newFileMode = 0600;
+    ASSERT_TRUE(replaceFileAtomically(
+        dir / "new.xml", [](std::ostream& out) { out << "x"; }, nullptr, options));
+    EXPECT_EQ(modeOf(dir / "new.xml"), 0600u);
+    writeFile(dir / "old.xml", "x");
+    ASSERT_EQ(::chmod((dir / "old.xml").c_str(), 0664), 0);
+    ASSERT_TRUE(replaceFileAtomically(
+        dir / "old.xml", [](std::ostream& out) { out << "y"; }, nullptr, options));
+    EXPECT_EQ(modeOf(dir / "old.xml"), 0664u);
+}
+
+} // namespace

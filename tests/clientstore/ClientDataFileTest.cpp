@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <functional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -331,6 +333,59 @@ TEST_F(DataFileTest, FilesThatAreWholeButOddStillLoad) {
         EXPECT_EQ(data().deviceCount(), 0) << c.text;
         EXPECT_EQ(saved(), c.after) << c.text;
     }
+}
+
+// Another program's version of the file, written after the load, is never saved over.
+TEST_F(DataFileTest, SaveRefusesAFileChangedOnDiskSinceTheLoad) {
+    const std::string loaded = "<DATAROOT><DEVINFO/></DATAROOT>";
+    struct Change {
+        const char* what;
+        std::function<void()> change;
+        bool existsAfter;
+    };
+    const std::filesystem::path file = this->file;
+    const Change cases[] = {
+        {"rewritten in place",
+         [&] { writeFile(file, "<DATAROOT><DEVINFO><DEV id=\"5\"/></DEVINFO></DATAROOT>"); }, true},
+        {"replaced by the same bytes under a new inode",
+         [&] {
+             writeFile(file.string() + ".new", loaded);
+             std::filesystem::rename(file.string() + ".new", file);
+         },
+         true},
+        {"removed", [&] { std::filesystem::remove(file); }, false},
+    };
+    for (const Change& c : cases) {
+        ClientDataFile::release();
+        writeFile(file, loaded);
+        addOne(data(), makeRecord("A", "h", 1, 0));
+        c.change();
+        const std::string after = c.existsAfter ? readFile(file) : std::string();
+        EXPECT_FALSE(data().save()) << c.what;
+        EXPECT_EQ(data().saveError(),
+                  "it was changed by another program after it was loaded; that version is left as it is")
+            << c.what;
+        EXPECT_EQ(std::filesystem::exists(file), c.existsAfter) << c.what;
+        EXPECT_EQ(readFile(file), after) << c.what;
+    }
+    // A file that appeared where there was none is another program's too.
+    ClientDataFile::release();
+    std::filesystem::remove(file);
+    addOne(data(), makeRecord("A", "h", 1, 0));
+    writeFile(file, loaded);
+    EXPECT_FALSE(data().save());
+    EXPECT_EQ(readFile(file), loaded);
+}
+
+TEST_F(DataFileTest, ANewFileIsTheOwnersOnlyAndSavesAgainAfterItsOwnSave) {
+    addOne(data(), makeRecord("A", "h", 1, 0));
+    ASSERT_TRUE(data().save()) << data().saveError();
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    addOne(data(), makeRecord("B", "h", 2, 0));
+    EXPECT_TRUE(data().save()) << data().saveError();
+    EXPECT_TRUE(xmllintAccepts(file));
 }
 
 TEST_F(DataFileTest, SaveWithoutTheXmlFolderFailsAndCreatesNothing) {

@@ -188,6 +188,24 @@ TEST_F(PelloryCliDataFileSafety, AFileSizeLimitFailsTheSaveWithItsCause) {
     EXPECT_EQ(folderEntries(m_dir.path()), (std::vector<std::string>{"Data.xml", "Data.xml.lock", "pw"}));
 }
 
+// Another user's file that this user may read but not write.
+TEST_F(PelloryCliDataFileSafety, AFileThisUserMayNotWriteFailsTheSaveWithItsCause) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can run the tool as another user here";
+    }
+    const std::string old = DataFileOf(3);
+    writeFile(m_data, old);
+    ASSERT_EQ(::chmod(m_dir.path().c_str(), 0777), 0);
+    std::vector<std::string> args = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    for (const std::string& a : Register("New", "10.0.0.1")) {
+        args.push_back(a);
+    }
+    const ChildResult r = RunProgram(args);
+    EXPECT_EQ(r.status, 11) << r.err;
+    EXPECT_TRUE(Contains(r.err, "could not be saved! (Permission denied)")) << r.err;
+    EXPECT_EQ(readFile(m_data), old);
+}
+
 // A full file system, made as a small tmpfs in a mount namespace of the test's own.
 TEST_F(PelloryCliDataFileSafety, AFullFileSystemFailsTheSaveWithItsCause) {
     const std::string old = DataFileOf(1400);
