@@ -117,6 +117,9 @@ void DiscoveryDialog::onInitDialog() {
 
     showItem(IDC_ADD, m_options.showAddButton);
 
+    // Only a window that registers changes the data file, and only such a window holds its lock
+    // (until it closes); one that only searches leaves the file free for the command line.
+    ClientDataFile::setReadOnly(!m_options.showAddButton);
     if (ClientStore* store = ClientStore::instance()) {
         store->setMessageFunction(
             [this](const std::string& text) { appMessageBox(this, QString::fromStdString(text)); });

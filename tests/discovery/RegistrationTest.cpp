@@ -3,6 +3,7 @@
 
 #include "clientstore/ClientDataFile.h"
 #include "clientstore/ClientStore.h"
+#include "clientstore/DataFileLock.h"
 #include "discovery/CameraTypeDialog.h"
 #include "discovery/DeviceManagementDialog.h"
 #include "discovery/DiscoveryDialog.h"
@@ -307,6 +308,23 @@ TEST_F(RegistrationTest, ASaveThatFailsIsReported) {
         boxes.last().text.endsWith(QStringLiteral(" could not be saved! (No such file or directory)")))
         << boxes.last().text.toStdString();
     EXPECT_EQ(boxes.last().caption, QStringLiteral("ERROR"));
+}
+
+// Only a window that registers holds the data file's lock, from opening to closing.
+TEST_F(RegistrationTest, OnlyAWindowWithAddHoldsTheDataFileLock) {
+    for (const bool withAdd : {true, false}) {
+        DiscoveryDialog::Options options;
+        options.engine = DiscoveryEngineConfig{kLoopback, network.port(), 0, 10s};
+        options.showAddButton = withAdd;
+        window = std::make_unique<DiscoveryDialog>(options);
+        window->show();
+        DataFileLock other;
+        EXPECT_EQ(other.acquire(dataFile.toStdString(), std::chrono::milliseconds(0)).empty(), !withAdd)
+            << withAdd;
+        other.release();
+        window.reset();
+        EXPECT_EQ(other.acquire(dataFile.toStdString(), std::chrono::milliseconds(0)), "") << withAdd;
+    }
 }
 
 // A data file cut short is never written over: Add says where it breaks off and opens no dialog.
