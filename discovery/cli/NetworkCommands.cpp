@@ -1,6 +1,7 @@
 #include "discovery/cli/NetworkCommands.h"
 
 #include "discovery/cli/CliDiscoveryListener.h"
+#include "support/VisibleText.h"
 #include "support/cli/TextTable.h"
 
 #include <nlohmann/json.hpp>
@@ -19,7 +20,7 @@ const cli::TextRow kListHeadings = {"No.",         "IP Address",      "Port Numb
 
 void Error(const std::string& text) {
     std::cout.flush();
-    std::cerr << "pellory-cli: " << text << std::endl;
+    std::cerr << "pellory-cli: " << VisibleText(text) << std::endl;
 }
 
 DiscoveryEngineConfig ConfigOf(const DiscoveryEndpoint& endpoint) {
@@ -122,8 +123,8 @@ PelloryStatus SetIp(const SetIpOptions& options) {
         Error("no recorder with the MAC address " + options.mac + " answered the search");
         return PelloryStatus::NotFound;
     }
-    std::cout << "Found " << found->macText << " at " << found->addressText << ":" << found->port << " (mask "
-              << found->maskText << ", gateway " << found->gatewayText << ")." << std::endl;
+    std::cout << "Found " << VisibleText(found->macText) << " at " << found->addressText << ":" << found->port
+              << " (mask " << found->maskText << ", gateway " << found->gatewayText << ")." << std::endl;
 
     const DiscoveryEngine::LoginOutcome login = engine.login(found->row, options.user, options.password);
     switch (login.status) {

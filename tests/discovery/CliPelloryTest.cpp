@@ -120,6 +120,68 @@ TEST(PelloryCli, ScanOfTwentyRecordersInEachFormat) {
     }
 }
 
+// No control byte: none below 32 but tab and line feed, no DEL, and none of 0x80-0x9F (the
+// outputs checked hold no UTF-8 letter that has such a byte).
+bool HoldsControlBytes(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return (c < 32 && c != '\t' && c != '\n') || (c >= 0x7F && c <= 0x9F);
+    });
+}
+
+// A recorder whose MAC text sets the window title, rings, clears the screen with an 8-bit CSI
+// and looks like a spreadsheet formula.
+TEST(PelloryCli, ARecordersTextCannotSteerTheTerminalOrTheSpreadsheet) {
+    // The first 17 bytes are the MAC text; the rest of the identity is never shown.
+    const std::string identity = "=cmd\x1b]0;pwn\x07\x9b"
+                                 "2J\x1b[2J/SERIAL";
+    const std::string shown = "=cmd\\x1b]0;pwn\\x07\\x9b2J\\x1b[";
+    sim::SimProcess recorder({"--identity", identity, "--count", "2"});
+
+    ChildResult r =
+        RunProgram(Join({kCli, "scan", "--timeout", "0.5", "--format", "table"}, Endpoint(recorder)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(HoldsControlBytes(r.out)) << r.out;
+    EXPECT_TRUE(Has(r.out, shown)) << r.out;
+
+    r = RunProgram(Join({kCli, "scan", "--timeout", "0.5", "--format", "csv"}, Endpoint(recorder)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(HoldsControlBytes(r.out)) << r.out;
+    const auto csv = ParseCsv(r.out).records;
+    ASSERT_EQ(csv.size(), 3u) << r.out;
+    std::vector<std::string> macs;
+    for (size_t row = 1; row < csv.size(); ++row) {
+        ASSERT_EQ(csv[row].size(), 6u);
+        for (const std::string& cell : csv[row])
+            EXPECT_EQ(std::string("=+-@\t\r").find(cell.empty() ? 'x' : cell[0]), std::string::npos) << cell;
+        macs.push_back(csv[row][5]);
+    }
+    std::sort(macs.begin(), macs.end());
+    EXPECT_EQ(macs, (std::vector<std::string>{"'" + shown, Mac(2)}));
+
+    // JSON keeps the text exact, escaped by the writer; the byte that is not UTF-8 becomes U+FFFD.
+    r = RunProgram(Join({kCli, "scan", "--timeout", "0.5", "--format", "json"}, Endpoint(recorder)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(HoldsControlBytes(r.out)) << r.out;
+    const auto list = nlohmann::json::parse(r.out);
+    std::vector<std::string> exact;
+    for (const auto& d : list)
+        exact.push_back(d.at("mac").get<std::string>());
+    std::sort(exact.begin(), exact.end());
+    EXPECT_EQ(exact, (std::vector<std::string>{Mac(2), "=cmd\x1b]0;pwn\x07\xef\xbf\xbd"
+                                                       "2J\x1b["}));
+
+    // set-ip finds it by its text and says so in visible text.
+    r = RunProgram(
+        Join({kCli, "set-ip", "--mac", identity.substr(0, 17), "--user", "admin", "--password-env", "KST_PW",
+              "--ip", "127.0.0.9", "--mask", "255.0.0.0", "--gateway", "127.0.0.1", "--timeout", "2"},
+             Endpoint(recorder)),
+        {{"KST_PW", "admin"}});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(HoldsControlBytes(r.out + r.err)) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "Found " + shown + " at 127.0.0.1:")) << r.out;
+}
+
 TEST(PelloryCli, ScanFindsRecordersThatMissedTheFirstSearch) {
     sim::SimProcess recorder({"--count", "3", "--ignore-first-search-of", "2"});
     const ChildResult r =
