@@ -5,6 +5,7 @@
 #include "clientstore/password/Password.h"
 #include "simulator/SimProcess.h"
 #include "tests/clientstore/TempDir.h"
+#include "tests/discovery/FakeRecorder.h"
 #include "tests/support/ChildProgram.h"
 #include "tests/support/CsvText.h"
 
@@ -378,6 +379,56 @@ TEST(PelloryCli, SetIpReportsEachRefusalWithTheWindowsText) {
         {{"KST_PW", "admin"}});
     EXPECT_EQ(r.status, 4) << r.out << r.err;
     EXPECT_TRUE(Has(r.err, "no recorder with the MAC address 02:53:49:4D:00:99")) << r.err;
+}
+
+// A recorder that answers the search and then keeps silent: the login wait is part of the
+// timeout, not ten seconds more.
+TEST(PelloryCli, SetIpTimeoutBoundsTheLoginWait) {
+    FakeRecorder silent;
+    silent.setHandler([](const Datagram& request) {
+        std::vector<Datagram> replies;
+        if (!request.empty() && request[0] == DISC_SEARCH) {
+            DeviceNetRecord record;
+            record.setAddress(kLoopback);
+            record.setMask(0xFF000000);
+            record.setGateway(0x7F0000FE);
+            record.setPort(37777);
+            replies.push_back(buildSearchReply(record, DeviceIdentity::fromText(Mac(1))));
+        }
+        return replies;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const ChildResult r = RunProgram({kCli,
+                                      "set-ip",
+                                      "--mac",
+                                      Mac(1),
+                                      "--user",
+                                      "admin",
+                                      "--password-env",
+                                      "KST_PW",
+                                      "--ip",
+                                      "127.0.0.9",
+                                      "--mask",
+                                      "255.0.0.0",
+                                      "--gateway",
+                                      "127.0.0.1",
+                                      "--timeout",
+                                      "2",
+                                      "--target",
+                                      "127.0.0.1:" + std::to_string(silent.port()),
+                                      "--bind-port",
+                                      "0"},
+                                     {{"KST_PW", "admin"}});
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(r.status, 6) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "It is ouvertime.")) << r.err;
+    EXPECT_TRUE(Has(r.out, "Found " + Mac(1))) << r.out;
+    // The login went out: what timed out was its answer.
+    const auto requests = silent.requests();
+    EXPECT_TRUE(std::any_of(requests.begin(), requests.end(),
+                            [](const Datagram& d) { return !d.empty() && d[0] == DISC_LOGIN; }));
+    // Loosely: well under the ten-second login wait the window keeps.
+    EXPECT_LT(took, 5s);
 }
 
 TEST(PelloryCli, SetIpRefusesZeroAddressesBeforeSendingAnything) {
