@@ -45,8 +45,9 @@ bool ImageOutput::Open(const std::string& path) {
     struct stat st {};
     const bool exists = ::stat(m_target.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) {
-        // No rename can replace a device; what is written goes straight to it.
-        m_fd = ::open(m_target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        // No rename can replace a device; what is written goes straight to it. Never waiting:
+        // a FIFO with no reader is refused rather than hanging the caller.
+        m_fd = ::open(m_target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
         return m_fd >= 0;
     }
     // A new image gets the mode a newly created file gets; a replaced one keeps its mode.

@@ -170,6 +170,14 @@ TEST_F(MkcramfsTest, FailuresPrintTheirMessageAndExitWithTheirStatus) {
     EXPECT_EQ(ListOf(dir_.path()), (std::vector<std::string>{"big", "good", "img"}));
     ::unlink(img.c_str());
 
+    // A FIFO as the output, with no reader: refused at once rather than waited on.
+    const std::string fifo = dir_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    r = RunProgram({kMkcramfs, fifo, dir_ / "good"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "fopen: No such device or address\n");
+    ::unlink(fifo.c_str());
+
     r = RunProgram({kMkcramfs, img, dir_.path()});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "read: Is a directory\n");
