@@ -1,25 +1,9 @@
 #include "discovery/DeviceListCsv.h"
 
+#include "support/VisibleText.h"
+
 std::string csvField(std::string_view text) {
-    std::string field;
-    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
-        field = "'";
-    }
-    field += text;
-    const bool quote = field.find_first_of(",\"\r\n") != std::string::npos ||
-                       (!field.empty() && (field.front() == ' ' || field.back() == ' '));
-    if (!quote) {
-        return field;
-    }
-    std::string quoted = "\"";
-    for (const char c : field) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    quoted += '"';
-    return quoted;
+    return CsvField(text);
 }
 
 namespace {

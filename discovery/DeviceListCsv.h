@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-// One field, quoted and neutralised as need be.
+// One field, quoted and neutralised as need be: the rule the command-line tools' CSV follows too.
 std::string csvField(std::string_view text);
 // The whole file: headings first, then each row (a row may be shorter or longer than the headings).
 std::string deviceListCsv(const std::vector<std::string>& headings,

@@ -306,7 +306,7 @@ std::uint64_t rowKey(std::uint32_t address, std::uint16_t port) {
 } // namespace
 
 std::optional<DeviceTable::Added> DeviceTable::add(const DeviceNetRecord& record,
-                                                   const DeviceIdentity& identity) {
+                                                   const DeviceIdentity& identity, std::uint32_t source) {
     const std::uint32_t address = record.address();
     const std::uint16_t port = record.port();
     const std::uint64_t key = rowKey(address, port);
@@ -315,7 +315,7 @@ std::optional<DeviceTable::Added> DeviceTable::add(const DeviceNetRecord& record
         return std::nullopt;
     }
     m_keys.push_back(key);
-    m_rows.push_back(DeviceRow{address, port, record, identity});
+    m_rows.push_back(DeviceRow{address, port, record, identity, source});
     return Added{m_rows.size() - 1, m_generation};
 }
 
@@ -508,6 +508,12 @@ int DiscoveryEngine::refresh() {
 
 DiscoveryEngine::LoginOutcome DiscoveryEngine::login(std::size_t row, std::string_view userName,
                                                      std::string_view password) {
+    return login(row, userName, password, m_loginWait);
+}
+
+DiscoveryEngine::LoginOutcome DiscoveryEngine::login(std::size_t row, std::string_view userName,
+                                                     std::string_view password,
+                                                     std::chrono::milliseconds wait) {
     {
         std::lock_guard lock(m_loginMutex);
         m_loginSignalled = false;
@@ -517,7 +523,7 @@ DiscoveryEngine::LoginOutcome DiscoveryEngine::login(std::size_t row, std::strin
         return {};
     }
     std::unique_lock lock(m_loginMutex);
-    if (!m_loginCondition.wait_for(lock, m_loginWait, [this] { return m_loginSignalled || m_closed; })) {
+    if (!m_loginCondition.wait_for(lock, wait, [this] { return m_loginSignalled || m_closed; })) {
         return {LoginStatus::TimedOut};
     }
     if (!m_loginSignalled) {
@@ -530,7 +536,38 @@ DiscoveryEngine::LoginOutcome DiscoveryEngine::login(std::size_t row, std::strin
 bool DiscoveryEngine::modifyIp(std::size_t row, std::uint32_t address, std::uint32_t mask,
                                std::uint32_t gateway) {
     const auto updated = m_table.setAddresses(row, address, mask, gateway);
-    return updated && send(buildModifyIp(updated->record, updated->identity)) > 0;
+    if (!updated) {
+        return false;
+    }
+    // Awaited from before the send: the answer may come before send() returns.
+    {
+        std::lock_guard lock(m_modifyMutex);
+        m_pendingModify = PendingModify{updated->source, address};
+    }
+    if (send(buildModifyIp(updated->record, updated->identity)) > 0) {
+        return true;
+    }
+    std::lock_guard lock(m_modifyMutex);
+    m_pendingModify.reset();
+    return false;
+}
+
+void DiscoveryEngine::onModifyResult(int result) {
+    const auto text = modifyResultText(result);
+    const std::uint32_t from = ntohl(source().sin_addr.s_addr);
+    {
+        std::lock_guard lock(m_modifyMutex);
+        // Another recorder's answer, one to nobody's request, or a second one: not this result.
+        if (!m_pendingModify || (from != m_pendingModify->source && from != m_pendingModify->newAddress)) {
+            return;
+        }
+        // A result without a text changes nothing, and a real one may still follow.
+        if (!text) {
+            return;
+        }
+        m_pendingModify.reset();
+    }
+    m_notifier->post(std::string(*text));
 }
 
 std::optional<DeviceNetRecord> DiscoveryEngine::rowRecord(std::size_t row) const {
@@ -576,7 +613,7 @@ void DiscoveryEngine::onDatagram(const std::uint8_t* bytes, std::size_t length) 
         // would aim its login and modify-IP requests at that other recorder.
         const DeviceIdentity identity =
             m_parser.lastReplyHadIdentity() ? m_parser.identity() : DeviceIdentity();
-        const auto added = m_table.add(record, identity);
+        const auto added = m_table.add(record, identity, ntohl(source().sin_addr.s_addr));
         if (!added) {
             return;
         }
@@ -589,9 +626,7 @@ void DiscoveryEngine::onDatagram(const std::uint8_t* bytes, std::size_t length) 
         signalLogin(m_parser.loginResult(), m_parser.loginReason());
         return;
     case ParseOutcome::ModifyAnswered:
-        if (const auto text = modifyResultText(m_parser.modifyResult())) {
-            m_notifier->post(std::string(*text));
-        }
+        onModifyResult(m_parser.modifyResult());
         return;
     case ParseOutcome::None:
         return;

@@ -135,6 +135,7 @@ struct DeviceRow {
     std::uint16_t port = 0;    // key, as found
     DeviceNetRecord record;    // as received, with the last modify-IP values written in
     DeviceIdentity identity;   // the recorder's own identity bytes; empty if it sent none
+    std::uint32_t source = 0;  // the address its search reply came from
 };
 
 // The recorders found since the last refresh, in the order found, at most one per address and
@@ -147,7 +148,8 @@ public:
     };
 
     // Appends a row unless one with the record's address and port exists (a linear scan).
-    std::optional<Added> add(const DeviceNetRecord& record, const DeviceIdentity& identity);
+    std::optional<Added> add(const DeviceNetRecord& record, const DeviceIdentity& identity,
+                             std::uint32_t source = 0);
     // Empties the table and starts the next generation, which it returns.
     std::uint64_t clear();
     std::uint64_t generation() const;
@@ -241,8 +243,14 @@ public:
     // Sends a login request for the row's recorder and waits up to the login wait for the reply.
     // One login at a time.
     LoginOutcome login(std::size_t row, std::string_view userName, std::string_view password);
+    // As above, waiting at most `wait` (a caller with a deadline of its own).
+    LoginOutcome login(std::size_t row, std::string_view userName, std::string_view password,
+                       std::chrono::milliseconds wait);
     // Writes the values into the row's record and sends the modify-IP request; the outcome comes
-    // later as a status text. False when there is no such row or the send failed.
+    // later as a status text. False when there is no such row or the send failed. Only one
+    // result counts for the request, and only one that arrives after it was sent from the
+    // address the recorder's search reply came from (or from the new address it was given);
+    // results from elsewhere, or with no request out, are ignored.
     bool modifyIp(std::size_t row, std::uint32_t address, std::uint32_t mask, std::uint32_t gateway);
     // The row's record as it now stands (address, mask and gateway as last sent).
     std::optional<DeviceNetRecord> rowRecord(std::size_t row) const;
@@ -263,6 +271,7 @@ private:
     class Notifier;
 
     void signalLogin(int result, int reason);
+    void onModifyResult(int result);
 
     const std::chrono::milliseconds m_loginWait;
     const std::vector<std::chrono::milliseconds> m_searchRepeats;
@@ -279,4 +288,12 @@ private:
     bool m_closed = false;
     int m_loginResult = -1;
     int m_loginReason = -1;
+
+    // The modify-IP request whose result is awaited: the addresses its answer may come from.
+    struct PendingModify {
+        std::uint32_t source;
+        std::uint32_t newAddress;
+    };
+    std::mutex m_modifyMutex;
+    std::optional<PendingModify> m_pendingModify;
 };

@@ -1,6 +1,7 @@
 #include "package/RomImage.h"
 
 #include "package/BlockCompressor.h"
+#include "package/ImageOutput.h"
 
 #include <zlib.h>
 
@@ -18,6 +19,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -100,6 +102,7 @@ private:
 
 struct RomEntry {
     std::string name;
+    const char* path = nullptr; // as given, for the messages
     std::uint16_t mode = 0;
     std::uint32_t size = 0;
     std::uint16_t uid = 0;
@@ -108,13 +111,6 @@ struct RomEntry {
     std::size_t inodeOffset = 0;
     std::size_t dataOffset = 0;
     std::vector<RomEntry> children; // only the root has any: the sorted file entries
-};
-
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f)
-            std::fclose(f);
-    }
 };
 
 class Fd {
@@ -169,6 +165,7 @@ public:
                 continue;
             if (n <= 0) {
                 m_failed = true;
+                m_error = n == 0 ? ENOSPC : errno;
                 return;
             }
             m_written += static_cast<std::uint64_t>(n);
@@ -192,11 +189,13 @@ public:
     }
 
     bool Failed() const { return m_failed; }
+    int Error() const { return m_error; } // errno of the first failed write
     std::uint64_t Written() const { return m_written; }
 
 private:
     int m_fd = -1;
     bool m_failed = false;
+    int m_error = 0;
     std::uint64_t m_written = 0;
 };
 
@@ -212,6 +211,9 @@ public:
 
 private:
     int Build();
+    int NameInputs();
+    int ReadInputs();
+    int OpenOutput();
     int ReadInput(const char* path, RomEntry& entry);
     int WriteDirectory();
     int WriteData();
@@ -221,7 +223,8 @@ private:
     const char* const* m_argv;
     RomImageOptions m_options;
 
-    std::unique_ptr<std::FILE, FileCloser> m_out;
+    ImageOutput m_out;
+    std::vector<std::pair<dev_t, ino_t>> m_inputIds; // to tell an output that is also an input
     RomEntry m_root;
     std::uint64_t m_estimate = kRomSuperSize;
     std::uint32_t m_dirSize = 0; // D
@@ -245,13 +248,78 @@ private:
 
 int RomImageWriter::Run() {
     int status = Build();
-    // The output holds an image only when all of it was written; whatever went before a
-    // failure is taken back.
-    if (status != kRomExitOk && m_out) {
-        int truncated = ::ftruncate(::fileno(m_out.get()), 0);
-        (void)truncated; // a device such as /dev/full cannot be cut, and holds nothing anyway
-    }
+    // The output is replaced only by a whole image; after a failure it keeps what it held.
+    if (status != kRomExitOk)
+        m_out.Discard();
     return status;
+}
+
+// Names the entries and sorts them by name, bytewise as unsigned values; a stable sort keeps
+// equal names in input order. Two inputs that would get one name are refused: the recorder
+// would keep only one of them.
+int RomImageWriter::NameInputs() {
+    try {
+        m_root.children.resize(static_cast<std::size_t>(m_argc - 2));
+        for (int i = 2; i < m_argc; ++i) {
+            RomEntry& e = m_root.children[static_cast<std::size_t>(i - 2)];
+            e.path = m_argv[i];
+            e.name = BaseNameOf(m_argv[i]);
+            // Longer names are cut (with the end-of-run warning).
+            if (e.name.size() > kRomMaxNameStored) {
+                e.name.resize(kRomMaxNameStored);
+                m_nameWarning = true;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        std::perror(nullptr);
+        return kRomExitFatal;
+    }
+    std::stable_sort(m_root.children.begin(), m_root.children.end(),
+                     [](const RomEntry& a, const RomEntry& b) { return a.name < b.name; });
+    for (std::size_t i = 1; i < m_root.children.size(); ++i) {
+        const RomEntry& a = m_root.children[i - 1];
+        const RomEntry& b = m_root.children[i];
+        if (a.name == b.name && !a.name.empty()) {
+            std::fprintf(stderr, "%s and %s would both be named %s in the image\n", a.path, b.path,
+                         a.name.c_str());
+            return kRomExitFailure;
+        }
+    }
+    return kRomExitOk;
+}
+
+// The workers start on the first inputs while the later ones are still being read; nothing
+// is printed until all are in, so a failing input is reported just as if none had begun.
+int RomImageWriter::ReadInputs() {
+    m_compressor = std::make_unique<BlockCompressor>(m_options.nThreads);
+    for (RomEntry& e : m_root.children) {
+        if (int status = ReadInput(e.path, e); status != kRomExitOk)
+            return status;
+        m_compressor->AddFile(e.data, e.size);
+    }
+    m_compressor->Finish();
+    return kRomExitOk;
+}
+
+// Only once every input has been read: an output that is one of them is refused (the image
+// would replace what it was made of), and the image goes into a file of its own until whole.
+int RomImageWriter::OpenOutput() {
+    struct stat st {};
+    if (::stat(m_argv[1], &st) == 0) {
+        for (const auto& [dev, ino] : m_inputIds) {
+            if (st.st_dev == dev && st.st_ino == ino) {
+                std::fprintf(stderr, "%s is one of the input files\n", m_argv[1]);
+                return kRomExitFailure;
+            }
+        }
+    }
+    if (!m_out.Open(m_argv[1])) {
+        std::perror("fopen");
+        return kRomExitFailure;
+    }
+    m_output.Attach(m_out.Fd());
+    return kRomExitOk;
 }
 
 int RomImageWriter::Build() {
@@ -259,55 +327,18 @@ int RomImageWriter::Build() {
         std::fprintf(stderr, "usage: %s  outfile infile1 infile2 ...\n", m_argc > 0 ? m_argv[0] : "mkcramfs");
         return kRomExitOk;
     }
-    m_out.reset(std::fopen(m_argv[1], "wb"));
-    if (!m_out) {
-        std::perror("fopen");
-        return kRomExitFailure;
-    }
-    m_output.Attach(::fileno(m_out.get()));
     m_root.mode = kRomRootMode;
-
-    // Entries sorted by base name, bytewise as unsigned values; a stable sort keeps equal names
-    // in input order.
-    try {
-        m_root.children.resize(static_cast<std::size_t>(m_argc - 2));
-        for (int i = 2; i < m_argc; ++i)
-            m_root.children[static_cast<std::size_t>(i - 2)].name = BaseNameOf(m_argv[i]);
-    } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        std::perror(nullptr);
-        return kRomExitFatal;
-    }
-    std::vector<const char*> paths(m_argv + 2, m_argv + m_argc);
-    std::vector<std::size_t> order(paths.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return m_root.children[a].name < m_root.children[b].name;
-    });
-    std::vector<RomEntry> sorted(order.size());
-    std::vector<const char*> sortedPaths(order.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        sorted[i] = std::move(m_root.children[order[i]]);
-        sortedPaths[i] = paths[order[i]];
-    }
-    m_root.children = std::move(sorted);
-
-    // The workers start on the first inputs while the later ones are still being read; nothing
-    // is printed until all are in, so a failing input is reported just as if none had begun.
-    m_compressor = std::make_unique<BlockCompressor>(m_options.nThreads);
-    for (std::size_t i = 0; i < m_root.children.size(); ++i) {
-        RomEntry& e = m_root.children[i];
-        if (int status = ReadInput(sortedPaths[i], e); status != kRomExitOk)
-            return status;
-        m_compressor->AddFile(e.data, e.size);
-    }
-    m_compressor->Finish();
+    if (int status = NameInputs(); status != kRomExitOk)
+        return status;
+    if (int status = ReadInputs(); status != kRomExitOk)
+        return status;
     if (m_dirSize > kRomMaxFileSize) {
         // The root inode's 24-bit size field could not describe the directory.
         std::fprintf(stderr, "filesystem too big.  Exiting.\n");
         return kRomExitFatal;
     }
+    if (int status = OpenOutput(); status != kRomExitOk)
+        return status;
 
     m_estimate = RoundUp(m_estimate, kRomBlockSize);
     if (m_estimate > kRomEstimateCap) {
@@ -371,16 +402,19 @@ int RomImageWriter::Build() {
     if (m_output.Failed() || m_output.Written() != m_offset) {
         std::fprintf(stderr, "ROM image write failed (%d %d)\n", static_cast<int>(m_output.Written()),
                      static_cast<int>(m_offset));
+        if (m_output.Failed())
+            std::fprintf(stderr, "write: %s\n", std::strerror(m_output.Error()));
         return kRomExitFatal;
     }
 
     if (m_nameWarning)
-        std::fprintf(stderr, "warning: filenames truncated to 255 bytes.\n");
+        std::fprintf(stderr, "warning: filenames truncated to %d bytes.\n",
+                     static_cast<int>(kRomMaxNameStored));
     if (m_sizeWarning)
         std::fprintf(stderr, "warning: file sizes truncated to %luMB (minus 1 byte).\n", 16ul);
 
-    if (std::fclose(m_out.release()) != 0) {
-        std::perror("fclose");
+    if (const char* step = nullptr; !m_out.Commit(&step)) {
+        std::perror(step);
         return kRomExitFatal;
     }
     return kRomExitOk;
@@ -408,10 +442,7 @@ int RomImageWriter::ReadInput(const char* path, RomEntry& entry) {
         std::fprintf(stderr, "%s: no file name\n", path);
         return kRomExitFailure;
     }
-    if (entry.name.size() > kRomMaxNameStored) {
-        entry.name.resize(kRomMaxNameStored);
-        m_nameWarning = true;
-    }
+    m_inputIds.emplace_back(st.st_dev, st.st_ino);
     entry.mode = static_cast<std::uint16_t>(st.st_mode & 0xFFFF);
     entry.uid = 0;
     entry.gid = 0;

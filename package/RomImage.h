@@ -54,8 +54,10 @@ struct RomImageOptions {
 // input paths (any order; the directory is sorted by base name). Returns kRomExitOk after the
 // image has been written and closed, or the exit status of the failure after printing its
 // message. With fewer than 3 arguments prints the usage message and returns kRomExitOk without
-// touching any file. The output is created (empty) before any input is read and holds the image
-// only when the final write was reached.
+// touching any file. Every input is read before the output is touched; two inputs that would get
+// the same name in the image, and an output that is also an input, are refused. The image is
+// written beside the output and renamed over it once whole, so after a failure the output holds
+// what it held before.
 int WriteRomImage(int argc, const char* const argv[]);
 int WriteRomImage(int argc, const char* const argv[], const RomImageOptions& options);
 

@@ -171,8 +171,36 @@ const PackageType* TypeOf(const std::string& strPackagePath) {
     return nullptr;
 }
 
+// Says which image failed before naming its inputs, one per line: the writer has just said why
+// on the error stream (its message and the system's text), and the inputs are rarely the cause.
+void ReportImageFailure(const PackageType& type, const std::vector<const char*>& argv) {
+    std::printf("%s could not be written; the package was not built from:\n", type.imageName);
+    for (std::size_t i = 2; i + 1 < argv.size(); ++i)
+        std::printf("  %s\n", argv[i]);
+}
+
+// A package path that is one of the files to pack would be removed before it is read.
+bool IsOneOfTheFiles(const std::string& strPackagePath, std::size_t n, const std::string pstrFiles[]) {
+    struct stat out {};
+    if (::stat(strPackagePath.c_str(), &out) != 0)
+        return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        struct stat in {};
+        if (::stat(pstrFiles[i].c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+            std::printf("%s is one of the files to pack\n", strPackagePath.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
 int BuildAt(int nFileCount, const std::string pstrFiles[], const std::string& strPackagePath,
             const PackageType& type, const std::string& root) {
+    std::size_t n = nFileCount > 0 ? static_cast<std::size_t>(nFileCount) : 0;
+    if (n > kMaxPackageFiles)
+        n = kMaxPackageFiles;
+    if (IsOneOfTheFiles(strPackagePath, n, pstrFiles))
+        return kPackageFailed;
     // Whatever happens below, no stale or half-written package may stay at the path.
     if (!RemoveIfPresent(strPackagePath)) {
         std::printf("remove %s fail: %s\n", strPackagePath.c_str(), std::strerror(errno));
@@ -183,16 +211,19 @@ int BuildAt(int nFileCount, const std::string pstrFiles[], const std::string& st
         return kPackageFailed;
 
     std::string image = work.path() + "/" + type.imageName;
-    std::size_t n = nFileCount > 0 ? static_cast<std::size_t>(nFileCount) : 0;
-    if (n > kMaxPackageFiles)
-        n = kMaxPackageFiles;
     std::vector<const char*> argv{"mkcramfs", image.c_str()};
     for (std::size_t i = 0; i < n; ++i)
         argv.push_back(pstrFiles[i].c_str());
     argv.push_back(nullptr);
     // With no files the writer prints its usage and reports success without an image.
-    if (WriteRomImage(static_cast<int>(n + 2), argv.data()) != kRomExitOk || n == 0)
+    if (n == 0) {
+        WriteRomImage(2, argv.data());
         return kPackageFailed;
+    }
+    if (WriteRomImage(static_cast<int>(n + 2), argv.data()) != kRomExitOk) {
+        ReportImageFailure(type, argv);
+        return kPackageFailed;
+    }
 
     struct stat st {};
     if (::stat(image.c_str(), &st) != 0)

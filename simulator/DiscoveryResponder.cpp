@@ -61,6 +61,8 @@ DiscoveryResponder::DiscoveryResponder(const DiscoveryBehaviour& behaviour) : m_
         std::snprintf(text, sizeof text, "02:53:49:4D:%02X:%02X/SIMDVR-%04u", (i + 1) >> 8 & 0xFF,
                       (i + 1) & 0xFF, (i + 1) % 10000);
         d.identity = DeviceIdentity(ByteView(reinterpret_cast<const uint8_t*>(text), kIdentitySize));
+        if (i == 0 && behaviour.firstIdentity)
+            d.identity = DeviceIdentity::fromText(*behaviour.firstIdentity);
         d.ignoreNextSearch = std::find(behaviour.ignoreFirstSearch.begin(), behaviour.ignoreFirstSearch.end(),
                                        i + 1) != behaviour.ignoreFirstSearch.end();
         m_devices.push_back(std::move(d));

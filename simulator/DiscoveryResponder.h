@@ -31,6 +31,9 @@ struct DiscoveryBehaviour {
     // Recorders (numbered from 1) that leave the first search they hear unanswered, as a
     // reply lost on a busy network would be.
     std::vector<unsigned> ignoreFirstSearch;
+    // The first recorder's identity bytes instead of its usual MAC text and serial: a recorder
+    // whose text holds whatever bytes it likes (the first 17 are its MAC text).
+    std::optional<std::string> firstIdentity;
 };
 
 // One simulated recorder as it currently reports itself.

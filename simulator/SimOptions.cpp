@@ -180,6 +180,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->option_text("N,N,...")
         ->group(discovery);
 
+    app.add_option("--identity", o.discovery.firstIdentity,
+                   "First recorder's identity bytes as given (up to 255);\nits MAC text is the first 17")
+        ->check([](const std::string& text) {
+            return text.size() <= DeviceIdentity::kMaxSize ? std::string() : "longer than 255 bytes";
+        })
+        ->option_text("TEXT")
+        ->group(discovery);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

@@ -1,10 +1,12 @@
 #include "discovery/cli/NetworkCommands.h"
 
 #include "discovery/cli/CliDiscoveryListener.h"
+#include "support/VisibleText.h"
 #include "support/cli/TextTable.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -19,7 +21,7 @@ const cli::TextRow kListHeadings = {"No.",         "IP Address",      "Port Numb
 
 void Error(const std::string& text) {
     std::cout.flush();
-    std::cerr << "pellory-cli: " << text << std::endl;
+    std::cerr << "pellory-cli: " << VisibleText(text) << std::endl;
 }
 
 DiscoveryEngineConfig ConfigOf(const DiscoveryEndpoint& endpoint) {
@@ -111,21 +113,25 @@ PelloryStatus Scan(const ScanOptions& options) {
 }
 
 PelloryStatus SetIp(const SetIpOptions& options) {
+    // The timeout bounds the whole command: the search, the login and the answer share it.
+    const Clock::time_point deadline = Clock::now() + options.timeout;
     CCliDiscoveryListener listener;
     DiscoveryEngine engine(&listener, ConfigOf(options.endpoint));
     if (engine.start() != 1) {
         Error(OpenFailure(options.endpoint));
         return PelloryStatus::Network;
     }
-    const auto found = listener.WaitForMac(options.mac, Clock::now() + options.timeout);
+    const auto found = listener.WaitForMac(options.mac, deadline);
     if (!found) {
         Error("no recorder with the MAC address " + options.mac + " answered the search");
         return PelloryStatus::NotFound;
     }
-    std::cout << "Found " << found->macText << " at " << found->addressText << ":" << found->port << " (mask "
-              << found->maskText << ", gateway " << found->gatewayText << ")." << std::endl;
+    std::cout << "Found " << VisibleText(found->macText) << " at " << found->addressText << ":" << found->port
+              << " (mask " << found->maskText << ", gateway " << found->gatewayText << ")." << std::endl;
 
-    const DiscoveryEngine::LoginOutcome login = engine.login(found->row, options.user, options.password);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    const DiscoveryEngine::LoginOutcome login = engine.login(found->row, options.user, options.password,
+                                                             std::max(left, std::chrono::milliseconds(0)));
     switch (login.status) {
     case DiscoveryEngine::LoginStatus::NotSent:
         Error("the login request could not be sent");
@@ -151,7 +157,7 @@ PelloryStatus SetIp(const SetIpOptions& options) {
     }
     std::cout << "Asked for address " << formatIpv4(options.address) << ", mask " << formatIpv4(options.mask)
               << ", gateway " << formatIpv4(options.gateway) << "." << std::endl;
-    const auto status = listener.WaitForStatus(Clock::now() + options.timeout);
+    const auto status = listener.WaitForStatus(deadline);
     if (!status) {
         Error("no answer to the modify-IP request");
         return PelloryStatus::NoModifyAnswer;

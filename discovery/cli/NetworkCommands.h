@@ -29,7 +29,7 @@ PelloryStatus Scan(const ScanOptions& options);
 
 struct SetIpOptions {
     DiscoveryEndpoint endpoint;
-    std::chrono::milliseconds timeout{5000}; // to find the recorder, and again for its answer
+    std::chrono::milliseconds timeout{5000}; // the whole command: search, login and answer
     std::string mac;
     std::string user;
     std::string password;

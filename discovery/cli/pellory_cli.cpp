@@ -200,7 +200,7 @@ int main(int argc, char** argv) {
     setIp->add_option("--ip", ip, "New IP address")->option_text("A")->required();
     setIp->add_option("--mask", mask, "New subnet mask")->option_text("M")->required();
     setIp->add_option("--gateway", gateway, "New default gateway")->option_text("G")->required();
-    setIp->add_option("--timeout", setTimeout, "How long to wait for the recorder, and for its answer")
+    setIp->add_option("--timeout", setTimeout, "Limit of the whole command: search, login and answer")
         ->option_text("SECONDS [5]")
         ->check(CLI::Range(0.05, 3600.0));
 

@@ -1,5 +1,7 @@
 #include "support/cli/Console.h"
 
+#include "support/VisibleText.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,7 +31,7 @@ void Console::EndBarLocked() {
 void Console::Line(const std::string& text) {
     std::lock_guard lock(m_lock);
     EndBarLocked();
-    std::fprintf(m_out, "%s\n", text.c_str());
+    std::fprintf(m_out, "%s\n", VisibleLines(text).c_str());
     std::fflush(m_out);
 }
 
@@ -38,7 +40,7 @@ void Console::ErrorLine(const std::string& text) {
     EndBarLocked();
     // Standard output first, so that on a terminal the lines keep their order.
     std::fflush(m_out);
-    std::fprintf(m_err, "%s\n", text.c_str());
+    std::fprintf(m_err, "%s\n", VisibleLines(text).c_str());
     std::fflush(m_err);
 }
 
@@ -56,7 +58,7 @@ void Console::Progress(const std::string& label, int percent, int step) {
             return;
         }
         const auto filled = static_cast<size_t>(percent * kBarWidth / 100);
-        std::fprintf(m_out, "\r%s [%s%s] %3d%%", label.c_str(), std::string(filled, '#').c_str(),
+        std::fprintf(m_out, "\r%s [%s%s] %3d%%", VisibleText(label).c_str(), std::string(filled, '#').c_str(),
                      std::string(kBarWidth - filled, '.').c_str(), percent);
         std::fflush(m_out);
         m_barShown = true;
@@ -68,7 +70,7 @@ void Console::Progress(const std::string& label, int percent, int step) {
     const bool print =
         first || (percent != last && (percent / step != last / step || percent < last || percent == 100));
     if (print) {
-        std::fprintf(m_out, "%s %d%%\n", label.c_str(), percent);
+        std::fprintf(m_out, "%s %d%%\n", VisibleText(label).c_str(), percent);
         std::fflush(m_out);
         last = percent;
     }

@@ -18,12 +18,14 @@ public:
     static Console& Standard(bool bar = true);
 
     // One line on standard output, or on standard error. A bar being drawn is ended first.
+    // Control characters are shown as escapes, line feeds excepted: a text may hold several
+    // lines, so text from outside that may hold a line feed is escaped by its caller.
     void Line(const std::string& text);
     void ErrorLine(const std::string& text);
 
-    // Progress of `label`: redraws the bar, or prints "label NN%" when the percent reached the
-    // next multiple of `step` (every report when step is 1), and always at 100. Each label counts
-    // on its own, so that parallel jobs do not make each other print every percent; the bar
+    // Progress of `label` (control characters shown as escapes): redraws the bar, or prints "label NN%" when
+    // the percent reached the next multiple of `step` (every report when step is 1), and always at 100. Each
+    // label counts on its own, so that parallel jobs do not make each other print every percent; the bar
     // shows one label at a time, and a new label starts it afresh.
     void Progress(const std::string& label, int percent, int step = 10);
     // Ends a bar being drawn with a new line; the next Progress of any label starts afresh.

@@ -1,36 +1,44 @@
 #include "support/cli/TextTable.h"
 
+#include "support/VisibleText.h"
+
 #include <algorithm>
 
 namespace cli {
 
 std::string Printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 32 || u == 127) {
-            c = '?';
-        }
-    }
-    return out;
+    return VisibleText(text);
 }
 
 std::string FormatTable(const TextRow& headings, const std::vector<TextRow>& rows) {
-    std::vector<std::size_t> widths(headings.size(), 0);
+    // Widths are taken of the cells as shown, escapes included.
+    auto shown = [](const TextRow& row) {
+        TextRow cells;
+        for (const std::string& cell : row) {
+            cells.push_back(Printable(cell));
+        }
+        return cells;
+    };
+    const TextRow heads = shown(headings);
+    std::vector<TextRow> body;
+    for (const TextRow& row : rows) {
+        body.push_back(shown(row));
+    }
+    std::vector<std::size_t> widths(heads.size(), 0);
     auto measure = [&widths](const TextRow& row) {
         for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
             widths[i] = std::max(widths[i], row[i].size());
         }
     };
-    measure(headings);
-    for (const TextRow& row : rows) {
+    measure(heads);
+    for (const TextRow& row : body) {
         measure(row);
     }
     std::string out;
     auto put = [&](const TextRow& row) {
         std::string line;
         for (std::size_t i = 0; i < widths.size(); ++i) {
-            const std::string cell = i < row.size() ? Printable(row[i]) : std::string();
+            const std::string cell = i < row.size() ? row[i] : std::string();
             line += cell;
             if (i + 1 < widths.size()) {
                 line.append(widths[i] - cell.size() + 2, ' ');
@@ -42,8 +50,8 @@ std::string FormatTable(const TextRow& headings, const std::vector<TextRow>& row
         out += line;
         out += '\n';
     };
-    put(headings);
-    for (const TextRow& row : rows) {
+    put(heads);
+    for (const TextRow& row : body) {
         put(row);
     }
     return out;
@@ -52,24 +60,10 @@ std::string FormatTable(const TextRow& headings, const std::vector<TextRow>& row
 std::string CsvRecord(const TextRow& fields) {
     std::string out;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        const std::string& f = fields[i];
-        const bool quote = f.find_first_of(",\"\r\n") != std::string::npos ||
-                           (!f.empty() && (f.front() == ' ' || f.back() == ' '));
         if (i > 0) {
             out += ',';
         }
-        if (!quote) {
-            out += f;
-            continue;
-        }
-        out += '"';
-        for (char c : f) {
-            if (c == '"') {
-                out += '"';
-            }
-            out += c;
-        }
-        out += '"';
+        out += CsvField(Printable(fields[i]));
     }
     out += '\n';
     return out;

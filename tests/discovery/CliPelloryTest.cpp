@@ -5,6 +5,7 @@
 #include "clientstore/password/Password.h"
 #include "simulator/SimProcess.h"
 #include "tests/clientstore/TempDir.h"
+#include "tests/discovery/FakeRecorder.h"
 #include "tests/support/ChildProgram.h"
 #include "tests/support/CsvText.h"
 
@@ -118,6 +119,68 @@ TEST(PelloryCli, ScanOfTwentyRecordersInEachFormat) {
         EXPECT_EQ(d.at("mask"), "255.0.0.0");
         EXPECT_EQ(d.at("gateway"), "127.0.0.254");
     }
+}
+
+// No control byte: none below 32 but tab and line feed, no DEL, and none of 0x80-0x9F (the
+// outputs checked hold no UTF-8 letter that has such a byte).
+bool HoldsControlBytes(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return (c < 32 && c != '\t' && c != '\n') || (c >= 0x7F && c <= 0x9F);
+    });
+}
+
+// A recorder whose MAC text sets the window title, rings, clears the screen with an 8-bit CSI
+// and looks like a spreadsheet formula.
+TEST(PelloryCli, ARecordersTextCannotSteerTheTerminalOrTheSpreadsheet) {
+    // The first 17 bytes are the MAC text; the rest of the identity is never shown.
+    const std::string identity = "=cmd\x1b]0;pwn\x07\x9b"
+                                 "2J\x1b[2J/SERIAL";
+    const std::string shown = "=cmd\\x1b]0;pwn\\x07\\x9b2J\\x1b[";
+    sim::SimProcess recorder({"--identity", identity, "--count", "2"});
+
+    ChildResult r =
+        RunProgram(Join({kCli, "scan", "--timeout", "0.5", "--format", "table"}, Endpoint(recorder)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(HoldsControlBytes(r.out)) << r.out;
+    EXPECT_TRUE(Has(r.out, shown)) << r.out;
+
+    r = RunProgram(Join({kCli, "scan", "--timeout", "0.5", "--format", "csv"}, Endpoint(recorder)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(HoldsControlBytes(r.out)) << r.out;
+    const auto csv = ParseCsv(r.out).records;
+    ASSERT_EQ(csv.size(), 3u) << r.out;
+    std::vector<std::string> macs;
+    for (size_t row = 1; row < csv.size(); ++row) {
+        ASSERT_EQ(csv[row].size(), 6u);
+        for (const std::string& cell : csv[row])
+            EXPECT_EQ(std::string("=+-@\t\r").find(cell.empty() ? 'x' : cell[0]), std::string::npos) << cell;
+        macs.push_back(csv[row][5]);
+    }
+    std::sort(macs.begin(), macs.end());
+    EXPECT_EQ(macs, (std::vector<std::string>{"'" + shown, Mac(2)}));
+
+    // JSON keeps the text exact, escaped by the writer; the byte that is not UTF-8 becomes U+FFFD.
+    r = RunProgram(Join({kCli, "scan", "--timeout", "0.5", "--format", "json"}, Endpoint(recorder)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(HoldsControlBytes(r.out)) << r.out;
+    const auto list = nlohmann::json::parse(r.out);
+    std::vector<std::string> exact;
+    for (const auto& d : list)
+        exact.push_back(d.at("mac").get<std::string>());
+    std::sort(exact.begin(), exact.end());
+    EXPECT_EQ(exact, (std::vector<std::string>{Mac(2), "=cmd\x1b]0;pwn\x07\xef\xbf\xbd"
+                                                       "2J\x1b["}));
+
+    // set-ip finds it by its text and says so in visible text.
+    r = RunProgram(
+        Join({kCli, "set-ip", "--mac", identity.substr(0, 17), "--user", "admin", "--password-env", "KST_PW",
+              "--ip", "127.0.0.9", "--mask", "255.0.0.0", "--gateway", "127.0.0.1", "--timeout", "2"},
+             Endpoint(recorder)),
+        {{"KST_PW", "admin"}});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(HoldsControlBytes(r.out + r.err)) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "Found " + shown + " at 127.0.0.1:")) << r.out;
 }
 
 TEST(PelloryCli, ScanFindsRecordersThatMissedTheFirstSearch) {
@@ -316,6 +379,56 @@ TEST(PelloryCli, SetIpReportsEachRefusalWithTheWindowsText) {
         {{"KST_PW", "admin"}});
     EXPECT_EQ(r.status, 4) << r.out << r.err;
     EXPECT_TRUE(Has(r.err, "no recorder with the MAC address 02:53:49:4D:00:99")) << r.err;
+}
+
+// A recorder that answers the search and then keeps silent: the login wait is part of the
+// timeout, not ten seconds more.
+TEST(PelloryCli, SetIpTimeoutBoundsTheLoginWait) {
+    FakeRecorder silent;
+    silent.setHandler([](const Datagram& request) {
+        std::vector<Datagram> replies;
+        if (!request.empty() && request[0] == DISC_SEARCH) {
+            DeviceNetRecord record;
+            record.setAddress(kLoopback);
+            record.setMask(0xFF000000);
+            record.setGateway(0x7F0000FE);
+            record.setPort(37777);
+            replies.push_back(buildSearchReply(record, DeviceIdentity::fromText(Mac(1))));
+        }
+        return replies;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const ChildResult r = RunProgram({kCli,
+                                      "set-ip",
+                                      "--mac",
+                                      Mac(1),
+                                      "--user",
+                                      "admin",
+                                      "--password-env",
+                                      "KST_PW",
+                                      "--ip",
+                                      "127.0.0.9",
+                                      "--mask",
+                                      "255.0.0.0",
+                                      "--gateway",
+                                      "127.0.0.1",
+                                      "--timeout",
+                                      "2",
+                                      "--target",
+                                      "127.0.0.1:" + std::to_string(silent.port()),
+                                      "--bind-port",
+                                      "0"},
+                                     {{"KST_PW", "admin"}});
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(r.status, 6) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "It is ouvertime.")) << r.err;
+    EXPECT_TRUE(Has(r.out, "Found " + Mac(1))) << r.out;
+    // The login went out: what timed out was its answer.
+    const auto requests = silent.requests();
+    EXPECT_TRUE(std::any_of(requests.begin(), requests.end(),
+                            [](const Datagram& d) { return !d.empty() && d[0] == DISC_LOGIN; }));
+    // Loosely: well under the ten-second login wait the window keeps.
+    EXPECT_LT(took, 5s);
 }
 
 TEST(PelloryCli, SetIpRefusesZeroAddressesBeforeSendingAnything) {

@@ -287,15 +287,55 @@ TEST_F(DiscoveryEngineTest, ModifyIpSendsTheRecordAndShowsResultsZeroOneThreeFou
     EXPECT_EQ(request->record, expected);
     EXPECT_EQ(request->identity, identity);
 
-    for (std::uint8_t result : {0, 1, 2, 3, 4, 5, 200}) {
+    // One result per request; results without a text change nothing and leave the request open.
+    reply(*engine, buildModifyIpReply(0));
+    ASSERT_TRUE(listener.waitStatuses(1));
+    std::size_t shown = 1;
+    for (std::uint8_t result : {1, 3, 4}) {
+        ASSERT_TRUE(engine->modifyIp(0, 0x0A000005, 0xFFFF0000, 0x0A000001));
+        reply(*engine, buildModifyIpReply(result));
+        ASSERT_TRUE(listener.waitStatuses(++shown));
+    }
+    ASSERT_TRUE(engine->modifyIp(0, 0x0A000005, 0xFFFF0000, 0x0A000001));
+    for (std::uint8_t result : {2, 5, 200, 1}) {
         reply(*engine, buildModifyIpReply(result));
     }
-    ASSERT_TRUE(engine->waitHandled(8));
-    reply(*engine, buildModifyIpReply(1)); // marks the end of the queue of notifications
     ASSERT_TRUE(listener.waitStatuses(5));
     EXPECT_EQ(listener.statuses(),
               (std::vector<std::string>{"Modified IP address successfully!", "Failed to modify IP address!",
                                         "Data irregular!", "Cannot Set!", "Failed to modify IP address!"}));
+}
+
+// A result counts only from the recorder the request was for (the address its search reply came
+// from, or the new address it was given), only after the request, and only once.
+TEST_F(DiscoveryEngineTest, ModifyIpResultCountsOnlyFromThatRecorderAfterTheRequest) {
+    auto engine = startedEngine();
+    std::uint64_t handled = 0;
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37777), DeviceIdentity::fromText("mac")));
+    ASSERT_TRUE(engine->waitHandled(++handled));
+    FakeRecorder other(0x7F000002);
+
+    // Before any request: from the recorder itself, and from another address.
+    reply(*engine, buildModifyIpReply(0));
+    other.sendTo(engine->localPort(), buildModifyIpReply(0));
+    ASSERT_TRUE(engine->waitHandled(handled += 2));
+
+    ASSERT_TRUE(engine->modifyIp(0, 0x7F000005, 0xFF000000, 0x7F0000FE));
+    other.sendTo(engine->localPort(), buildModifyIpReply(0)); // after it, but from elsewhere
+    ASSERT_TRUE(engine->waitHandled(++handled));
+    EXPECT_TRUE(listener.statuses().empty());
+    reply(*engine, buildModifyIpReply(4)); // the recorder's own answer
+    reply(*engine, buildModifyIpReply(0)); // a second answer to one request
+    other.sendTo(engine->localPort(), buildModifyIpReply(1));
+    ASSERT_TRUE(engine->waitHandled(handled += 3));
+
+    // A recorder that took its new address at once answers from it.
+    FakeRecorder moved(0x7F000005);
+    ASSERT_TRUE(engine->modifyIp(0, 0x7F000005, 0xFF000000, 0x7F0000FE));
+    moved.sendTo(engine->localPort(), buildModifyIpReply(0));
+    ASSERT_TRUE(listener.waitStatuses(2));
+    EXPECT_EQ(listener.statuses(),
+              (std::vector<std::string>{"Cannot Set!", "Modified IP address successfully!"}));
 }
 
 TEST_F(DiscoveryEngineTest, SecondModifyIpStartsFromTheValuesSentFirst) {

@@ -9,10 +9,16 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -265,6 +271,66 @@ TEST_F(PackageTest, FailuresLeaveNothingBehind) {
     std::string package = Build(std::vector<std::string>(big.begin(), big.begin() + 2), "temp_logo.bin");
     EXPECT_EQ(RemoveUpgradePackage(package), 0);
 
+    EXPECT_TRUE(root_.List().empty());
+}
+
+// Runs fn in a child process whose files cannot grow past limit bytes (a longer write fails
+// with EFBIG rather than stopping the process), both output streams captured.
+RunResult RunWithFileSizeLimit(rlim_t limit, const std::function<int()>& fn) {
+    TempDir capture;
+    std::string outPath = capture / "out", errPath = capture / "err";
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+            ::_exit(120);
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit r{limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &r) != 0)
+            ::_exit(121);
+        int status = fn();
+        std::fflush(nullptr);
+        ::_exit(status & 0xFF);
+    }
+    RunResult r;
+    int wstatus = 0;
+    if (pid < 0 || ::waitpid(pid, &wstatus, 0) != pid)
+        return r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    Bytes o = ReadFile(outPath), e = ReadFile(errPath);
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+// A failed image write is named first, with the system's reason, then the inputs one by one.
+TEST_F(PackageTest, FailedImageWriteIsNamedBeforeTheInputs) {
+    std::filesystem::create_directory(inputs_ / "web");
+    std::vector<std::string> pages = {Make("web/p1.htm", RandomBytes(100000, 80)),
+                                      Make("web/p2.htm", RandomBytes(100000, 81))};
+    RunResult r = RunWithFileSizeLimit(64 << 10, [&] {
+        std::string built;
+        return BuildUpgradePackage(2, pages.data(), "tmp_web.bin", built, root_.path());
+    });
+    EXPECT_EQ(r.status, 0xFF); // kPackageFailed
+    EXPECT_EQ(r.err.substr(0, 23), "ROM image write failed ") << r.err;
+    EXPECT_TRUE(r.err.ends_with(")\nwrite: File too large\n")) << r.err;
+    EXPECT_TRUE(r.out.ends_with("web.cramfs could not be written; the package was not built from:\n  " +
+                                pages[0] + "\n  " + pages[1] + "\n"))
+        << r.out;
+    EXPECT_TRUE(root_.List().empty());
+}
+
+TEST_F(PackageTest, PackagePathThatIsAnInputIsRefused) {
+    std::string page = Make("tmp_web.htm", TextBytes(300, 82));
+    std::vector<std::string> files = {Make("a.htm", TextBytes(300, 83)), page};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(BuildUpgradePackageAt(2, files.data(), page, root_.path()), kPackageFailed);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), page + " is one of the files to pack\n");
+    EXPECT_EQ(ReadFile(page), TextBytes(300, 82));
     EXPECT_TRUE(root_.List().empty());
 }
 

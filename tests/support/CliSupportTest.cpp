@@ -1,6 +1,8 @@
-// The command-line tools' shared helpers: CSV records, tables, password files, progress lines,
-// the options both tools take.
+// The command-line tools' shared helpers: text from outside shown safely, CSV records, tables,
+// password files, progress lines, the options both tools take.
 
+#include "discovery/DeviceListCsv.h"
+#include "support/VisibleText.h"
 #include "support/cli/CliOptions.h"
 #include "support/cli/Console.h"
 #include "support/cli/PasswordInput.h"
@@ -41,20 +43,74 @@ std::string Contents(std::FILE* file) {
 
 } // namespace
 
-TEST(CliCsv, QuotesOnlyWhatNeedsItAndDoublesQuotes) {
-    EXPECT_EQ(cli::CsvRecord({"1", "127.0.0.1", "37777"}), "1,127.0.0.1,37777\n");
-    EXPECT_EQ(cli::CsvRecord({"a,b", "say \"hi\"", "two\nlines", "Mac Address ", " lead", ""}),
-              "\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",\"Mac Address \",\" lead\",\n");
-    EXPECT_EQ(cli::CsvRecord({}), "\n");
+// Text from outside: every control character but tab is shown as \xHH, the C1 ones whether they
+// come as raw bytes or as UTF-8; everything else, valid UTF-8 or not, is kept byte for byte.
+TEST(VisibleText, ControlCharactersBecomeVisibleEscapes) {
+    struct Case {
+        std::string in;
+        std::string shown;
+    } cases[] = {
+        {"00:11:22:33:44:55", "00:11:22:33:44:55"},
+        {"a\tb", "a\tb"},
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},
+        {"\x1b[2J\r\n", "\\x1b[2J\\x0d\\x0a"},
+        {"del\x7f", "del\\x7f"},
+        {"\x9b"
+         "2J",
+         "\\x9b2J"}, // 8-bit CSI, not UTF-8
+        {"\xc2\x9b"
+         "2J",
+         "\\xc2\\x9b2J"},                                             // U+009B in UTF-8
+        {"\xc2\x80\xc2\x9f\xc2\xa0", "\\xc2\\x80\\xc2\\x9f\xc2\xa0"}, // C1 ends at U+009F
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7"},
+        {"\xe9t\xe9", "\xe9t\xe9"}, // Latin-1 letters stay
+        {"\xc0\x9b", "\xc0\\x9b"},  // an overlong form is no UTF-8
+        {"\xe2\x82", "\xe2\\x82"},  // a sequence cut short
+        {"x\\dir\\a.htm", "x\\dir\\a.htm"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(VisibleText(c.in), c.shown);
+        EXPECT_EQ(cli::Printable(c.in), c.shown);
+    }
+    EXPECT_EQ(VisibleLines("one\x1b\ntwo\r\n"), "one\\x1b\ntwo\\x0d\n");
+}
+
+TEST(CliCsv, QuotesOnlyWhatNeedsItNeutralisesFormulasAndEscapesControls) {
+    struct Case {
+        cli::TextRow fields;
+        std::string record;
+    } cases[] = {
+        {{"1", "127.0.0.1", "37777"}, "1,127.0.0.1,37777\n"},
+        {{"a,b", "say \"hi\"", "Mac Address ", " lead", ""},
+         "\"a,b\",\"say \"\"hi\"\"\",\"Mac Address \",\" lead\",\n"},
+        {{"two\nlines", "cr\rx"}, "two\\x0alines,cr\\x0dx\n"},
+        {{"=1+1", "+1", "-1", "@SUM(A1)", "\tx", "\rx", "a=b"}, "'=1+1,'+1,'-1,'@SUM(A1),'\tx,\\x0dx,a=b\n"},
+        {{"=HYPERLINK(\"http://x\",\"y\")"}, "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"\n"},
+        {{"\x1b[2J\x07", "\x9b"
+                         "1m"},
+         "\\x1b[2J\\x07,\\x9b1m\n"},
+        {{}, "\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cli::CsvRecord(c.fields), c.record);
+    }
+    // One rule with the window's export, whose fields keep their bytes.
+    for (const char* f : {"=1+1", "-1", "\rx", "a,b", " x"}) {
+        EXPECT_EQ(CsvField(f), csvField(f)) << f;
+    }
 }
 
 TEST(CliTable, ColumnsLineUpAndControlCharactersCannotReachTheTerminal) {
-    const std::string table = cli::FormatTable(
-        {"No.", "IP Address", "Mac"}, {{"1", "10.0.0.1", "aa"}, {"10", "192.168.100.200", "\x1b[2J"}});
+    const std::string table =
+        cli::FormatTable({"No.", "IP Address", "Mac"},
+                         {{"1", "10.0.0.1", "aa"}, {"10", "192.168.100.200", "\x1b[2J"}, {"2", "x", "b"}});
     EXPECT_EQ(table, "No.  IP Address       Mac\n"
                      "1    10.0.0.1         aa\n"
-                     "10   192.168.100.200  ?[2J\n");
-    EXPECT_EQ(cli::Printable(std::string("a\tb\0c\x7f", 6)), "a?b?c?");
+                     "10   192.168.100.200  \\x1b[2J\n"
+                     "2    x                b\n");
+    // Widths count the escapes as shown.
+    EXPECT_EQ(cli::FormatTable({"A", "B"}, {{"\x07", "x"}, {"ab", "y"}}), "A     B\n\\x07  x\nab    y\n");
     // A short row leaves its last cells empty, without trailing blanks.
     EXPECT_EQ(cli::FormatTable({"A", "B"}, {{"x"}}), "A  B\nx\n");
 }
@@ -112,10 +168,14 @@ TEST(CliConsole, ProgressInAFileIsPlainLinesAtItsSteps) {
         console.Progress("Recorder", p, 1);
     }
     console.ErrorLine("Error: Send bios data Failed!");
+    console.Progress("\x1b]0;x\x07", 100);
+    console.Line("two\nlines \x1b[2J\x9b");
+    console.ErrorLine("Open file a\x1b\x07 ,failed");
     EXPECT_EQ(Contents(out), "Sending  0%\nSending  10%\nSending  25%\nSending  99%\nSending  100%\n"
                              "File has been sent, please wait...\n"
-                             "Recorder 0%\nRecorder 25%\nRecorder 50%\n");
-    EXPECT_EQ(Contents(err), "Error: Send bios data Failed!\n");
+                             "Recorder 0%\nRecorder 25%\nRecorder 50%\n"
+                             "\\x1b]0;x\\x07 100%\ntwo\nlines \\x1b[2J\\x9b\n");
+    EXPECT_EQ(Contents(err), "Error: Send bios data Failed!\nOpen file a\\x1b\\x07 ,failed\n");
     std::fclose(out);
     std::fclose(err);
 }

@@ -395,6 +395,22 @@ TEST_F(KestrionCli, ClassifyTellsEachFileAndTheChoice) {
     EXPECT_TRUE(Has(r.err, "Kestrion: Not BIOS Upgrade file!")) << r.err;
 }
 
+// File names are shown with their control characters as escapes, a line feed included.
+TEST_F(KestrionCli, ClassifyShowsFileNamesWithoutControlCharacters) {
+    const std::string page = m_dir.Write("a\nb\x1b[2J\x9b.htm", "<html></html>");
+    ChildResult r = Run({kCli, "classify", page});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "a\\x0ab\\x1b[2J\\x9b.htm: web pages (Web)")) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+
+    const std::string gone = m_dir / "gone\x07\r.bin";
+    r = Run({kCli, "classify", gone});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "Open file " + (m_dir / "gone\\x07\\x0d.bin") + " ,failed")) << r.err;
+    for (const char c : r.out + r.err)
+        EXPECT_TRUE(static_cast<unsigned char>(c) >= 32 || c == '\n') << static_cast<int>(c);
+}
+
 TEST_F(KestrionCli, PackageIsWrittenOnlyForTheKindAskedFor) {
     const std::string out = m_dir / "web.bin";
     ChildResult r = Run({kCli, "package", "--web", out, kWebDir + "/index.htm", kWebDir + "/live.htm"});

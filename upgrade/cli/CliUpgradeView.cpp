@@ -1,5 +1,6 @@
 #include "upgrade/cli/CliUpgradeView.h"
 
+#include "support/cli/TextTable.h"
 #include "upgrade/FileClassifier.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeSession.h"
@@ -20,12 +21,13 @@ void CCliUpgradeView::EndProgress() {
     m_console.EndProgress(m_prefix + kRecorderLabel);
 }
 
+// The window's messages name files as they were given: a line feed in a name stays visible.
 void CCliUpgradeView::Print(const std::string& text) {
-    m_console.Line(m_prefix + text);
+    m_console.Line(m_prefix + cli::Printable(text));
 }
 
 void CCliUpgradeView::PrintError(const std::string& text) {
-    m_console.ErrorLine(m_prefix + text);
+    m_console.ErrorLine(m_prefix + cli::Printable(text));
 }
 
 // ---- CUpgradeView

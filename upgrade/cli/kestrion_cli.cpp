@@ -104,10 +104,10 @@ int Classify(const std::vector<std::string>& files) {
     for (const std::string& file : files) {
         const Classification one = ClassifyChoice({file}, console, true);
         if (one.button != 0) {
-            console.Line(file + ": " + ButtonContent(one.button) + " (" + ButtonName(one.button) + "), " +
-                         std::to_string(one.announcedLength) + " bytes");
+            console.Line(cli::Printable(file) + ": " + ButtonContent(one.button) + " (" +
+                         ButtonName(one.button) + "), " + std::to_string(one.announcedLength) + " bytes");
         } else {
-            console.Line(file + ": refused (" + StatusWords(one.status) + ")");
+            console.Line(cli::Printable(file) + ": refused (" + StatusWords(one.status) + ")");
         }
     }
     const Classification all = ClassifyChoice(files, console, false);
