@@ -17,18 +17,10 @@ constexpr std::string_view kBlanks[] = {
     "\xE3\x80\x80",
 };
 
-std::size_t leadingBlank(std::string_view text) {
+// The length of the blank that `text` begins with (or, `atEnd`, ends with); 0 for none.
+std::size_t blankAt(std::string_view text, bool atEnd) {
     for (const std::string_view blank : kBlanks) {
-        if (text.starts_with(blank)) {
-            return blank.size();
-        }
-    }
-    return 0;
-}
-
-std::size_t trailingBlank(std::string_view text) {
-    for (const std::string_view blank : kBlanks) {
-        if (text.ends_with(blank)) {
+        if (atEnd ? text.ends_with(blank) : text.starts_with(blank)) {
             return blank.size();
         }
     }
@@ -105,10 +97,10 @@ std::optional<RegistrationRefusal> badCameraTypes(const DeviceSettings& settings
 } // namespace
 
 std::string trimBlanks(std::string_view text) {
-    while (const std::size_t n = leadingBlank(text)) {
+    while (const std::size_t n = blankAt(text, false)) {
         text.remove_prefix(n);
     }
-    while (const std::size_t n = trailingBlank(text)) {
+    while (const std::size_t n = blankAt(text, true)) {
         text.remove_suffix(n);
     }
     return std::string(text);
