@@ -3,6 +3,7 @@
 #include "clientstore/ClientDataFile.h"
 #include "clientstore/ClientStore.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
