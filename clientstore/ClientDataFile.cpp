@@ -507,10 +507,8 @@ int ClientDataFile::addDevices(DeviceRecord* records, int length) {
             }
         }
         // Everything that could refuse the device is checked before the document changes.
-        for (const std::string_view text : {std::string_view(name), host, username, ddnsHost}) {
-            if (!whyNotStorable(text).empty()) {
-                return 0;
-            }
+        if (firstUnstorableText(record)) {
+            return 0;
         }
         const std::int32_t channels = std::max<std::int32_t>(record.channelCount, 0);
         if (channels > kMaxChannels) {
@@ -654,4 +652,18 @@ std::string_view ClientDataFile::whyNotStorable(std::string_view text) {
         return "begins or ends with a blank";
     }
     return {};
+}
+
+std::optional<UnstorableText> ClientDataFile::firstUnstorableText(const DeviceRecord& record) {
+    const std::pair<RecordText, std::string_view> texts[] = {
+        {RecordText::Name, fieldText(record.name)},
+        {RecordText::Host, fieldText(record.host)},
+        {RecordText::UserName, fieldText(record.username)},
+        {RecordText::DdnsHost, fieldText(record.ddnsHost)}};
+    for (const auto& [field, text] : texts) {
+        if (const std::string_view why = whyNotStorable(text); !why.empty()) {
+            return UnstorableText{field, why};
+        }
+    }
+    return std::nullopt;
 }

@@ -16,8 +16,19 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+
+// The text fields of a device record that the file holds as written; the password is held
+// enciphered and has no such limits.
+enum class RecordText { Name, Host, UserName, DdnsHost };
+
+// A text field of a record that the file cannot hold, and why.
+struct UnstorableText {
+    RecordText field;
+    std::string_view why; // "holds a control character", ...
+};
 
 class ClientDataFile {
 public:
@@ -89,6 +100,9 @@ public:
     // Why a text cannot be stored as an attribute value that reads back the same, or empty when
     // it can: a value is written without escaping and trimmed when read.
     static std::string_view whyNotStorable(std::string_view text);
+    // The first text field of `record` that whyNotStorable refuses, in the order name, host,
+    // user name, DDNS host; nullopt when the file can hold them all.
+    static std::optional<UnstorableText> firstUnstorableText(const DeviceRecord& record);
 
 private:
     // What the load saw of the file on disk; a save replaces only that same file.

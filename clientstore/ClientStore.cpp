@@ -10,10 +10,20 @@ namespace {
 
 ClientStore* g_store = nullptr;
 
-struct TextField {
-    const char* what;
-    std::string_view text;
-};
+// How the store's messages name a text field of a record.
+const char* textFieldName(RecordText field) {
+    switch (field) {
+    case RecordText::Name:
+        return "name";
+    case RecordText::Host:
+        return "IP or domain name";
+    case RecordText::UserName:
+        return "user name";
+    case RecordText::DdnsHost:
+        return "DDNS host";
+    }
+    return "text";
+}
 
 } // namespace
 
@@ -134,17 +144,10 @@ std::uint32_t ClientStore::addDevice(const DeviceRecord& record) {
         return 0;
     }
     // Text the file cannot hold is refused before anything touches the document.
-    const TextField texts[] = {{"name", fieldText(record.name)},
-                               {"IP or domain name", fieldText(record.host)},
-                               {"user name", fieldText(record.username)},
-                               {"DDNS host", fieldText(record.ddnsHost)}};
-    for (const TextField& field : texts) {
-        const std::string_view why = ClientDataFile::whyNotStorable(field.text);
-        if (!why.empty()) {
-            show("The " + std::string(field.what) + " of this device cannot be saved: it " +
-                 std::string(why) + ".");
-            return 0;
-        }
+    if (const auto unstorable = ClientDataFile::firstUnstorableText(record)) {
+        show("The " + std::string(textFieldName(unstorable->field)) + " of this device cannot be saved: it " +
+             std::string(unstorable->why) + ".");
+        return 0;
     }
 
     ClientDataFile* file = ClientDataFile::instance();

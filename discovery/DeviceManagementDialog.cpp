@@ -15,6 +15,28 @@
 
 using namespace desktop;
 
+namespace {
+
+int fieldId(RegistrationField field) {
+    switch (field) {
+    case RegistrationField::DeviceName:
+        return DeviceManagementDialog::IDC_DEVICE_NAME;
+    case RegistrationField::UserName:
+        return DeviceManagementDialog::IDC_USER_NAME;
+    case RegistrationField::Password:
+        return DeviceManagementDialog::IDC_PASSWORD;
+    case RegistrationField::ChannelCount:
+        return DeviceManagementDialog::IDC_CHANNELS;
+    case RegistrationField::CameraTypes:
+        return DeviceManagementDialog::IDC_EDIT_CAMERA_TYPE;
+    case RegistrationField::Host:
+        break; // taken from the window's list: nothing here to correct
+    }
+    return 0;
+}
+
+} // namespace
+
 const DialogTemplate& DeviceManagementDialog::dialogTemplate() {
     static const DialogTemplate tpl{
         .id = IDD,
@@ -123,37 +145,33 @@ void DeviceManagementDialog::onEditCameraType() {
     }
 }
 
-bool DeviceManagementDialog::fits(const QString& text, int maxBytes, int id, const char* message) {
-    if (text.toUtf8().size() <= maxBytes) {
-        return true;
-    }
-    messageBox(this, QString::fromUtf8(message), QStringLiteral("ERROR"), MB_OK | MB_ICONERROR);
-    if (QWidget* field = item(id)) {
-        field->setFocus();
-    }
-    return false;
+DeviceSettings DeviceManagementDialog::settings() const {
+    DeviceSettings settings;
+    settings.name = m_strDeviceName.toStdString();
+    settings.userName = m_strUserName.toStdString();
+    settings.password = m_strPassword.toStdString();
+    settings.channelCount = m_nChannelCount;
+    settings.orgId = m_dwOrgId;
+    // The types of the channels there are; a count out of range has none and is refused.
+    const std::int32_t channels = channelCountInRange() ? m_nChannelCount : 0;
+    settings.cameraTypes.assign(m_nCameraType.begin(), m_nCameraType.begin() + channels);
+    settings.numbered = true;
+    return settings;
 }
 
 void DeviceManagementDialog::onOK() {
     if (!updateData(true)) {
         return;
     }
-    m_strDeviceName = m_strDeviceName.trimmed();
-    if (m_strDeviceName.isEmpty()) {
-        messageBox(this, QStringLiteral("Device Name is invalid!"), QStringLiteral("ERROR"),
+    DeviceSettings checked = settings();
+    const auto refusal = checkDeviceSettings(checked);
+    m_strDeviceName = QString::fromStdString(checked.name);
+    if (refusal) {
+        messageBox(this, QString::fromStdString(refusal->text), QStringLiteral("ERROR"),
                    MB_OK | MB_ICONERROR);
-        return;
-    }
-    if (!channelCountInRange()) {
-        messageBox(this, QStringLiteral("The channel's number must be between 1 and 16!"),
-                   QStringLiteral("ERROR"), MB_OK | MB_ICONERROR);
-        return;
-    }
-    // The record holds 63 bytes of each text; a longer one would be stored cut short, and a
-    // device registered under a name or credentials other than those typed cannot be used.
-    if (!fits(m_strDeviceName, kMaxDeviceNameBytes, IDC_DEVICE_NAME, "Device Name is too long!") ||
-        !fits(m_strUserName, kMaxTextBytes, IDC_USER_NAME, "User Name is too long!") ||
-        !fits(m_strPassword, kMaxTextBytes, IDC_PASSWORD, "Password is too long!")) {
+        if (QWidget* field = item(fieldId(refusal->field))) {
+            field->setFocus();
+        }
         return;
     }
     endDialog(IDOK);

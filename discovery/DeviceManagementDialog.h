@@ -2,6 +2,8 @@
 
 #include "discovery/CameraTypeDialog.h"
 
+#include "clientstore/DeviceRegistration.h"
+
 #include "desktop/TemplateDialog.h"
 
 #include <QColor>
@@ -33,9 +35,6 @@ public:
     static constexpr int IDI_ORGANISATION = 131;
 
     static constexpr QColor kBackground{198, 206, 225};
-    // Room for the number the registration appends to the name, in a 63-byte record field.
-    static constexpr int kMaxDeviceNameBytes = 62;
-    static constexpr int kMaxTextBytes = 63;
 
     static const desktop::DialogTemplate& dialogTemplate();
 
@@ -50,6 +49,8 @@ public:
     const QString& password() const { return m_strPassword; }
     std::int32_t channelCount() const { return m_nChannelCount; }
     const CameraTypeDialog::CameraTypes& cameraTypes() const { return m_nCameraType; }
+    // The members as the registration takes them, the name numbered by the row counter.
+    DeviceSettings settings() const;
 
 protected:
     void onInitDialog() override;
@@ -62,9 +63,9 @@ private:
     void fillTree();
     void onItemSelected(QTreeWidgetItem* item);
     void onEditCameraType();
-    bool channelCountInRange() const { return m_nChannelCount >= 1 && m_nChannelCount <= 16; }
-    // Refuses a text that does not fit its record field, with a message naming the field.
-    bool fits(const QString& text, int maxBytes, int id, const char* message);
+    bool channelCountInRange() const {
+        return m_nChannelCount >= kFewestChannels && m_nChannelCount <= kMostChannels;
+    }
 
     OrgTreeCtrl* m_orgTree = nullptr;
     QString m_strOrgName;

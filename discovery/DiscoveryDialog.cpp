@@ -2,6 +2,7 @@
 
 #include "clientstore/ClientDataFile.h"
 #include "clientstore/ClientStore.h"
+#include "clientstore/DeviceRegistration.h"
 #include "discovery/AboutDialog.h"
 #include "discovery/DeviceListView.h"
 #include "discovery/DeviceManagementDialog.h"
@@ -326,33 +327,19 @@ void DiscoveryDialog::onAdd() {
     if (rows.empty()) {
         return;
     }
-    ClientStore* store = ClientStore::instance();
-    int counter = 1;
+    std::vector<RecorderAddress> recorders;
     for (int listRow : rows) {
-        DeviceRecord record{};
-        copyToField(record.name, (settings.deviceName() + QString::number(counter)).toStdString());
-        ++counter;
-        copyToField(record.host, deviceList()->itemText(listRow, ColumnAddress).toStdString());
-        copyToField(record.username, settings.userName().toStdString());
-        copyToField(record.password, settings.password().toStdString());
-        record.channelCount = settings.channelCount();
-        record.port = deviceList()->itemText(listRow, ColumnPort).toUInt();
-        record.orgId = settings.orgId();
-
-        // A refused device has been explained by the store itself.
-        const std::uint32_t id = store->addDevice(record);
-        if (id == 0) {
-            continue;
-        }
-        if (store->devices().find(id) == store->devices().end()) {
-            return;
-        }
-        ClientDataFile::instance()->setCameraTypes(id, settings.cameraTypes().data(),
-                                                   settings.channelCount());
+        recorders.push_back({deviceList()->itemText(listRow, ColumnAddress).toStdString(),
+                             deviceList()->itemText(listRow, ColumnPort).toUInt()});
     }
-    // A registration that never reaches the disk must not pass for done.
-    ClientDataFile* file = ClientDataFile::instance();
-    if (!file->save()) {
+    // A device the store refuses has been explained by the store itself; a registration that
+    // never reaches the disk must not pass for done.
+    const RegistrationResult result = registerDevices(settings.settings(), recorders);
+    if (result.refusal) {
+        messageBox(this, QString::fromStdString(result.refusal->text), QStringLiteral("ERROR"),
+                   MB_OK | MB_ICONERROR);
+    } else if (result.outcome == RegistrationOutcome::SaveFailed) {
+        const ClientDataFile* file = ClientDataFile::instance();
         messageBox(this,
                    QStringLiteral("The data file %1 could not be saved! (%2)")
                        .arg(QString::fromStdString(file->path().string()),

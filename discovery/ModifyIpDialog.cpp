@@ -1,9 +1,27 @@
 #include "discovery/ModifyIpDialog.h"
 
+#include "discovery/ModifyIpCheck.h"
+
 #include "desktop/DataExchange.h"
 #include "desktop/MessageBox.h"
 
 using namespace desktop;
+
+namespace {
+
+int boxOf(NewAddressField field) {
+    switch (field) {
+    case NewAddressField::Address:
+        return ModifyIpDialog::IDC_IPADDRESS;
+    case NewAddressField::Mask:
+        return ModifyIpDialog::IDC_SUBNET_MASK;
+    case NewAddressField::Gateway:
+        return ModifyIpDialog::IDC_GATEWAY;
+    }
+    return ModifyIpDialog::IDC_IPADDRESS;
+}
+
+} // namespace
 
 const DialogTemplate& ModifyIpDialog::dialogTemplate() {
     static const DialogTemplate tpl{
@@ -44,24 +62,13 @@ void ModifyIpDialog::onOK() {
     if (!updateData(true)) {
         return;
     }
-    // A blank box reads as 0.0.0.0, which no recorder can take; nothing else is checked.
-    const struct {
-        std::uint32_t value;
-        int id;
-        const char* text;
-    } checks[] = {
-        {m_dwAddress, IDC_IPADDRESS, "Device IP address is invalid!"},
-        {m_dwMask, IDC_SUBNET_MASK, "Device Subnet mask is invalid!"},
-        {m_dwGateway, IDC_GATEWAY, "Device Default gateway is invalid!"},
-    };
-    for (const auto& check : checks) {
-        if (check.value == 0) {
-            messageBox(this, QString::fromUtf8(check.text), QStringLiteral("ERROR"), MB_OK | MB_ICONERROR);
-            if (QWidget* box = item(check.id)) {
-                box->setFocus();
-            }
-            return;
+    // A blank box reads as 0.0.0.0, which no recorder can take.
+    if (const auto refusal = checkNewAddresses(m_dwAddress, m_dwMask, m_dwGateway)) {
+        messageBox(this, QString::fromUtf8(refusal->text), QStringLiteral("ERROR"), MB_OK | MB_ICONERROR);
+        if (QWidget* box = item(boxOf(refusal->field))) {
+            box->setFocus();
         }
+        return;
     }
     endDialog(IDOK);
 }

@@ -2,11 +2,11 @@
 
 #include "clientstore/ClientDataFile.h"
 #include "clientstore/ClientStore.h"
+#include "clientstore/DeviceRegistration.h"
 #include "support/cli/TextTable.h"
 
 #include <nlohmann/json.hpp>
 
-#include <array>
 #include <filesystem>
 #include <iostream>
 #include <sys/stat.h>
@@ -15,20 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kMostChannels = 16;
-
 void Error(const std::string& text) {
     std::cout.flush();
     std::cerr << "pellory-cli: " << text << std::endl;
-}
-
-std::string Trimmed(const std::string& text) {
-    const char* const blanks = " \t\r\n";
-    const auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
 // Why the data file cannot be used, or empty. A missing file is a new, empty one when
@@ -70,43 +59,32 @@ std::string LoadDataFile(const std::string& path, bool readOnly) {
     return {};
 }
 
+DeviceSettings SettingsOf(const RegisterOptions& options) {
+    DeviceSettings settings;
+    settings.name = options.name;
+    settings.userName = options.user;
+    settings.password = options.password;
+    settings.channelCount = options.channels;
+    settings.orgId = options.orgId;
+    settings.cameraTypes.assign(options.cameraTypes.begin(), options.cameraTypes.end());
+    return settings;
+}
+
+// The refusal as this tool says it: the window's text, with the option at fault or the limit.
+std::string Described(const RegistrationRefusal& refusal) {
+    if (refusal.field == RegistrationField::CameraTypes) {
+        return "--camera-types: " + refusal.text;
+    }
+    return refusal.detail.empty() ? refusal.text : refusal.text + " (" + refusal.detail + ")";
+}
+
 } // namespace
 
 std::string RegisterRefusal(RegisterOptions& options) {
-    options.name = Trimmed(options.name);
-    if (options.name.empty()) {
-        return "Device Name is invalid!";
-    }
-    if (options.channels < 1 || options.channels > kMostChannels) {
-        return "The channel's number must be between 1 and 16!";
-    }
-    // Each text field of the record holds 63 bytes; a longer text would be stored cut short,
-    // and a device registered under a name or credentials other than those given is no use.
-    const std::pair<const char*, const std::string*> texts[] = {
-        {"device name", &options.name}, {"user name", &options.user}, {"password", &options.password}};
-    for (const auto& [what, text] : texts) {
-        if (text->size() >= kRecordTextSize) {
-            return std::string("the ") + what + " is longer than " + std::to_string(kRecordTextSize - 1) +
-                   " bytes";
-        }
-    }
-    // The password is stored enciphered; the other texts are stored as written.
-    for (const auto& [what, text] : {texts[0], texts[1]}) {
-        const std::string_view why = ClientDataFile::whyNotStorable(*text);
-        if (!why.empty()) {
-            return std::string("the ") + what + " cannot be stored in the data file: it " + std::string(why);
-        }
-    }
-    if (options.cameraTypes.size() > static_cast<std::size_t>(options.channels)) {
-        return "--camera-types gives " + std::to_string(options.cameraTypes.size()) + " types for " +
-               std::to_string(options.channels) + " channels";
-    }
-    for (int type : options.cameraTypes) {
-        if (type != 0 && type != 1) {
-            return "--camera-types: each type is 0 (normal camera) or 1 (speed dome)";
-        }
-    }
-    return {};
+    DeviceSettings settings = SettingsOf(options);
+    const auto refusal = checkDeviceSettings(settings);
+    options.name = settings.name;
+    return refusal ? Described(*refusal) : std::string();
 }
 
 PelloryStatus Register(const RegisterOptions& options) {
@@ -126,42 +104,31 @@ PelloryStatus Register(const RegisterOptions& options) {
     ClientStore* store = ClientStore::instance();
     store->setMessageFunction([](const std::string& text) { Error(text); });
     store->load();
-    if (store->organisations().find(options.orgId) == store->organisations().end()) {
+
+    const RegistrationResult result = registerDevices(SettingsOf(options), {{options.host, options.port}});
+    switch (result.outcome) {
+    case RegistrationOutcome::Registered:
+        break;
+    case RegistrationOutcome::Invalid:
+        Error(Described(*result.refusal));
+        return PelloryStatus::Usage;
+    case RegistrationOutcome::UnknownOrganisation:
         // The store refuses such a device without a word; here the user must hear of it.
         Error("the data file has no organisation " + std::to_string(options.orgId));
         return PelloryStatus::DeviceRefused;
-    }
-
-    DeviceRecord record{};
-    copyToField(record.name, options.name);
-    copyToField(record.host, options.host);
-    copyToField(record.username, options.user);
-    copyToField(record.password, options.password);
-    record.channelCount = options.channels;
-    record.port = options.port;
-    record.orgId = options.orgId;
-
-    const std::uint32_t id = store->addDevice(record);
-    if (id == 0) {
+    case RegistrationOutcome::StoreRefused:
         return PelloryStatus::DeviceRefused; // the store has said why
-    }
-    if (store->devices().find(id) == store->devices().end()) {
+    case RegistrationOutcome::LostDevice:
         Error("the device was stored under an id the store does not know; nothing was saved");
         return PelloryStatus::Internal;
-    }
-    std::array<std::int32_t, kMostChannels> types{};
-    for (std::size_t i = 0; i < options.cameraTypes.size(); ++i) {
-        types[i] = options.cameraTypes[i];
-    }
-    ClientDataFile* file = ClientDataFile::instance();
-    file->setCameraTypes(id, types.data(), options.channels);
-    if (!file->save()) {
-        Error("The data file " + options.dataFile + " could not be saved! (" + file->saveError() + ")");
+    case RegistrationOutcome::SaveFailed:
+        Error("The data file " + options.dataFile + " could not be saved! (" +
+              ClientDataFile::instance()->saveError() + ")");
         return PelloryStatus::SaveFailed;
     }
     std::cout << "Registered \"" << options.name << "\" (" << options.host << ":" << options.port << ", "
-              << options.channels << " channels) as device " << id << " in " << options.dataFile << "."
-              << std::endl;
+              << options.channels << " channels) as device " << result.ids.front() << " in "
+              << options.dataFile << "." << std::endl;
     return PelloryStatus::Success;
 }
 

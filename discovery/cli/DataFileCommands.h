@@ -21,9 +21,8 @@ struct RegisterOptions {
     std::vector<int> cameraTypes; // one per channel from the first; the rest are normal cameras
 };
 
-// The checks the registration dialogs make before anything is stored, in their order, with
-// their messages; also that each text fits its field and can be stored. Empty when all pass.
-// Trims the name as the dialog does.
+// The registration's refusal of the options, as this tool words it (the dialogs' texts), or
+// empty when they pass. Trims the name as the dialog does.
 std::string RegisterRefusal(RegisterOptions& options);
 
 PelloryStatus Register(const RegisterOptions& options);

@@ -1,5 +1,6 @@
 #include "discovery/cli/NetworkCommands.h"
 
+#include "discovery/ModifyIpCheck.h"
 #include "discovery/cli/CliDiscoveryListener.h"
 #include "support/VisibleText.h"
 #include "support/cli/TextTable.h"
@@ -77,16 +78,8 @@ void PrintList(const std::vector<DeviceAddedNotice>& devices, ListFormat format)
 } // namespace
 
 const char* ModifyIpRefusal(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway) {
-    if (address == 0) {
-        return "Device IP address is invalid!";
-    }
-    if (mask == 0) {
-        return "Device Subnet mask is invalid!";
-    }
-    if (gateway == 0) {
-        return "Device Default gateway is invalid!";
-    }
-    return nullptr;
+    const auto refusal = checkNewAddresses(address, mask, gateway);
+    return refusal ? refusal->text : nullptr;
 }
 
 PelloryStatus Scan(const ScanOptions& options) {

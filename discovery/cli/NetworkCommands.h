@@ -42,5 +42,5 @@ struct SetIpOptions {
 // mask and gateway, with the window's messages.
 PelloryStatus SetIp(const SetIpOptions& options);
 
-// The window's refusal of an address, mask or gateway of 0, or nullptr when all three are set.
+// The Modify IP dialog's refusal of the new addresses (its text), or nullptr when they may be sent.
 const char* ModifyIpRefusal(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway);

@@ -433,6 +433,39 @@ TEST_F(DeviceManagementDialogTest, TextsLongerThanTheirRecordFieldsAreRefused) {
     EXPECT_EQ(dialog->result(), IDOK);
 }
 
+TEST_F(DeviceManagementDialogTest, EachRefusalIsShownWithTheFocusOnItsField) {
+    const struct {
+        Settings settings;
+        const char* text;
+        int field;
+    } cases[] = {
+        {Settings{QStringLiteral(" ")}, "Device Name is invalid!", DeviceManagementDialog::IDC_DEVICE_NAME},
+        {Settings{QStringLiteral("Gate"), {}, {}, QStringLiteral("0")},
+         "The channel's number must be between 1 and 16!", DeviceManagementDialog::IDC_CHANNELS},
+        {Settings{QStringLiteral("Gate"), QString(64, u'u')}, "User Name is too long!",
+         DeviceManagementDialog::IDC_USER_NAME},
+        {Settings{QStringLiteral("Gate"), {}, QString(64, u'p')}, "Password is too long!",
+         DeviceManagementDialog::IDC_PASSWORD},
+        // Text the data file cannot hold as written is refused here, before any row is touched.
+        {Settings{QStringLiteral("a\"b'c")},
+         "Device Name cannot be stored in the data file: it holds both a double and a single quote.",
+         DeviceManagementDialog::IDC_DEVICE_NAME},
+        {Settings{QStringLiteral("Gate"), QStringLiteral("admin ")},
+         "User Name cannot be stored in the data file: it begins or ends with a blank.",
+         DeviceManagementDialog::IDC_USER_NAME},
+    };
+    for (const auto& c : cases) {
+        fill(*dialog, c.settings);
+        dialog->item(DeviceManagementDialog::IDC_ORG_TREE)->setFocus();
+        press(*dialog, IDOK);
+        EXPECT_EQ(boxes.last().text, QString::fromUtf8(c.text));
+        EXPECT_EQ(boxes.last().caption, QStringLiteral("ERROR"));
+        EXPECT_EQ(dialog->focusWidget(), dialog->item(c.field)) << c.text;
+        EXPECT_TRUE(dialog->isVisible()) << c.text;
+    }
+    EXPECT_EQ(boxes.count(), std::size(cases));
+}
+
 TEST_F(DeviceManagementDialogTest, EditCameraTypeChecksTheCountAndKeepsTypesOnCancel) {
     DialogScript none;
     for (const char* count : {"0", "17"}) {
