@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-class RecordingView : public CUpgradeView {
+class RecordingView final : public CUpgradeView {
 public:
     // Lines as logged:
     //   text <id> <text>           enable <id> 0|1          progress <percent>
