@@ -121,9 +121,9 @@ TEST_P(ClassificationTable, EnablesTheOneFittingButton) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, ClassificationTable, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<Row>& info) {
+                         [](const ::testing::TestParamInfo<Row>& row) {
                              std::string name;
-                             for (const char* p = info.param.name; *p; ++p) {
+                             for (const char* p = row.param.name; *p; ++p) {
                                  name.push_back(std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
                              }
                              return name;
