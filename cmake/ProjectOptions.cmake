@@ -1,7 +1,11 @@
 # Warnings and sanitizers as INTERFACE targets that every project target links.
 
 add_library(kst_options INTERFACE)
-target_compile_options(kst_options INTERFACE -Wall -Wextra)
+# Beyond -Wall -Wextra: a local that hides another, a base class deleted through a pointer without
+# a virtual destructor, an overload that hides a virtual, a format string that is not a literal,
+# and a switch case that runs on into the next without saying so are all faults we have met.
+target_compile_options(kst_options INTERFACE -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+                                             -Wformat=2 -Wimplicit-fallthrough)
 if(KST_WERROR)
     target_compile_options(kst_options INTERFACE -Werror)
 endif()

@@ -26,7 +26,7 @@ struct Query {
     bool found = false;
 };
 
-std::string_view trim(std::string_view text) {
+std::string_view trimBlanks(std::string_view text) {
     const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     while (!text.empty() && isBlank(text.front())) {
         text.remove_prefix(1);
@@ -84,15 +84,16 @@ char* readLine(char* buffer, int size, void* stream) {
 
 int onValue(void* user, const char* section, const char*, const char*) {
     auto* query = static_cast<Query*>(user);
-    if (query->found || !equalsIgnoringCase(trim(section), query->section)) {
+    if (query->found || !equalsIgnoringCase(trimBlanks(section), query->section)) {
         return 1;
     }
     const std::string_view line = query->source.raw;
     const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos || !equalsIgnoringCase(trim(line.substr(0, equals)), query->key)) {
+    if (equals == std::string_view::npos ||
+        !equalsIgnoringCase(trimBlanks(line.substr(0, equals)), query->key)) {
         return 1;
     }
-    std::string_view value = trim(line.substr(equals + 1));
+    std::string_view value = trimBlanks(line.substr(equals + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
@@ -106,7 +107,7 @@ int onValue(void* user, const char* section, const char*, const char*) {
 
 std::string readIniString(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view fallback) {
-    const std::string_view wanted = trim(key);
+    const std::string_view wanted = trimBlanks(key);
     if (wanted.empty()) {
         return std::string(fallback);
     }
@@ -116,7 +117,7 @@ std::string readIniString(const std::string& path, std::string_view section, std
     }
     Query query;
     query.source.file = file.get();
-    query.section = trim(section);
+    query.section = trimBlanks(section);
     query.key = wanted;
     ini_parse_stream(&readLine, &query.source, &onValue, &query);
     return query.found ? query.value : std::string(fallback);

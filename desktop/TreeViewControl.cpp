@@ -20,11 +20,11 @@ void TreeViewControl::setImageList(std::vector<QIcon> images, int size) {
     setIconSize(QSize(size, size));
 }
 
-QTreeWidgetItem* TreeViewControl::insertItem(const QString& text, int image, std::uint32_t data,
+QTreeWidgetItem* TreeViewControl::insertItem(const QString& text, int image, std::uint32_t userData,
                                              QTreeWidgetItem* parent) {
     auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
     item->setText(0, text);
-    item->setData(0, kDataRole, QVariant::fromValue<quint32>(data));
+    item->setData(0, kDataRole, QVariant::fromValue<quint32>(userData));
     if (image >= 0 && static_cast<std::size_t>(image) < m_images.size()) {
         item->setIcon(0, m_images[static_cast<std::size_t>(image)]);
     }

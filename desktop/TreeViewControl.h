@@ -20,7 +20,7 @@ public:
     void setImageList(std::vector<QIcon> images, int size = 16);
 
     // Appends an item under parent (the root when null); returns it.
-    QTreeWidgetItem* insertItem(const QString& text, int image, std::uint32_t data,
+    QTreeWidgetItem* insertItem(const QString& text, int image, std::uint32_t userData,
                                 QTreeWidgetItem* parent = nullptr);
     QTreeWidgetItem* firstItem() const { return topLevelItem(0); }
     static std::uint32_t itemData(const QTreeWidgetItem* item);

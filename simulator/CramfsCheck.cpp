@@ -53,7 +53,7 @@ Inode readInode(std::span<const uint8_t> b, size_t at) {
     return Inode{w0 & 0xFFFF, w1 & 0xFFFFFF, (w2 & 0x3F) * 4, uint64_t(w2 >> 6) * 4};
 }
 
-std::string hex(uint32_t v) {
+std::string hexNumber(uint32_t v) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", v);
     return text;
@@ -128,7 +128,7 @@ private:
             ++m_report.blocks;
             if (next < start || next > m_image.size())
                 return fail(path + ": block " + std::to_string(i) + " points outside its file's data (" +
-                            hex(next) + ")");
+                            hexNumber(next) + ")");
             uint64_t length = next - start;
             if (length > kMaxCompressedBlock)
                 return fail(path + ": block " + std::to_string(i) + " is " + std::to_string(length) +
@@ -171,7 +171,7 @@ CramfsReport checkCramfsImage(std::span<const uint8_t> image) {
         return report;
     }
     if (le32(image, 0) != kMagic) {
-        walker.fail("bad magic " + hex(le32(image, 0)) + " (not a little-endian cramfs image)");
+        walker.fail("bad magic " + hexNumber(le32(image, 0)) + " (not a little-endian cramfs image)");
         return report;
     }
     if (std::memcmp(image.data() + kOffSignature, kSignature, sizeof kSignature) != 0) {
@@ -186,11 +186,11 @@ CramfsReport checkCramfsImage(std::span<const uint8_t> image) {
     }
     uint32_t flags = le32(image, kOffFlags);
     if ((flags & kFlagFsidVersion2) == 0) {
-        walker.fail("image carries no checksum (flags " + hex(flags) + ")");
+        walker.fail("image carries no checksum (flags " + hexNumber(flags) + ")");
         return report;
     }
     if ((flags & ~kKnownFlags) != 0) {
-        walker.fail("unsupported flags " + hex(flags));
+        walker.fail("unsupported flags " + hexNumber(flags));
         return report;
     }
     static const uint8_t zeros[4] = {};
@@ -199,7 +199,8 @@ CramfsReport checkCramfsImage(std::span<const uint8_t> image) {
     crc = crc32_z(crc, zeros, sizeof zeros);
     crc = crc32_z(crc, image.data() + kOffCrc + 4, image.size() - kOffCrc - 4);
     if (uint32_t(crc) != le32(image, kOffCrc)) {
-        walker.fail("CRC-32 is " + hex(uint32_t(crc)) + ", the superblock says " + hex(le32(image, kOffCrc)));
+        walker.fail("CRC-32 is " + hexNumber(uint32_t(crc)) + ", the superblock says " +
+                    hexNumber(le32(image, kOffCrc)));
         return report;
     }
     Inode root = readInode(image, kOffRoot);

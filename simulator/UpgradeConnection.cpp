@@ -37,7 +37,7 @@ const char* verdictWord(Verdict v) {
     return "?";
 }
 
-std::string lower(std::string text) {
+std::string asciiLower(std::string text) {
     for (char& c : text)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -288,7 +288,7 @@ void UpgradeConnection::onData(const CheckedRequest& r, Clock::time_point now) {
         if (!m_behaviour.saveDir.empty()) {
             char base[64];
             std::snprintf(base, sizeof base, "upgrade-%03u-file-%zu-%s", a.record.number,
-                          a.record.files.size() + 1, lower(kindName(a.record.kind)).c_str());
+                          a.record.files.size() + 1, asciiLower(kindName(a.record.kind)).c_str());
             for (char& c : base)
                 c = c == ' ' ? '-' : c;
             a.saveFd = createSaveFile(m_behaviour.saveDir, base, a.file.savedPath);

@@ -1,7 +1,7 @@
 #include "upgrade/AboutDlg.h"
 
 #include "upgrade/ProgramIcon.h"
-#include "upgrade/UpgradeIds.h"
+#include "upgrade/UpgradeWindowIds.h"
 
 #include <QLabel>
 

@@ -179,7 +179,7 @@ void CFileClassifier::ChooseFiles(bool busy) {
         return;
     }
     std::vector<std::string> paths;
-    if (!m_view.AskOpenFiles(kOpenFilesFilter, paths) || paths.empty()) {
+    if (!m_view.AskOpenFiles(paths) || paths.empty()) {
         m_view.RefreshForm(m_state.m_form);
         return;
     }

@@ -1,7 +1,7 @@
 #include "upgrade/LoginDlg.h"
 
 #include "desktop/DataExchange.h"
-#include "upgrade/UpgradeIds.h"
+#include "upgrade/UpgradeWindowIds.h"
 
 using desktop::ControlKind;
 using desktop::DialogTemplate;

@@ -10,7 +10,7 @@
 #include "upgrade/AboutDlg.h"
 #include "upgrade/LoginDlg.h"
 #include "upgrade/ProgramIcon.h"
-#include "upgrade/UpgradeIds.h"
+#include "upgrade/UpgradeWindowIds.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -293,7 +293,7 @@ int CUpgradeDlg::MessageBox(const std::string& text, const std::string& caption,
     return desktop::messageBox(this, FromLocal(text), FromLocal(caption), desktop::MB_OK | IconType(icon));
 }
 
-bool CUpgradeDlg::AskOpenFiles(const std::string& filter, std::vector<std::string>& paths) {
+bool CUpgradeDlg::AskOpenFiles(std::vector<std::string>& paths) {
     bool chosen = false;
     OnWindowThread([&] {
         QFileDialog dialog(this);
@@ -301,7 +301,7 @@ bool CUpgradeDlg::AskOpenFiles(const std::string& filter, std::vector<std::strin
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         // Shows the filter's own name, not the case-blind patterns made from it.
         dialog.setOption(QFileDialog::HideNameFilterDetails);
-        dialog.setNameFilters(FileDialogFilters(filter));
+        dialog.setNameFilters(FileDialogFilters(kOpenFilesFilter));
         if (dialog.exec() != QDialog::Accepted) {
             return;
         }

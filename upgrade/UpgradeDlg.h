@@ -75,7 +75,7 @@ public:
     bool TakeForm(UpgradeForm& form) override;
     void RefreshForm(const UpgradeForm& form) override;
     int MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
-    bool AskOpenFiles(const std::string& filter, std::vector<std::string>& paths) override;
+    bool AskOpenFiles(std::vector<std::string>& paths) override;
     int RunLoginDialog(const LoginHandler& onOk) override;
     void EndLoginDialog() override;
     void RequestClose() override;

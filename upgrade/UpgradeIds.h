@@ -1,18 +1,17 @@
-// Numbers shared by the upgrade session and every window that shows it: the dialog templates,
-// their control ids, the buttons a message box can return, and the program's fixed texts that
-// more than one of them needs. The session addresses controls only through these ids.
+// Numbers shared by the upgrade session and every window that shows it: the control ids, the
+// buttons a message box can return, and the program's fixed texts that more than one of them
+// needs. The session addresses controls only through these ids. What only the windows use (the
+// tray, the About menu, the open-file filter) is in upgrade/UpgradeWindowIds.h.
 #pragma once
+
+#include "desktop/WinTypes.h"
 
 #include <array>
 
-// Dialog templates.
-inline constexpr int IDD_ABOUTBOX = 100;
-inline constexpr int IDD_UPGRADE_DIALOG = 102;
-inline constexpr int IDD_LOGIN = 133;
-
-// Buttons a message box or a dialog ends with.
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
+// Buttons a message box or a dialog ends with: the dialog manager's own numbers (no Qt behind
+// them), so that the session, the windows and the command-line view compare the same values.
+using desktop::IDCANCEL;
+using desktop::IDOK;
 
 // Controls of the main window (IDD_UPGRADE_DIALOG).
 inline constexpr int IDC_OPEN_FILES = IDOK; // "Open files", the dialog's default button
@@ -41,20 +40,5 @@ inline constexpr int IDC_LOGIN_PASSWORD = 1021;
 inline constexpr std::array<int, 7> kUpgradeButtons = {IDC_EXE,  IDC_BIOS, IDC_WEB, IDC_BOOT,
                                                        IDC_BOTH, IDC_FONT, IDC_LOGO};
 
-// Window commands and private messages.
-inline constexpr int IDM_ABOUTBOX = 16;    // system menu "&About Orlent..."
-inline constexpr int ID_TRAY_SHOW = 1124;  // tray menu "Show"
-inline constexpr int ID_TRAY_ABOUT = 1125; // tray menu "About"
-inline constexpr int ID_TRAY_EXIT = 1126;  // tray menu "Exit"
-inline constexpr unsigned WM_TRAY_NOTIFY = 1127;
-// Ends the login dialog with IDOK once the recorder accepted the login.
-inline constexpr unsigned WM_LOGIN_OK = 3579;
-
 // Caption of a plain message box: the program's name.
 inline constexpr const char* kProgramName = "Kestrion";
-
-// Filter of the Open files dialog, in the "name|patterns|...||" form: the upgrade file
-// patterns, then all files.
-inline constexpr const char* kOpenFilesFilter =
-    "Upgrade File(*.bin;*.hzk;*.bmp;*.exe;*.mi; *.cab; *.htm; *.jpg)|*.bin;*.hzk;*.bmp;*.exe;*.mi; *.cab; "
-    "*.htm; *.jpg|All Files|*.*||";

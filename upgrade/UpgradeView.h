@@ -48,10 +48,10 @@ public:
     // button that closed it (IDOK).
     virtual int MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
 
-    // The system's open-file dialog, several files allowed, with `filter` in the
-    // "name|patterns|name|patterns||" form. True with the chosen full paths in the dialog's order;
-    // false when the user cancels.
-    virtual bool AskOpenFiles(const std::string& filter, std::vector<std::string>& paths) = 0;
+    // The system's open-file dialog, several files allowed, offering the upgrade files first (the
+    // filter is the window's own business). True with the chosen full paths in the dialog's
+    // order; false when the user cancels.
+    virtual bool AskOpenFiles(std::vector<std::string>& paths) = 0;
 
     // Runs the login dialog ("User Login": Name, Password, OK, Cancel) modally. Each press of OK
     // hands the two texts, as typed, to `onOk` on the window's thread and leaves OK disabled for

@@ -39,7 +39,7 @@ double ThreadCpuSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-struct NullOwner : Zorvik::CNetSocketOwner {
+struct NullOwner final : Zorvik::CNetSocketOwner {
     void OnPacket(Zorvik::CNetSocket*, const uint8_t*, uint32_t) override {}
     void OnDatagram(Zorvik::CNetSocket*, const uint8_t*, uint32_t) override {}
     void OnClose(Zorvik::CNetSocket*) override { closed = true; }

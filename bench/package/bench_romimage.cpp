@@ -49,7 +49,7 @@ Bytes Random(std::size_t n, std::uint32_t seed) {
     return b;
 }
 
-Bytes Text(std::size_t n, std::uint32_t seed) {
+Bytes SampleText(std::size_t n, std::uint32_t seed) {
     static const char* const words[] = {"<div class=\"channel\">",
                                         "</div>\n",
                                         "<td align=\"left\">",
@@ -184,7 +184,7 @@ int main(int argc, char* argv[]) {
         std::size_t size = 3000 + Next(seed) % (3u << 20);
         size = std::min(size, kTotal - total);
         bool text = i % 2 == 0;
-        Bytes c = text ? Text(size, seed + static_cast<std::uint32_t>(i))
+        Bytes c = text ? SampleText(size, seed + static_cast<std::uint32_t>(i))
                        : Random(size, seed + static_cast<std::uint32_t>(i));
         std::string path = (dir / ("file" + std::to_string(i) + (text ? ".htm" : ".jpg"))).string();
         std::ofstream(path, std::ios::binary)

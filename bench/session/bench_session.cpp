@@ -80,7 +80,7 @@ public:
         messages.push_back(caption + ": " + text);
         return IDOK;
     }
-    bool AskOpenFiles(const std::string&, std::vector<std::string>& paths) override {
+    bool AskOpenFiles(std::vector<std::string>& paths) override {
         paths = files;
         return true;
     }

@@ -8,7 +8,7 @@
 
 namespace {
 
-void check(bool condition) {
+void requireProperty(bool condition) {
     if (!condition) {
         __builtin_trap();
     }
@@ -17,11 +17,11 @@ void check(bool condition) {
 void parseOne(DiscoveryParser& parser, const std::uint8_t* data, std::size_t size) {
     DeviceNetRecord record;
     const ParseOutcome outcome = parser.parse(data, size, record);
-    check(parser.identity().size() <= DeviceIdentity::kMaxSize);
-    check(parser.identity().macText().size() <= DeviceIdentity::kMacTextSize);
+    requireProperty(parser.identity().size() <= DeviceIdentity::kMaxSize);
+    requireProperty(parser.identity().macText().size() <= DeviceIdentity::kMacTextSize);
     if (outcome == ParseOutcome::DeviceFound) {
-        check(size == DiscoveryHeader::kSize + DeviceNetRecord::kSize + parser.identity().size() ||
-              !parser.lastReplyHadIdentity());
+        requireProperty(size == DiscoveryHeader::kSize + DeviceNetRecord::kSize + parser.identity().size() ||
+                        !parser.lastReplyHadIdentity());
     }
 }
 
@@ -45,10 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)isSearchRequest(bytes);
     (void)DiscoveryHeader::decode(bytes);
     if (const auto login = readLoginRequest(bytes)) {
-        check(login->userName.size() + login->password.size() <= size);
+        requireProperty(login->userName.size() + login->password.size() <= size);
     }
     if (const auto modify = readModifyIpRequest(bytes)) {
-        check(buildModifyIp(modify->record, modify->identity).size() == size);
+        requireProperty(buildModifyIp(modify->record, modify->identity).size() == size);
     }
     return 0;
 }

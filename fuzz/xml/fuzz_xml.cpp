@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     again.root()
         .firstWithAttribute(nullptr, "id", "1", static_cast<int>(data[1] % 4) - 1)
         .appendChild(NodeElement);
-    if (XmlNodeRef first = again.root().child(0); first.childCount() > 0) {
-        freeTree(first.child(0).get());
+    if (XmlNodeRef top = again.root().child(0); top.childCount() > 0) {
+        freeTree(top.child(0).get());
     }
     written(again.root(), false);
     return 0;

@@ -8,7 +8,7 @@
 
 namespace {
 
-std::optional<DiscoveryApp::Settings> parse(const QStringList& arguments, int& exitStatus) {
+std::optional<DiscoveryApp::Settings> parseArguments(const QStringList& arguments, int& exitStatus) {
     exitStatus = -1;
     return DiscoveryApp::parseArguments(QStringList{QStringLiteral("pellory")} + arguments, exitStatus);
 }
@@ -17,7 +17,7 @@ std::optional<DiscoveryApp::Settings> parse(const QStringList& arguments, int& e
 
 TEST(DiscoveryApp, WithoutArgumentsItBroadcastsOnTheDiscoveryPortWithAddHidden) {
     int status = 0;
-    const auto settings = parse({}, status);
+    const auto settings = parseArguments({}, status);
     ASSERT_TRUE(settings);
     EXPECT_EQ(settings->window.engine.destinationAddress, 0xFFFFFFFFu);
     EXPECT_EQ(settings->window.engine.destinationPort, 5050);
@@ -29,7 +29,7 @@ TEST(DiscoveryApp, WithoutArgumentsItBroadcastsOnTheDiscoveryPortWithAddHidden) 
 
 TEST(DiscoveryApp, OptionsSetTheAddButtonDataFileDestinationAndLocalPort) {
     int status = 0;
-    auto settings = parse(
+    auto settings = parseArguments(
         {"--register", "--data-file", "/tmp/d.xml", "--destination", "127.0.0.1:6000", "--local-port", "0"},
         status);
     ASSERT_TRUE(settings);
@@ -39,7 +39,7 @@ TEST(DiscoveryApp, OptionsSetTheAddButtonDataFileDestinationAndLocalPort) {
     EXPECT_EQ(settings->window.engine.destinationPort, 6000);
     EXPECT_EQ(settings->window.engine.boundPort, 0);
 
-    settings = parse({"--destination", "10.1.2.3"}, status);
+    settings = parseArguments({"--destination", "10.1.2.3"}, status);
     ASSERT_TRUE(settings);
     EXPECT_EQ(settings->window.engine.destinationAddress, 0x0A010203u);
     EXPECT_EQ(settings->window.engine.destinationPort, 5050);
@@ -58,7 +58,7 @@ TEST(DiscoveryApp, BadArgumentsAreRefusedWithStatusTwo) {
     };
     for (const QStringList& arguments : bad) {
         int status = 0;
-        EXPECT_FALSE(parse(arguments, status)) << arguments.join(u' ').toStdString();
+        EXPECT_FALSE(parseArguments(arguments, status)) << arguments.join(u' ').toStdString();
         EXPECT_EQ(status, 2) << arguments.join(u' ').toStdString();
     }
 }

@@ -15,7 +15,7 @@ Bytes zeros(std::size_t n) {
     return Bytes(n, 0);
 }
 
-Bytes text(std::string_view s) {
+Bytes asciiBytes(std::string_view s) {
     return Bytes(s.begin(), s.end());
 }
 
@@ -49,7 +49,7 @@ DeviceNetRecord handRecord() {
 }
 
 // A MAC text followed by two bytes the tool must carry along without interpreting them.
-const Bytes kIdentityBytes = cat({text("00:12:34:AB:cd:EF"), {0x00, 0xFE}});
+const Bytes kIdentityBytes = cat({asciiBytes("00:12:34:AB:cd:EF"), {0x00, 0xFE}});
 
 // Search reply header written out by hand: 0xB3, flag 0, extLength, 0, bodyLength 88
 // little-endian, zeros, bodyKind at 16.
@@ -95,8 +95,10 @@ TEST(DiscoveryRequests, ShortLoginPadsShortFieldsWithZeros) {
 TEST(DiscoveryRequests, NineByteNameSwitchesToLongForm) {
     const DeviceIdentity identity(kIdentityBytes);
     // Body "admin1234&&pw" is 13 bytes; the identity follows at 34 + 9 + 2 = 45.
-    const Bytes expected = cat(
-        {{0xA0, 0x01, 0x13, 0x00, 0x0D, 0x00, 0x00, 0x00}, zeros(24), text("admin1234&&pw"), kIdentityBytes});
+    const Bytes expected = cat({{0xA0, 0x01, 0x13, 0x00, 0x0D, 0x00, 0x00, 0x00},
+                                zeros(24),
+                                asciiBytes("admin1234&&pw"),
+                                kIdentityBytes});
     const Datagram login = buildLogin("admin1234", "pw", identity);
     EXPECT_EQ(login, expected);
     EXPECT_EQ(login.size(), 32u + 9u + 2u + 2u + 19u);
@@ -104,7 +106,7 @@ TEST(DiscoveryRequests, NineByteNameSwitchesToLongForm) {
 
 TEST(DiscoveryRequests, NineBytePasswordSwitchesToLongForm) {
     const Bytes expected =
-        cat({{0xA0, 0x01, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x00}, zeros(24), text("a&&123456789")});
+        cat({{0xA0, 0x01, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x00}, zeros(24), asciiBytes("a&&123456789")});
     EXPECT_EQ(buildLogin("a", "123456789", DeviceIdentity()), expected);
 }
 
@@ -179,7 +181,7 @@ TEST(DiscoveryParser, StartsWithNothingStored) {
 }
 
 TEST(DiscoveryParser, SearchReplyWithExactLengthsFindsDevice) {
-    const Bytes reply = cat({searchReplyHeader(17), kRecordBytes, text("00:12:34:AB:cd:EF")});
+    const Bytes reply = cat({searchReplyHeader(17), kRecordBytes, asciiBytes("00:12:34:AB:cd:EF")});
     ASSERT_EQ(reply.size(), 32u + 88u + 17u);
     DiscoveryParser parser;
     DeviceNetRecord record;
@@ -192,10 +194,10 @@ TEST(DiscoveryParser, SearchReplyWithExactLengthsFindsDevice) {
 TEST(DiscoveryParser, SearchReplyOneByteLongOrShortIsIgnoredWhole) {
     DiscoveryParser parser;
     DeviceNetRecord record;
-    ASSERT_EQ(parseBytes(parser, cat({searchReplyHeader(5), kRecordBytes, text("AAAAA")}), record),
+    ASSERT_EQ(parseBytes(parser, cat({searchReplyHeader(5), kRecordBytes, asciiBytes("AAAAA")}), record),
               ParseOutcome::DeviceFound);
 
-    const Bytes exact = cat({searchReplyHeader(17), kRecordBytes, text("00:12:34:AB:cd:EF")});
+    const Bytes exact = cat({searchReplyHeader(17), kRecordBytes, asciiBytes("00:12:34:AB:cd:EF")});
     Bytes longer = exact;
     longer.push_back(0);
     Bytes shorter = exact;
@@ -210,7 +212,7 @@ TEST(DiscoveryParser, SearchReplyOneByteLongOrShortIsIgnoredWhole) {
 TEST(DiscoveryParser, SearchReplyNotAKindTwoRecordStillReplacesIdentity) {
     DiscoveryParser parser;
     DeviceNetRecord record;
-    EXPECT_EQ(parseBytes(parser, cat({searchReplyHeader(3, 1), kRecordBytes, text("xyz")}), record),
+    EXPECT_EQ(parseBytes(parser, cat({searchReplyHeader(3, 1), kRecordBytes, asciiBytes("xyz")}), record),
               ParseOutcome::None);
     EXPECT_EQ(parser.identity(), DeviceIdentity::fromText("xyz"));
     EXPECT_EQ(record, DeviceNetRecord());
@@ -223,9 +225,9 @@ TEST(DiscoveryParser, SearchReplyNotAKindTwoRecordStillReplacesIdentity) {
 TEST(DiscoveryParser, SearchReplyWithoutExtensionKeepsStoredIdentity) {
     DiscoveryParser parser;
     DeviceNetRecord record;
-    ASSERT_EQ(
-        parseBytes(parser, cat({searchReplyHeader(17), kRecordBytes, text("00:12:34:AB:cd:EF")}), record),
-        ParseOutcome::DeviceFound);
+    ASSERT_EQ(parseBytes(parser, cat({searchReplyHeader(17), kRecordBytes, asciiBytes("00:12:34:AB:cd:EF")}),
+                         record),
+              ParseOutcome::DeviceFound);
     EXPECT_EQ(parseBytes(parser, cat({searchReplyHeader(0), kRecordBytes}), record),
               ParseOutcome::DeviceFound);
     EXPECT_EQ(parser.identity().macText(), "00:12:34:AB:cd:EF");
@@ -359,7 +361,8 @@ TEST(DiscoveryRecorderSide, RejectsMalformedLoginRequests) {
     login.pop_back();
     EXPECT_FALSE(readLoginRequest(login));
     // A long body without the separator.
-    EXPECT_FALSE(readLoginRequest(cat({{0xA0, 0x01, 0x00, 0x00, 0x03, 0, 0, 0}, zeros(24), text("abc")})));
+    EXPECT_FALSE(
+        readLoginRequest(cat({{0xA0, 0x01, 0x00, 0x00, 0x03, 0, 0, 0}, zeros(24), asciiBytes("abc")})));
     EXPECT_FALSE(readLoginRequest(buildSearch()));
     EXPECT_FALSE(readLoginRequest(Bytes{0xA0, 0x01}));
 }

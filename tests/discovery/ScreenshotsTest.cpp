@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void save(const QPixmap& picture, const char* name) {
+void saveScreenshot(const QPixmap& picture, const char* name) {
     ASSERT_FALSE(picture.isNull());
     const QString folder = qEnvironmentVariable("KST_SCREENSHOT_DIR");
     if (!folder.isEmpty()) {
@@ -58,7 +58,7 @@ TEST(PelloryScreenshots, MainWindowListingRecorders) {
 
     const QPixmap picture = window.grab();
     EXPECT_EQ(picture.size(), window.size());
-    save(picture, "pellory-main.png");
+    saveScreenshot(picture, "pellory-main.png");
 }
 
 TEST(PelloryScreenshots, RegistrationDialogs) {
@@ -86,14 +86,14 @@ TEST(PelloryScreenshots, RegistrationDialogs) {
         dialog.setItemText(DeviceManagementDialog::IDC_PASSWORD, QStringLiteral("admin"));
         dialog.setItemText(DeviceManagementDialog::IDC_CHANNELS, QStringLiteral("4"));
         EXPECT_EQ(dialog.itemText(DeviceManagementDialog::IDC_ORGANIZATION), QStringLiteral("Car park"));
-        save(dialog.grab(), "pellory-register.png");
+        saveScreenshot(dialog.grab(), "pellory-register.png");
     }
     {
         CameraTypeDialog::CameraTypes types{};
         types[1] = CameraTypeDialog::kSpeedDome;
         CameraTypeDialog dialog(4, types);
         dialog.show();
-        save(dialog.grab(), "pellory-camera-types.png");
+        saveScreenshot(dialog.grab(), "pellory-camera-types.png");
     }
     ClientStore::release();
     ClientDataFile::setPath({});

@@ -19,7 +19,7 @@ using Zorvik::CNetSocket;
 namespace {
 
 // Decodes every packet the socket hands over, as the session's OnPacket does.
-class ReplyCollector : public Zorvik::CNetSocketOwner {
+class ReplyCollector final : public Zorvik::CNetSocketOwner {
 public:
     void OnPacket(CNetSocket*, const uint8_t* data, uint32_t length) override {
         std::lock_guard lock(m_mutex);

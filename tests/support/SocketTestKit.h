@@ -165,7 +165,7 @@ inline Fd ConnectPlain(int port) {
 }
 
 // Records every callback; tests wait on its state changing instead of sleeping.
-class RecordingOwner : public Zorvik::CNetSocketOwner {
+class RecordingOwner final : public Zorvik::CNetSocketOwner {
 public:
     struct Packet {
         Bytes bytes;

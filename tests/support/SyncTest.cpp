@@ -22,7 +22,7 @@ bool Readable(int fd) {
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
 }
 
-struct RecordingWindow : CMessageBoxOwner {
+struct RecordingWindow final : CMessageBoxOwner {
     std::string caption, text;
     int shown = 0;
     void ShowErrorBox(const std::string& c, const std::string& t) override {

@@ -82,8 +82,8 @@ int RecordingView::MessageBox(const std::string& text, const std::string& captio
     return IDOK;
 }
 
-bool RecordingView::AskOpenFiles(const std::string& filter, std::vector<std::string>& paths) {
-    Log("open-files " + filter);
+bool RecordingView::AskOpenFiles(std::vector<std::string>& paths) {
+    Log("open-files");
     if (!openFilesAnswer) {
         return false;
     }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-class RecordingView : public CUpgradeView {
+class RecordingView final : public CUpgradeView {
 public:
     // Lines as logged:
     //   text <id> <text>           enable <id> 0|1          progress <percent>
@@ -55,7 +55,7 @@ public:
     bool TakeForm(UpgradeForm& form) override;
     void RefreshForm(const UpgradeForm& form) override;
     int MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
-    bool AskOpenFiles(const std::string& filter, std::vector<std::string>& paths) override;
+    bool AskOpenFiles(std::vector<std::string>& paths) override;
     int RunLoginDialog(const LoginHandler& onOk) override;
     void EndLoginDialog() override;
     void RequestClose() override;

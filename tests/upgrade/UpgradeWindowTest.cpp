@@ -5,7 +5,7 @@
 
 #include "desktop/TrayIcon.h"
 #include "upgrade/AboutDlg.h"
-#include "upgrade/UpgradeIds.h"
+#include "upgrade/UpgradeWindowIds.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -489,7 +489,7 @@ TEST_F(UpgradeWindow, OpenFilesDialogListsUpperCaseNamesAndReturnsEveryChosenFil
     });
     driver.start();
     std::vector<std::string> paths;
-    EXPECT_TRUE(window->AskOpenFiles(kOpenFilesFilter, paths));
+    EXPECT_TRUE(window->AskOpenFiles(paths));
     EXPECT_THAT(listed, UnorderedElementsAre(QStringLiteral("a.bin"), QStringLiteral("B.BIN"),
                                              QStringLiteral("Logo.Bmp")));
     EXPECT_TRUE(filterShown.startsWith(QStringLiteral("Upgrade File(")));
@@ -507,6 +507,6 @@ TEST_F(UpgradeWindow, CancellingTheFileDialogChoosesNothing) {
     });
     canceller.start();
     std::vector<std::string> paths;
-    EXPECT_FALSE(window->AskOpenFiles(kOpenFilesFilter, paths));
+    EXPECT_FALSE(window->AskOpenFiles(paths));
     EXPECT_TRUE(paths.empty());
 }

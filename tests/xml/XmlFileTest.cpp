@@ -20,7 +20,7 @@ struct Loaded {
     bool bufferNull = true;
 };
 
-Loaded load(const std::string& path, std::size_t chunk = 4096) {
+Loaded loadInChunks(const std::string& path, std::size_t chunk = 4096) {
     Loaded result;
     char* buffer = reinterpret_cast<char*>(0x1); // must be overwritten
     result.ok = loadTextFile(path.c_str(), &buffer, &result.count, chunk);
@@ -47,7 +47,7 @@ TEST(XmlFile, ReadsAWholeFile) {
     const std::string path = dir.file("f.xml");
     const std::string content = patterned(10000);
     writeFile(path, content);
-    const Loaded loaded = load(path);
+    const Loaded loaded = loadInChunks(path);
     EXPECT_TRUE(loaded.ok);
     EXPECT_EQ(loaded.count, 10000u);
     EXPECT_EQ(loaded.text, content);
@@ -61,7 +61,7 @@ TEST(XmlFile, AZeroByteCutsTheRestOfItsChunk) {
     content[100] = '\0';
     content[9000] = '\0';
     writeFile(path, content);
-    const Loaded loaded = load(path);
+    const Loaded loaded = loadInChunks(path);
     EXPECT_TRUE(loaded.ok);
     EXPECT_EQ(loaded.count, 10000u);
     EXPECT_EQ(loaded.text, content.substr(0, 100) + content.substr(4095, 4095) + content.substr(8190, 810));
@@ -71,11 +71,11 @@ TEST(XmlFile, SmallChunks) {
     TempDir dir;
     const std::string path = dir.file("f.xml");
     writeFile(path, "<a/>");
-    const Loaded loaded = load(path, 2);
+    const Loaded loaded = loadInChunks(path, 2);
     EXPECT_TRUE(loaded.ok);
     EXPECT_EQ(loaded.text, "<a/>");
-    EXPECT_FALSE(load(path, 1).ok);
-    EXPECT_FALSE(load(path, 0).ok);
+    EXPECT_FALSE(loadInChunks(path, 1).ok);
+    EXPECT_FALSE(loadInChunks(path, 0).ok);
 }
 
 TEST(XmlFile, NothingToRead) {
@@ -84,7 +84,7 @@ TEST(XmlFile, NothingToRead) {
     writeFile(empty, "");
     for (const std::string& path : {dir.file("missing.xml"), empty, dir.path().string()}) {
         SCOPED_TRACE(path);
-        const Loaded loaded = load(path);
+        const Loaded loaded = loadInChunks(path);
         EXPECT_FALSE(loaded.ok);
         EXPECT_TRUE(loaded.bufferNull);
         EXPECT_EQ(loaded.count, 0u);

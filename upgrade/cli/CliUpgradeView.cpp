@@ -151,7 +151,7 @@ int CCliUpgradeView::MessageBox(const std::string& text, const std::string& capt
     return IDOK;
 }
 
-bool CCliUpgradeView::AskOpenFiles(const std::string&, std::vector<std::string>& paths) {
+bool CCliUpgradeView::AskOpenFiles(std::vector<std::string>& paths) {
     std::lock_guard lock(m_lock);
     if (m_chosenFiles.empty()) {
         return false;
