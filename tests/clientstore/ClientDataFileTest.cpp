@@ -343,38 +343,38 @@ TEST_F(DataFileTest, SaveRefusesAFileChangedOnDiskSinceTheLoad) {
         std::function<void()> change;
         bool existsAfter;
     };
-    const std::filesystem::path file = this->file;
+    const std::filesystem::path path = this->file;
     const Change cases[] = {
         {"rewritten in place",
-         [&] { writeFile(file, "<DATAROOT><DEVINFO><DEV id=\"5\"/></DEVINFO></DATAROOT>"); }, true},
+         [&] { writeFile(path, "<DATAROOT><DEVINFO><DEV id=\"5\"/></DEVINFO></DATAROOT>"); }, true},
         {"replaced by the same bytes under a new inode",
          [&] {
-             writeFile(file.string() + ".new", loaded);
-             std::filesystem::rename(file.string() + ".new", file);
+             writeFile(path.string() + ".new", loaded);
+             std::filesystem::rename(path.string() + ".new", path);
          },
          true},
-        {"removed", [&] { std::filesystem::remove(file); }, false},
+        {"removed", [&] { std::filesystem::remove(path); }, false},
     };
     for (const Change& c : cases) {
         ClientDataFile::release();
-        writeFile(file, loaded);
+        writeFile(path, loaded);
         addOne(data(), makeRecord("A", "h", 1, 0));
         c.change();
-        const std::string after = c.existsAfter ? readFile(file) : std::string();
+        const std::string after = c.existsAfter ? readFile(path) : std::string();
         EXPECT_FALSE(data().save()) << c.what;
         EXPECT_EQ(data().saveError(),
                   "it was changed by another program after it was loaded; that version is left as it is")
             << c.what;
-        EXPECT_EQ(std::filesystem::exists(file), c.existsAfter) << c.what;
-        EXPECT_EQ(readFile(file), after) << c.what;
+        EXPECT_EQ(std::filesystem::exists(path), c.existsAfter) << c.what;
+        EXPECT_EQ(readFile(path), after) << c.what;
     }
-    // A file that appeared where there was none is another program's too.
+    // A path that appeared where there was none is another program's too.
     ClientDataFile::release();
-    std::filesystem::remove(file);
+    std::filesystem::remove(path);
     addOne(data(), makeRecord("A", "h", 1, 0));
-    writeFile(file, loaded);
+    writeFile(path, loaded);
     EXPECT_FALSE(data().save());
-    EXPECT_EQ(readFile(file), loaded);
+    EXPECT_EQ(readFile(path), loaded);
 }
 
 TEST_F(DataFileTest, ANewFileIsTheOwnersOnlyAndSavesAgainAfterItsOwnSave) {
