@@ -13,7 +13,7 @@ enum class KestrionStatus : int {
     ConnectFailed = 5,  // "Connect ... failed!": no connection to the recorder
     LoginRefused = 6,   // "Login failed!"
     NoLoginReply = 7,   // the recorder did not answer the login in time
-    SendFailed = 8,     // "Send data error" or "Send Data Error"
+    SendFailed = 8,     // "Send data error" or "Send Data Error", or a file not sent whole
     NoVerdict = 9,      // the recorder gave no verdict within the wait
     RecorderError = 10, // the recorder answered "error" and gave no success after it
     MixedFailures = 11, // several recorders failed in different ways (the table tells which)

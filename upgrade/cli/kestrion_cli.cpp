@@ -45,7 +45,7 @@ const char* const kExitStatuses = "\nExit status:\n"
                                   "   5  cannot connect to the recorder\n"
                                   "   6  the recorder refused the login\n"
                                   "   7  the recorder did not answer the login in time\n"
-                                  "   8  sending to the recorder failed\n"
+                                  "   8  sending to the recorder failed, or a file was not sent whole\n"
                                   "   9  the recorder gave no verdict within the wait\n"
                                   "  10  the recorder answered \"error\"\n"
                                   "  11  several recorders failed in different ways\n"
@@ -57,6 +57,7 @@ const char* const kExamples =
     "  kestrion-cli upgrade --host 192.168.1.108 --user admin --password-file pw.txt firmware.bin\n"
     "  kestrion-cli upgrade --host 10.0.0.5 --host 10.0.0.6:37778 --jobs 2 --user admin \\\n"
     "      --password-env DVR_PASSWORD index.htm live.htm\n"
+    "  kestrion-cli upgrade --host 10.0.0.5 --user admin --password-file pw.txt --format json fw.bin\n"
     "  kestrion-cli package --web web.bin demo/web/*\n"
     "  kestrion-cli mac --host 192.168.1.108 --value 42\n";
 
