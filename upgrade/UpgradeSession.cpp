@@ -95,6 +95,9 @@ public:
     void OnClose(CNetSocket* sender) override {
         Forward([&](CNetSocketOwner& owner) { owner.OnClose(sender); });
     }
+    void OnPacketsRead(CNetSocket* sender) override {
+        Forward([&](CNetSocketOwner& owner) { owner.OnPacketsRead(sender); });
+    }
 
 private:
     COwnerLink() = default;
@@ -295,7 +298,9 @@ void CUpgradeSession::OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t
         OnLoginReply(sender, false);
         break;
     case ReplyType::UpgradeStart:
-        SetUpgradeDone(false);
+        // The recorder's answer to this upgrade's start packet: whatever it said before it had
+        // the packet (read late by this thread) belongs to nothing this upgrade sent.
+        ClearVerdict();
         break;
     case ReplyType::UpgradeError:
         // Ends the wait at once: the recorder has given its verdict.
@@ -310,14 +315,15 @@ void CUpgradeSession::OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t
         SetProgressBar(0);
         // A report past 100 is a recorder that is done counting: shown full, and done.
         SetProgressBar(std::min<int>(event.percent, PacketHeader::kPercentComplete));
-        if (event.percent >= PacketHeader::kPercentComplete) {
-            SetUpgradeDone(true);
-        }
         break;
     case ReplyType::Ignored:
         break;
     }
-    if (event.complete) {
+    // Set once and last: the worker may end the upgrade as soon as it is set, and nothing of this
+    // reply may reach the next upgrade.
+    const bool pastComplete =
+        event.type == ReplyType::Progress && event.percent >= PacketHeader::kPercentComplete;
+    if (event.complete || pastComplete) {
         SetUpgradeDone(true);
     }
 }
@@ -326,11 +332,21 @@ void CUpgradeSession::OnDatagram(CNetSocket*, const uint8_t*, uint32_t) {}
 
 void CUpgradeSession::OnClose(CNetSocket*) {}
 
+void CUpgradeSession::OnPacketsRead(CNetSocket* sender) {
+    CNetSocket* accepted = sender;
+    if (!m_pAcceptedBy.compare_exchange_strong(accepted, nullptr) || !IsCurrent(sender)) {
+        return;
+    }
+    m_view.SetControlText(IDC_LOGIN, "Logout");
+    m_view.EnableControl(IDC_OPEN_FILES, true);
+    m_view.EndLoginDialog();
+}
+
 void CUpgradeSession::OnLoginReply(CNetSocket* sender, bool accepted) {
     if (accepted) {
-        m_view.SetControlText(IDC_LOGIN, "Logout");
-        m_view.EnableControl(IDC_OPEN_FILES, true);
-        m_view.EndLoginDialog();
+        // Announced once the rest of this read has been handled (OnPacketsRead): a verdict word
+        // the recorder sent along with the reply is then behind us before an upgrade can start.
+        m_pAcceptedBy = sender;
         return;
     }
     m_view.MessageBox("Login failed!", "ERROR", MessageIcon::Exclamation);
@@ -369,10 +385,13 @@ void CUpgradeSession::SetUpgradeError() {
 }
 
 void CUpgradeSession::ClearVerdict() {
-    std::lock_guard lock(m_waitLock);
-    m_state.m_bUpgradeDone = false;
-    m_state.m_bUpgradeError = false;
-    m_state.m_nLastPercent = -1;
+    {
+        std::lock_guard lock(m_waitLock);
+        m_state.m_bUpgradeDone = false;
+        m_state.m_bUpgradeError = false;
+        m_state.m_nLastPercent = -1;
+    }
+    m_changed.notify_all();
 }
 
 void CUpgradeSession::EndWithout(UpgradeEnding ending, const std::string& message) {

@@ -117,6 +117,8 @@ public:
     // goes unnoticed until the next send fails.
     void OnDatagram(Zorvik::CNetSocket* sender, const uint8_t* data, uint32_t length) override;
     void OnClose(Zorvik::CNetSocket* sender) override;
+    // The end of one read: an accepted login is announced here.
+    void OnPacketsRead(Zorvik::CNetSocket* sender) override;
 
     // --- the end of the window
 
@@ -194,6 +196,9 @@ private:
     mutable std::condition_variable m_changed; // done flag, busy, worker ended, stop
     bool m_bWorkerRunning = false;             // under m_waitLock
     std::atomic<bool> m_bStopping{false};
+
+    // The connection whose login was accepted in the read being handled; receive threads only.
+    std::atomic<Zorvik::CNetSocket*> m_pAcceptedBy{nullptr};
 
     // The value the progress bar shows, so that the worker does not repeat it for every chunk.
     std::atomic<int> m_nShownProgress{-1};
