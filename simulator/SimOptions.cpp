@@ -89,7 +89,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->option_text("WORD [progress]")
         ->group(upgrade);
     app.add_option("--progress-step", o.upgrade.progressStep, "Percent between two progress reports")
-        ->check(CLI::Range(1u, 100u))
+        ->check(CLI::Range(1u, 255u))
         ->option_text("PERCENT [25]")
         ->group(upgrade);
     app.add_option("--progress-interval", progressInterval, "Milliseconds between two progress reports")
@@ -97,9 +97,15 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->option_text("MS [200]")
         ->group(upgrade);
     app.add_option("--progress-until", o.upgrade.progressUntil,
-                   "Last percent reported (below 100 the tool\nnever hears of success)")
-        ->check(CLI::Range(0u, 100u))
+                   "Last percent reported (below 100 the tool\nnever hears of success; up to 255)")
+        ->check(CLI::Range(0u, 255u))
         ->option_text("PERCENT [100]")
+        ->group(upgrade);
+    app.add_option(
+           "--word-with-login", o.upgrade.wordWithLogin,
+           "Send this upgrade reply word (right, error)\nin the same write as an accepted login's reply")
+        ->check(CLI::IsMember({"right", "error", "start"}))
+        ->option_text("WORD")
         ->group(upgrade);
     app.add_flag("--no-start-reply", noStartReply, "Do not answer a start packet with \"start\"")
         ->group(upgrade);

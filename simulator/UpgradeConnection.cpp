@@ -229,6 +229,8 @@ void UpgradeConnection::onLogin(const CheckedRequest& r) {
     bool accepted = r.fault.empty() && r.event.user == user && r.event.password == password;
     m_loggedIn = accepted;
     send(BuildLoginReply(accepted ? H::kLoginAccepted : H::kLoginRefused));
+    if (accepted && !m_behaviour.wordWithLogin.empty())
+        send(BuildUpgradeReply(m_behaviour.wordWithLogin, 0, 0));
     m_observer.loginAttempt(r.event.user, r.event.password, accepted);
 }
 
@@ -441,12 +443,12 @@ void UpgradeConnection::onTime(Clock::time_point now) {
     if (m_settleAt && *m_settleAt <= now)
         conclude(now);
     while (m_progressAt && *m_progressAt <= now) {
-        unsigned until = std::min<unsigned>(m_behaviour.progressUntil, H::kPercentComplete);
+        unsigned until = std::min<unsigned>(m_behaviour.progressUntil, 255);
         unsigned percent = std::min(m_progressPercent, until);
         send(BuildUpgradeReply("", H::kReportProgress, uint8_t(percent)));
         if (percent >= until) {
             m_progressAt.reset();
-            if (percent == H::kPercentComplete && m_behaviour.rebootAfterSuccess)
+            if (percent >= H::kPercentComplete && m_behaviour.rebootAfterSuccess)
                 m_close = true;
         } else {
             m_progressPercent = percent + std::max(m_behaviour.progressStep, 1u);

@@ -25,10 +25,14 @@ struct UpgradeBehaviour {
     std::string user = "admin";
     std::string password = "admin";
     Verdict verdict = Verdict::Progress;
-    // Progress reports go 0, step, 2 step, ... up to `progressUntil`, one per interval.
+    // Progress reports go 0, step, 2 step, ... up to `progressUntil`, one per interval. A
+    // recorder may count past 100 (up to 255, one byte); 100 and more means done.
     unsigned progressStep = 25;
     std::chrono::milliseconds progressInterval{200};
     unsigned progressUntil = 100;
+    // An upgrade reply word ("right", "error") sent in the same write as an accepted login's
+    // reply, as a recorder still answering an earlier upgrade does. Empty: none.
+    std::string wordWithLogin;
     // Answer each start packet with the word "start".
     bool replyStart = true;
     // Drop the connection after a successful verdict, as a recorder does when it reboots.

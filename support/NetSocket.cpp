@@ -495,6 +495,7 @@ void CNetSocketCore::ReceivePass(uint64_t& seenTcpGeneration, bool& tcpClosed) {
             m_tcpBuffer.SetInSync(CutPackets(m_tcpBuffer, [this](const uint8_t* packet, uint32_t length) {
                 m_pOwner->OnPacket(this, packet, length);
             }));
+            m_pOwner->OnPacketsRead(this);
         } else if (result == StreamRead::Closed) {
             tcpClosed = true;
             m_pOwner->OnClose(this);

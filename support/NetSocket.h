@@ -22,6 +22,9 @@ public:
     virtual void OnDatagram(CNetSocket* sender, const uint8_t* data, uint32_t length) = 0;
     // The peer closed the TCP connection (reported once per connection), or a send failed.
     virtual void OnClose(CNetSocket* sender) = 0;
+    // Every packet of one read from the connection has been handed to OnPacket: what the peer
+    // sent together with them has all been seen. Nothing unless the owner needs it.
+    virtual void OnPacketsRead(CNetSocket* sender) { (void)sender; }
 
 protected:
     ~CNetSocketOwner() = default;

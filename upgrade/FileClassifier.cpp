@@ -127,17 +127,17 @@ void CFileClassifier::EnableOnly(int button) {
 }
 
 bool CFileClassifier::ClassifyFile(const std::string& path) {
-    return Classify(path) == Outcome::Recognised;
+    return Classify(path).Recognised();
 }
 
-CFileClassifier::Outcome CFileClassifier::Classify(const std::string& path) {
+Classification CFileClassifier::Classify(const std::string& path) {
     m_view.TakeForm(m_state.m_form);
     m_state.m_form.m_strFileText = path;
 
     CSessionFile file;
     if (!file.Open(path)) {
         m_view.MessageBox(OpenFailedText(path), "Error", MessageIcon::Error);
-        return Outcome::NotOpened;
+        return {0, FileRefusal::NotOpened};
     }
     const int64_t length = file.Length();
     m_state.m_nFileLength = length;
@@ -159,8 +159,7 @@ CFileClassifier::Outcome CFileClassifier::Classify(const std::string& path) {
             m_view.MessageBox(kNotUpgradeFile, kProgramName, MessageIcon::Exclamation);
         }
         EnableOnly(0);
-        m_state.m_bUpgradeDone = false;
-        return Outcome::Refused;
+        return {0, tooLarge ? FileRefusal::TooLarge : FileRefusal::NotUpgradeFile};
     }
 
     g_nUpgradeKind = KindOfClass(cls);
@@ -168,41 +167,41 @@ CFileClassifier::Outcome CFileClassifier::Classify(const std::string& path) {
     if (cls == FileClass::Bios && start.count >= 3 && start.bytes[2] == 'D') {
         m_view.SetControlText(IDC_STATUS, kDebugBiosStatus);
     }
-    m_state.m_bUpgradeDone = false;
     m_view.RefreshForm(m_state.m_form);
-    return Outcome::Recognised;
+    return {ButtonOfClass(cls), FileRefusal::None};
 }
 
-void CFileClassifier::ChooseFiles(bool busy) {
+Classification CFileClassifier::ChooseFiles(bool busy) {
     m_view.TakeForm(m_state.m_form);
     if (busy) {
-        return;
+        return {0, FileRefusal::Busy};
     }
     std::vector<std::string> paths;
     if (!m_view.AskOpenFiles(paths) || paths.empty()) {
         m_view.RefreshForm(m_state.m_form);
-        return;
+        return {0, FileRefusal::NoChoice};
     }
-    ClassifyChoice(paths);
+    return ClassifyChoice(paths);
 }
 
-void CFileClassifier::AcceptDroppedFiles(const std::vector<std::string>& paths, bool connected, bool busy) {
+Classification CFileClassifier::AcceptDroppedFiles(const std::vector<std::string>& paths, bool connected,
+                                                   bool busy) {
     // A refused drop leaves the earlier choice whole: a running upgrade works on its own copy, and
     // the buttons it left enabled still send exactly the files it classified.
     if (!connected || busy || paths.empty()) {
         m_view.RefreshForm(m_state.m_form);
-        return;
+        return {0, busy ? FileRefusal::Busy : !connected ? FileRefusal::NotConnected : FileRefusal::NoChoice};
     }
-    ClassifyChoice(paths);
+    return ClassifyChoice(paths);
 }
 
-void CFileClassifier::ClassifyChoice(const std::vector<std::string>& paths) {
+Classification CFileClassifier::ClassifyChoice(const std::vector<std::string>& paths) {
     if (paths.size() > static_cast<size_t>(kMaxUpgradeFiles)) {
         // Refused whole rather than cut: sending some of the files the user chose is not what
         // they asked for. The earlier choice stays.
         m_view.MessageBox(kTooManyFiles, kProgramName, MessageIcon::Exclamation);
         m_view.RefreshForm(m_state.m_form);
-        return;
+        return {0, FileRefusal::TooMany};
     }
     for (auto& entry : m_state.m_strFiles) {
         entry.clear();
@@ -210,23 +209,24 @@ void CFileClassifier::ClassifyChoice(const std::vector<std::string>& paths) {
     m_state.m_nFileCount = static_cast<int>(paths.size());
 
     UpgradeKind firstKind = g_nUpgradeKind;
+    Classification result;
     for (size_t i = 0; i < paths.size(); ++i) {
         m_state.m_strFiles[i] = paths[i];
-        const Outcome outcome = Classify(paths[i]);
-        if (outcome != Outcome::Recognised) {
+        result = Classify(paths[i]);
+        if (!result.Recognised()) {
             // The file stays in the list of files to send, so no button may stay enabled: a later
             // file of a known kind would otherwise send this one along with it.
-            if (outcome == Outcome::NotOpened) {
+            if (result.refusal == FileRefusal::NotOpened) {
                 EnableOnly(0);
             }
-            return;
+            return result;
         }
         if (i == 0) {
             firstKind = g_nUpgradeKind;
         } else if (g_nUpgradeKind != firstKind) {
             m_view.MessageBox(kNotSameStyles, kProgramName, MessageIcon::Exclamation);
             EnableOnly(0);
-            return;
+            return {0, FileRefusal::NotSameStyles};
         }
     }
     std::string joined;
@@ -235,16 +235,18 @@ void CFileClassifier::ClassifyChoice(const std::vector<std::string>& paths) {
     }
     m_state.m_form.m_strFileText = joined;
     m_view.RefreshForm(m_state.m_form);
+    return result;
 }
 
-void CFileClassifier::ClassifyCommandLineFile(const std::string& path) {
+Classification CFileClassifier::ClassifyCommandLineFile(const std::string& path) {
     m_state.m_form.m_strFileText.clear();
     for (auto& entry : m_state.m_strFiles) {
         entry.clear();
     }
-    ClassifyFile(path);
+    const Classification result = Classify(path);
     m_state.m_form.m_strFileText = path;
     m_state.m_strFiles[0] = path;
     m_state.m_nFileCount = 1;
     m_view.RefreshForm(m_state.m_form);
+    return result;
 }

@@ -50,6 +50,27 @@ std::string OpenFailedText(const std::string& path);
 // A file longer than a start packet can announce (4 GiB and more).
 std::string TooLargeText(const std::string& path);
 
+// Why a choice of files leaves no upgrade button enabled.
+enum class FileRefusal {
+    None,           // recognised: `button` is enabled
+    NoChoice,       // the file dialog was cancelled, or nothing was dropped
+    Busy,           // an upgrade is running
+    NotConnected,   // files dropped without a connection
+    TooMany,        // more than kMaxUpgradeFiles
+    NotOpened,      // a file cannot be opened
+    TooLarge,       // a file too long for a start packet
+    NotUpgradeFile, // a file of no known kind
+    NotSameStyles,  // files of different kinds
+};
+
+// What a choice of files came to: the one upgrade button it enabled, or why none. The window
+// enables the button from it and the command-line tool decides from it.
+struct Classification {
+    int button = 0; // 0 when refused
+    FileRefusal refusal = FileRefusal::NoChoice;
+    bool Recognised() const { return refusal == FileRefusal::None; }
+};
+
 // Classification over the session's state, on the window's thread.
 class CFileClassifier {
 public:
@@ -62,19 +83,17 @@ public:
     bool ClassifyFile(const std::string& path);
 
     // Open files: the file dialog, then each chosen file in turn (nothing while `busy`).
-    void ChooseFiles(bool busy);
+    Classification ChooseFiles(bool busy);
 
     // Files dropped on the window; refused without a connection or while `busy`.
-    void AcceptDroppedFiles(const std::vector<std::string>& paths, bool connected, bool busy);
+    Classification AcceptDroppedFiles(const std::vector<std::string>& paths, bool connected, bool busy);
 
     // The one file named on the program's command line.
-    void ClassifyCommandLineFile(const std::string& path);
+    Classification ClassifyCommandLineFile(const std::string& path);
 
 private:
-    enum class Outcome { Recognised, Refused, NotOpened };
-
-    Outcome Classify(const std::string& path);
-    void ClassifyChoice(const std::vector<std::string>& paths);
+    Classification Classify(const std::string& path);
+    Classification ClassifyChoice(const std::vector<std::string>& paths);
     void EnableOnly(int button);
 
     CUpgradeState& m_state;

@@ -79,6 +79,8 @@ public:
     int RunLoginDialog(const LoginHandler& onOk) override;
     void EndLoginDialog() override;
     void RequestClose() override;
+    // The window has shown every ending in its messages already.
+    void UpgradeEnded(const UpgradeResult&) override {}
 
     void done(int result) override;
 

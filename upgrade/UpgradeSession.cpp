@@ -95,6 +95,9 @@ public:
     void OnClose(CNetSocket* sender) override {
         Forward([&](CNetSocketOwner& owner) { owner.OnClose(sender); });
     }
+    void OnPacketsRead(CNetSocket* sender) override {
+        Forward([&](CNetSocketOwner& owner) { owner.OnPacketsRead(sender); });
+    }
 
 private:
     COwnerLink() = default;
@@ -150,6 +153,9 @@ struct CUpgradeSession::UpgradeJob {
     bool deleteAfterSend = false;
     std::string fileText;
     ClientPtr client;
+    // What the start packet announced for the one file it sends; -1 when it announces another
+    // file's length (several files, or a package made of them).
+    int64_t announcedLength = -1;
 };
 
 CUpgradeSession::CUpgradeSession(CUpgradeView& view, SessionTimings timings, CNetSocketFactory& factory)
@@ -211,6 +217,7 @@ bool CUpgradeSession::NewClient(ClientPtr& client) {
     if (!m_factory.Create(m_pLink, &raw) || raw == nullptr) {
         PlainMessage("CreateObject failed! exit system!");
         m_view.RequestClose();
+        m_view.UpgradeEnded({UpgradeEnding::NoConnectionObject, -1, 0, "CreateObject failed! exit system!"});
         return false;
     }
     CNetSocketFactory* factory = &m_factory;
@@ -245,13 +252,14 @@ void CUpgradeSession::ConnectAndLogin(const std::string& user, const std::string
         for (int id : {IDC_BIOS, IDC_WEB, IDC_BOOT, IDC_BOTH}) {
             m_view.EnableControl(id, false);
         }
-        PlainMessage("Connect " + form.m_strIP + " failed!");
+        EndWithout(UpgradeEnding::ConnectFailed, "Connect " + form.m_strIP + " failed!");
         return;
     }
     const Packet32 login = BuildLoginRequest(user, password);
     if (!SendPacket(client, login.data(), PacketHeader::kSize, 1)) {
-        PlainMessage(kSendDataError);
+        EndWithout(UpgradeEnding::SendFailed, kSendDataError);
     }
+    // Otherwise the recorder's answer ends the login.
 }
 
 void CUpgradeSession::SendMacValue() {
@@ -262,13 +270,15 @@ void CUpgradeSession::SendMacValue() {
     }
     const UpgradeForm& form = m_state.m_form;
     if (!client->Connect(form.m_strIP.c_str(), static_cast<int>(form.m_nPort), m_timings.connectLimitMs)) {
-        PlainMessage("Connect " + form.m_strIP + " failed!");
+        EndWithout(UpgradeEnding::ConnectFailed, "Connect " + form.m_strIP + " failed!");
         return;
     }
     const Packet32 mac = BuildMacPacket(form.m_dwMacValue);
     if (!SendPacket(client, mac.data(), PacketHeader::kSize, 1)) {
-        PlainMessage(kSendDataError);
+        EndWithout(UpgradeEnding::SendFailed, kSendDataError);
+        return;
     }
+    m_view.UpgradeEnded({UpgradeEnding::Success, -1, 0, {}});
 }
 
 // ---- replies, on the receive thread
@@ -288,21 +298,32 @@ void CUpgradeSession::OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t
         OnLoginReply(sender, false);
         break;
     case ReplyType::UpgradeStart:
+        // The recorder's answer to this upgrade's start packet: whatever it said before it had
+        // the packet (read late by this thread) belongs to nothing this upgrade sent.
+        ClearVerdict();
+        break;
     case ReplyType::UpgradeError:
-        SetUpgradeDone(false);
+        // Ends the wait at once: the recorder has given its verdict.
+        SetUpgradeError();
         break;
     case ReplyType::UpgradeRight:
         SetUpgradeDone(true);
         break;
     case ReplyType::Progress:
         m_state.m_bLastWasProgress = true;
+        m_state.m_nLastPercent = event.percent;
         SetProgressBar(0);
-        SetProgressBar(event.percent);
+        // A report past 100 is a recorder that is done counting: shown full, and done.
+        SetProgressBar(std::min<int>(event.percent, PacketHeader::kPercentComplete));
         break;
     case ReplyType::Ignored:
         break;
     }
-    if (event.complete) {
+    // Set once and last: the worker may end the upgrade as soon as it is set, and nothing of this
+    // reply may reach the next upgrade.
+    const bool pastComplete =
+        event.type == ReplyType::Progress && event.percent >= PacketHeader::kPercentComplete;
+    if (event.complete || pastComplete) {
         SetUpgradeDone(true);
     }
 }
@@ -311,11 +332,21 @@ void CUpgradeSession::OnDatagram(CNetSocket*, const uint8_t*, uint32_t) {}
 
 void CUpgradeSession::OnClose(CNetSocket*) {}
 
+void CUpgradeSession::OnPacketsRead(CNetSocket* sender) {
+    CNetSocket* accepted = sender;
+    if (!m_pAcceptedBy.compare_exchange_strong(accepted, nullptr) || !IsCurrent(sender)) {
+        return;
+    }
+    m_view.SetControlText(IDC_LOGIN, "Logout");
+    m_view.EnableControl(IDC_OPEN_FILES, true);
+    m_view.EndLoginDialog();
+}
+
 void CUpgradeSession::OnLoginReply(CNetSocket* sender, bool accepted) {
     if (accepted) {
-        m_view.SetControlText(IDC_LOGIN, "Logout");
-        m_view.EnableControl(IDC_OPEN_FILES, true);
-        m_view.EndLoginDialog();
+        // Announced once the rest of this read has been handled (OnPacketsRead): a verdict word
+        // the recorder sent along with the reply is then behind us before an upgrade can start.
+        m_pAcceptedBy = sender;
         return;
     }
     m_view.MessageBox("Login failed!", "ERROR", MessageIcon::Exclamation);
@@ -330,14 +361,42 @@ void CUpgradeSession::OnLoginReply(CNetSocket* sender, bool accepted) {
     if (refused) {
         CloseClient(*refused);
     }
+    m_view.UpgradeEnded({UpgradeEnding::LoginRefused, -1, 0, "Login failed!"});
 }
 
 void CUpgradeSession::SetUpgradeDone(bool done) {
-    m_state.m_bUpgradeDone = done;
     {
         std::lock_guard lock(m_waitLock); // the worker is either before its check or waiting
+        m_state.m_bUpgradeDone = done;
+        if (done) {
+            m_state.m_bUpgradeError = false; // a success after "error" is the last word
+        }
     }
     m_changed.notify_all();
+}
+
+void CUpgradeSession::SetUpgradeError() {
+    {
+        std::lock_guard lock(m_waitLock);
+        m_state.m_bUpgradeDone = false;
+        m_state.m_bUpgradeError = true;
+    }
+    m_changed.notify_all();
+}
+
+void CUpgradeSession::ClearVerdict() {
+    {
+        std::lock_guard lock(m_waitLock);
+        m_state.m_bUpgradeDone = false;
+        m_state.m_bUpgradeError = false;
+        m_state.m_nLastPercent = -1;
+    }
+    m_changed.notify_all();
+}
+
+void CUpgradeSession::EndWithout(UpgradeEnding ending, const std::string& message) {
+    PlainMessage(message);
+    m_view.UpgradeEnded({ending, -1, 0, message});
 }
 
 void CUpgradeSession::SetProgressBar(int percent) {
@@ -351,16 +410,16 @@ void CUpgradeSession::PlainMessage(const std::string& text) {
 
 // ---- files
 
-void CUpgradeSession::ChooseFiles() {
-    m_classifier.ChooseFiles(IsBusy());
+Classification CUpgradeSession::ChooseFiles() {
+    return m_classifier.ChooseFiles(IsBusy());
 }
 
-void CUpgradeSession::AcceptDroppedFiles(const std::vector<std::string>& paths) {
-    m_classifier.AcceptDroppedFiles(paths, HasConnection(), IsBusy());
+Classification CUpgradeSession::AcceptDroppedFiles(const std::vector<std::string>& paths) {
+    return m_classifier.AcceptDroppedFiles(paths, HasConnection(), IsBusy());
 }
 
-void CUpgradeSession::ClassifyCommandLineFile(const std::string& path) {
-    m_classifier.ClassifyCommandLineFile(path);
+Classification CUpgradeSession::ClassifyCommandLineFile(const std::string& path) {
+    return m_classifier.ClassifyCommandLineFile(path);
 }
 
 bool CUpgradeSession::ClassifyFile(const std::string& path) {
@@ -413,12 +472,15 @@ bool CUpgradeSession::StartUpgrade() {
     // Pressed with no connection (a button enabled from the command line), the start fails as an
     // unsent start packet does.
     const ClientPtr client = Client();
+    // Whatever the recorder said before this start packet answers an earlier upgrade, or none.
+    ClearVerdict();
     if (!client || !SendPacket(client, start.data(), PacketHeader::kSize, 1)) {
         PlainMessage(kSendDataError);
         // A package built for this upgrade would otherwise stay behind.
         if (m_state.m_bDeleteAfterSend) {
             DeletePackage(m_state.m_strFiles[0]);
         }
+        m_view.UpgradeEnded({UpgradeEnding::SendFailed, -1, 0, kSendDataError});
         return false;
     }
 
@@ -429,6 +491,9 @@ bool CUpgradeSession::StartUpgrade() {
     job.deleteAfterSend = m_state.m_bDeleteAfterSend;
     job.fileText = m_state.m_form.m_strFileText;
     job.client = client;
+    if (count == 1 && !job.deleteAfterSend) {
+        job.announcedLength = m_state.m_nFileLength;
+    }
 
     ReapWorker();
     // Busy before the worker can run, so that its own ResetSession always clears it.
@@ -510,118 +575,175 @@ bool CUpgradeSession::SendWithRetries(const ClientPtr& client, const uint8_t* pa
 void CUpgradeSession::UpgradeWorker(UpgradeJob job) {
     m_state.m_nChunksSent = 0;
     std::vector<uint8_t> packet(PacketHeader::kSize + kMaxDataPayload);
-    uint8_t* const payload = packet.data() + PacketHeader::kSize;
-    CSessionFile file;
+    UpgradeResult result;
+    result.ending = UpgradeEnding::Success;
     bool sent = true;
-
     for (const std::string& path : job.files) {
-        if (!file.Open(path)) {
-            if (!Stopping()) {
-                m_view.MessageBox(OpenFailedText(job.fileText), "Error", MessageIcon::Error);
-            }
+        if (!SendFile(job, path, packet.data(), result)) {
             sent = false;
-            break;
-        }
-        const int64_t length = file.Length();
-        m_state.m_nFileLength = length;
-        m_state.m_nBytesSent = 0;
-        int64_t bytesSent = 0;
-        uint32_t chunk = 0;
-        for (;;) {
-            const size_t n = file.Read(payload, kMaxDataPayload);
-            if (n == 0) {
-                break;
-            }
-            PutDataPacketHeader(packet.data(), chunk, static_cast<uint32_t>(n));
-            if (Stopping() ||
-                !SendWithRetries(job.client, packet.data(), PacketHeader::kSize + static_cast<uint32_t>(n))) {
-                sent = false;
-                break;
-            }
-            bytesSent += static_cast<int64_t>(n);
-            m_state.m_nBytesSent = bytesSent;
-            ++m_state.m_nChunksSent;
-            const int percent = Percent(bytesSent, length);
-            if (percent != m_nShownProgress) {
-                // Each update is a round trip to the window's thread; the bar changes once per
-                // percent, not once per chunk.
-                SetProgressBar(percent);
-            }
-            ++chunk;
-        }
-        if (sent) {
-            const Packet32 end = BuildEndPacket(job.kind);
-            sent = !Stopping() && SendPacket(job.client, end.data(), PacketHeader::kSize, 1);
-        }
-        file.Close();
-        if (!sent) {
-            if (!Stopping()) {
-                PlainMessage(kSendDataErrorWorker);
-            }
             break;
         }
     }
     // The connection is not needed for the verdict; a logout while waiting releases it at once.
     job.client.reset();
-
     if (sent) {
-        m_state.m_nBytesSent = 0;
-        if (!Stopping()) {
-            m_view.SetControlText(IDC_STATUS, kFileSentStatus);
-        }
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timings.verdictWaitMs);
-        {
-            std::unique_lock lock(m_waitLock);
-            m_changed.wait_until(lock, deadline, [this] { return m_state.m_bUpgradeDone || Stopping(); });
-        }
-        ReportVerdict(job);
+        AwaitVerdict(job, result);
     }
-    ResetSession(job);
+    result.lastPercent = m_state.m_nLastPercent;
+    ResetSession(job, result);
 }
 
-void CUpgradeSession::ReportVerdict(const UpgradeJob& job) {
+bool CUpgradeSession::SendFile(const UpgradeJob& job, const std::string& path, uint8_t* packet,
+                               UpgradeResult& result) {
+    CSessionFile file;
+    if (!file.Open(path)) {
+        // The package of a web or logo upgrade is missing only when it was not built.
+        result.ending = job.deleteAfterSend ? UpgradeEnding::PackageFailed : UpgradeEnding::FileRefused;
+        result.message = OpenFailedText(job.fileText);
+        if (Stopping()) {
+            result.ending = UpgradeEnding::Stopped;
+        } else {
+            m_view.MessageBox(result.message, "Error", MessageIcon::Error);
+        }
+        return false;
+    }
+    const int64_t length = file.Length();
+    m_state.m_nFileLength = length;
+    m_state.m_nBytesSent = 0;
+    uint8_t* const payload = packet + PacketHeader::kSize;
+    int64_t bytesSent = 0;
+    uint32_t chunk = 0;
+    bool sent = true;
+    for (;;) {
+        const size_t n = file.Read(payload, kMaxDataPayload);
+        if (n == 0) {
+            break;
+        }
+        PutDataPacketHeader(packet, chunk, static_cast<uint32_t>(n));
+        if (Stopping() ||
+            !SendWithRetries(job.client, packet, PacketHeader::kSize + static_cast<uint32_t>(n))) {
+            sent = false;
+            break;
+        }
+        bytesSent += static_cast<int64_t>(n);
+        result.bytesSent += static_cast<int64_t>(n);
+        m_state.m_nBytesSent = bytesSent;
+        ++m_state.m_nChunksSent;
+        const int percent = Percent(bytesSent, length);
+        if (percent != m_nShownProgress) {
+            // Each update is a round trip to the window's thread; the bar changes once per
+            // percent, not once per chunk.
+            SetProgressBar(percent);
+        }
+        ++chunk;
+    }
+    file.Close();
+    // A file that shrank while it was sent, or a read that failed, ends the stream short of what
+    // the recorder was told to expect: no end packet, so that it never takes a cut image as whole.
+    const int64_t expected = std::max(length, job.announcedLength);
+    if (sent && bytesSent < expected) {
+        result.ending = Stopping() ? UpgradeEnding::Stopped : UpgradeEnding::SendFailed;
+        result.message = "Read file " + path + " failed: " + std::to_string(bytesSent) + " of " +
+                         std::to_string(expected) + " bytes were sent";
+        if (!Stopping()) {
+            m_view.MessageBox(result.message, "Error", MessageIcon::Error);
+        }
+        return false;
+    }
+    if (sent) {
+        const Packet32 end = BuildEndPacket(job.kind);
+        sent = !Stopping() && SendPacket(job.client, end.data(), PacketHeader::kSize, 1);
+    }
+    if (!sent) {
+        result.ending = Stopping() ? UpgradeEnding::Stopped : UpgradeEnding::SendFailed;
+        result.message = kSendDataErrorWorker;
+        if (!Stopping()) {
+            PlainMessage(kSendDataErrorWorker);
+        }
+    }
+    return sent;
+}
+
+void CUpgradeSession::AwaitVerdict(const UpgradeJob& job, UpgradeResult& result) {
+    m_state.m_nBytesSent = 0;
+    if (!Stopping()) {
+        m_view.SetControlText(IDC_STATUS, kFileSentStatus);
+    }
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timings.verdictWaitMs);
+    bool done = false;
+    bool error = false;
+    {
+        std::unique_lock lock(m_waitLock);
+        m_changed.wait_until(lock, deadline, [this] {
+            return m_state.m_bUpgradeDone || m_state.m_bUpgradeError || Stopping();
+        });
+        done = m_state.m_bUpgradeDone;
+        error = m_state.m_bUpgradeError;
+    }
     if (Stopping()) {
+        result.ending = UpgradeEnding::Stopped;
         return;
     }
-    if (m_state.m_bUpgradeDone) {
-        const char* text = job.kind == KIND_BIOS   ? "BIOS Upgrade success,Device will reboot!..."
-                           : job.kind == KIND_WEB  ? "WEB Upgrade success,Device will reboot!..."
-                           : job.kind == KIND_BOOT ? "BOOT Upgrade success,Device will reboot!..."
-                                                   : nullptr;
-        if (text != nullptr) {
+    result.ending = done    ? UpgradeEnding::Success
+                    : error ? UpgradeEnding::RecorderError
+                            : UpgradeEnding::NoVerdict;
+    ReportVerdict(job, result);
+}
+
+namespace {
+const char* SuccessText(UpgradeKind kind) {
+    switch (kind) {
+    case KIND_BIOS:
+        return "BIOS Upgrade success,Device will reboot!...";
+    case KIND_WEB:
+        return "WEB Upgrade success,Device will reboot!...";
+    case KIND_BOOT:
+        return "BOOT Upgrade success,Device will reboot!...";
+    default:
+        return nullptr;
+    }
+}
+
+const char* DataFailedText(UpgradeKind kind) {
+    switch (kind) {
+    case KIND_BIOS:
+        return "Send bios data Failed!";
+    case KIND_WEB:
+        return "Send web data Failed!";
+    case KIND_BOOT:
+        return "Send boot data Failed!";
+    case KIND_FONT:
+        return "Send font data Failed!";
+    case KIND_LOGO:
+        return "Send logo data Failed!";
+    case KIND_EXE:
+        break;
+    }
+    return "Send exe data Failed!";
+}
+} // namespace
+
+void CUpgradeSession::ReportVerdict(const UpgradeJob& job, UpgradeResult& result) {
+    if (result.ending == UpgradeEnding::Success) {
+        // A success is the whole verdict: no failure message follows it, for any kind.
+        if (const char* text = SuccessText(job.kind)) {
+            result.message = text;
             m_view.MessageBox(text, "Complete", MessageIcon::Information);
         }
-    } else {
-        const char* text = job.kind == KIND_BIOS   ? "BIOS Upgrade Failed!"
-                           : job.kind == KIND_BOOT ? "BOOT Upgrade Failed!"
-                                                   : nullptr;
-        if (text != nullptr) {
-            m_view.MessageBox(text, "Error", MessageIcon::Information);
-        }
+        return;
+    }
+    // "error" and a wait that ran out are told alike.
+    const char* text = job.kind == KIND_BIOS   ? "BIOS Upgrade Failed!"
+                       : job.kind == KIND_BOOT ? "BOOT Upgrade Failed!"
+                                               : nullptr;
+    if (text != nullptr) {
+        result.message = text;
+        m_view.MessageBox(text, "Error", MessageIcon::Information);
     }
     if (!m_state.m_bLastWasProgress) {
-        const char* text = "Send exe data Failed!";
-        switch (job.kind) {
-        case KIND_BIOS:
-            text = "Send bios data Failed!";
-            break;
-        case KIND_WEB:
-            text = "Send web data Failed!";
-            break;
-        case KIND_BOOT:
-            text = "Send boot data Failed!";
-            break;
-        case KIND_FONT:
-            text = "Send font data Failed!";
-            break;
-        case KIND_LOGO:
-            text = "Send logo data Failed!";
-            break;
-        case KIND_EXE:
-            break;
-        }
-        m_view.MessageBox(text, "Error", MessageIcon::Information);
+        result.message = DataFailedText(job.kind);
+        m_view.MessageBox(result.message, "Error", MessageIcon::Information);
     }
 }
 
@@ -635,7 +757,7 @@ bool CUpgradeSession::DeletePackage(const std::string& path) {
     return false;
 }
 
-void CUpgradeSession::ResetSession(const UpgradeJob& job) {
+void CUpgradeSession::ResetSession(const UpgradeJob& job, const UpgradeResult& result) {
     SetUpgradeDone(false);
     if (!Stopping()) {
         m_view.SetControlText(IDC_STATUS, kIdleStatus);
@@ -645,6 +767,7 @@ void CUpgradeSession::ResetSession(const UpgradeJob& job) {
     if (job.deleteAfterSend && !job.files.empty()) {
         DeletePackage(job.files[0]);
     }
+    m_view.UpgradeEnded(result);
     std::lock_guard lock(m_waitLock);
     m_bBusy = false;
     m_changed.notify_all();

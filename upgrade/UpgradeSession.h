@@ -90,9 +90,9 @@ public:
     // One of the seven upgrade buttons (IDC_BIOS ... IDC_EXE). Nothing while an upgrade runs.
     void OnUpgradeButton(int id);
     // Open files, files dropped on the window, the file named on the command line.
-    void ChooseFiles();
-    void AcceptDroppedFiles(const std::vector<std::string>& paths);
-    void ClassifyCommandLineFile(const std::string& path);
+    Classification ChooseFiles();
+    Classification AcceptDroppedFiles(const std::vector<std::string>& paths);
+    Classification ClassifyCommandLineFile(const std::string& path);
     bool ClassifyFile(const std::string& path);
 
     // --- state
@@ -117,6 +117,8 @@ public:
     // goes unnoticed until the next send fails.
     void OnDatagram(Zorvik::CNetSocket* sender, const uint8_t* data, uint32_t length) override;
     void OnClose(Zorvik::CNetSocket* sender) override;
+    // The end of one read: an accepted login is announced here.
+    void OnPacketsRead(Zorvik::CNetSocket* sender) override;
 
     // --- the end of the window
 
@@ -144,10 +146,14 @@ private:
 
     // Worker thread.
     void UpgradeWorker(UpgradeJob job);
+    // Streams one file and its end packet; false with the ending and its message filled in.
+    bool SendFile(const UpgradeJob& job, const std::string& path, uint8_t* packet, UpgradeResult& result);
     // A data packet: eight attempts.
     bool SendWithRetries(const ClientPtr& client, const uint8_t* packet, uint32_t length);
-    void ReportVerdict(const UpgradeJob& job);
-    void ResetSession(const UpgradeJob& job);
+    // Waits for the recorder's verdict and shows it; the ending into `result`.
+    void AwaitVerdict(const UpgradeJob& job, UpgradeResult& result);
+    void ReportVerdict(const UpgradeJob& job, UpgradeResult& result);
+    void ResetSession(const UpgradeJob& job, const UpgradeResult& result);
 
     // Any thread.
     // Sends a packet whole in at most `attempts` attempts, each going on where the last stopped;
@@ -156,8 +162,14 @@ private:
     void CloseClient(Zorvik::CNetSocket& client);
     ClientPtr Client() const;
     bool IsCurrent(const Zorvik::CNetSocket* sender) const;
+    // The verdict flags change under m_waitLock, so that the start of an upgrade clears them in
+    // one step that no reply of the receive thread splits.
     void SetUpgradeDone(bool done);
+    void SetUpgradeError();
+    void ClearVerdict();
     void SetProgressBar(int percent);
+    // A failure before or without a worker: the message, then the ending.
+    void EndWithout(UpgradeEnding ending, const std::string& message);
     void PlainMessage(const std::string& text);
     bool Stopping() const { return m_bStopping; }
     // Sleeps `ms` unless the session is told to stop first; false when stopping.
@@ -184,6 +196,9 @@ private:
     mutable std::condition_variable m_changed; // done flag, busy, worker ended, stop
     bool m_bWorkerRunning = false;             // under m_waitLock
     std::atomic<bool> m_bStopping{false};
+
+    // The connection whose login was accepted in the read being handled; receive threads only.
+    std::atomic<Zorvik::CNetSocket*> m_pAcceptedBy{nullptr};
 
     // The value the progress bar shows, so that the worker does not repeat it for every chunk.
     std::atomic<int> m_nShownProgress{-1};

@@ -38,6 +38,10 @@ struct CUpgradeState {
 
     // The recorder reported completion ("right", or 100 percent).
     std::atomic<bool> m_bUpgradeDone{false};
+    // The recorder answered "error" to this upgrade.
+    std::atomic<bool> m_bUpgradeError{false};
+    // The recorder's last progress report in this upgrade, as reported; -1 when none came.
+    std::atomic<int> m_nLastPercent{-1};
     // The most recent packet received was a progress report.
     std::atomic<bool> m_bLastWasProgress{false};
 };

@@ -3,6 +3,8 @@
 // names controls by the ids of UpgradeIds.h and never learns how they are drawn.
 #pragma once
 
+#include "upgrade/UpgradeResult.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -65,6 +67,13 @@ public:
 
     // The request to close the main window (which hides it to the tray).
     virtual void RequestClose() = 0;
+
+    // How an operation ended, once for each: an upgrade (from its worker, just before the session
+    // is idle again, or from the window's thread when it never got a worker), a login that
+    // failed (connect, send, refusal; an accepted login ends the login dialog instead), and the
+    // MAC command. Messages for the ending have been shown before this call. Never waits for
+    // the user.
+    virtual void UpgradeEnded(const UpgradeResult& result) = 0;
 
 protected:
     ~CUpgradeView() = default;

@@ -95,6 +95,7 @@ public:
         m_ended.notify_all();
     }
     void RequestClose() override {}
+    void UpgradeEnded(const UpgradeResult&) override {}
 
     UpgradeForm boxes;
     std::vector<std::string> files;

@@ -5,8 +5,10 @@
 #include "simulator/SimProcess.h"
 #include "tests/support/ChildProgram.h"
 #include "tests/upgrade/TestFiles.h"
+#include "upgrade/cli/ExitStatus.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -16,6 +18,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -120,14 +123,86 @@ TEST_F(KestrionCli, WebPagesUpgradeToSuccessWithProgressAndNoPackageLeft) {
     EXPECT_FALSE(SimPrinted(recorder, "fault"));
 }
 
-TEST_F(KestrionCli, RightWordIsSuccessEvenWithTheWindowsDataFailureMessage) {
+TEST_F(KestrionCli, RightWordIsSuccessWithNoFailureAfterIt) {
     sim::SimProcess recorder(SimArgs({"--verdict", "right"}));
     const ChildResult r = Run(UpgradeArgs(recorder.tcpPort(), {}, {Bios()}));
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "Complete: BIOS Upgrade success,Device will reboot!...")) << r.out;
-    // The window follows its verdict with this when the last reply was no progress report.
-    EXPECT_TRUE(Has(r.err, "Error: Send bios data Failed!")) << r.err;
+    EXPECT_FALSE(Has(r.err, "Failed")) << r.err;
     EXPECT_TRUE(SimSaw(recorder, "upgrade 1: BIOS"));
+}
+
+TEST_F(KestrionCli, AWordSentWithTheLoginReplyDecidesNothing) {
+    // "right" with the login reply, then "error" for the upgrade: every run ends with the error,
+    // at once, although the wait is long.
+    sim::SimProcess recorder(SimArgs({"--verdict", "error", "--word-with-login", "right"}));
+    const std::string bios = Bios();
+    for (int run = 0; run < 50; ++run) {
+        const ChildResult r = Run(UpgradeArgs(recorder.tcpPort(), {"--wait", "600"}, {bios}));
+        ASSERT_EQ(r.status, 10) << "run " << run << "\n" << r.out << r.err;
+    }
+}
+
+TEST_F(KestrionCli, JsonGivesOneObjectPerRecorderAndNothingElse) {
+    sim::SimProcess good(SimArgs({"--progress-step", "250", "--progress-until", "250"}));
+    sim::SimProcess bad(SimArgs({"--verdict", "error"}));
+    const std::string bios = Bios();
+    std::vector<std::string> args = {kCli,
+                                     "upgrade",
+                                     "--host",
+                                     "127.0.0.1:" + std::to_string(good.tcpPort()),
+                                     "--host",
+                                     "127.0.0.1:" + std::to_string(bad.tcpPort()),
+                                     "--user",
+                                     "admin",
+                                     "--password-file",
+                                     m_passwordFile,
+                                     "--format",
+                                     "json",
+                                     "--wait",
+                                     "600",
+                                     bios};
+    const ChildResult r = Run(args);
+    EXPECT_EQ(r.status, 10) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "Error: BIOS Upgrade Failed!")) << r.err;
+
+    std::vector<nlohmann::json> lines;
+    std::istringstream out(r.out);
+    for (std::string line; std::getline(out, line);) {
+        lines.push_back(nlohmann::json::parse(line)); // throws on anything that is no JSON
+    }
+    ASSERT_EQ(lines.size(), 2u) << r.out;
+    const struct {
+        uint16_t port;
+        const char* result;
+        int status;
+        int lastPercent;
+    } expected[] = {{good.tcpPort(), "success", 0, 250}, {bad.tcpPort(), "recorder-error", 10, -1}};
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(lines[i]["host"], "127.0.0.1");
+        EXPECT_EQ(lines[i]["port"], expected[i].port);
+        EXPECT_EQ(lines[i]["result"], expected[i].result);
+        EXPECT_EQ(lines[i]["status"], expected[i].status);
+        EXPECT_EQ(lines[i]["lastPercent"], expected[i].lastPercent);
+        EXPECT_EQ(lines[i]["bytesSent"], 3002);
+        EXPECT_TRUE(lines[i]["seconds"].is_number());
+    }
+}
+
+// The exit status comes from the ending alone: no message text is looked at, so rewording one
+// cannot change a status. Every ending and the status documented for it.
+TEST(KestrionStatusOf, EveryEndingHasItsDocumentedStatus) {
+    const std::pair<UpgradeEnding, int> table[] = {
+        {UpgradeEnding::Success, 0},       {UpgradeEnding::NoConnectionObject, 1},
+        {UpgradeEnding::FileRefused, 3},   {UpgradeEnding::PackageFailed, 4},
+        {UpgradeEnding::ConnectFailed, 5}, {UpgradeEnding::LoginRefused, 6},
+        {UpgradeEnding::NoLoginReply, 7},  {UpgradeEnding::SendFailed, 8},
+        {UpgradeEnding::NoVerdict, 9},     {UpgradeEnding::RecorderError, 10},
+        {UpgradeEnding::Stopped, 130},
+    };
+    for (const auto& [ending, status] : table) {
+        EXPECT_EQ(ExitCode(StatusOf(ending)), status) << EndingWord(ending);
+    }
 }
 
 TEST_F(KestrionCli, FontUpgradeSucceedsWithoutAnyMessage) {
@@ -174,15 +249,18 @@ TEST_F(KestrionCli, RefusedFilesEndBeforeAnyRecorderIsContacted) {
     EXPECT_FALSE(SimPrinted(recorder, "login as"));
 }
 
-TEST_F(KestrionCli, SilenceAndErrorEndWithTheirOwnStatusesAfterTheShortWait) {
+TEST_F(KestrionCli, SilenceAndErrorEndWithTheirOwnStatuses) {
     struct Case {
         const char* verdict;
         int status;
         const char* line;
+        const char* wait;
     };
-    for (const Case& c : {Case{"silence", 9, "No verdict from"}, Case{"error", 10, "answered \"error\""}}) {
+    // "error" ends the wait at once: a wait of ten minutes would outlast the test.
+    for (const Case& c :
+         {Case{"silence", 9, "No verdict from", "0.5"}, Case{"error", 10, "answered \"error\"", "600"}}) {
         sim::SimProcess recorder(SimArgs({"--verdict", c.verdict}));
-        const ChildResult r = Run(UpgradeArgs(recorder.tcpPort(), {"--wait", "0.5"}, {Bios()}));
+        const ChildResult r = Run(UpgradeArgs(recorder.tcpPort(), {"--wait", c.wait}, {Bios()}));
         EXPECT_EQ(r.status, c.status) << c.verdict << "\n" << r.out << r.err;
         EXPECT_TRUE(Has(r.out, "File has been sent, please wait...")) << r.out;
         // The window's messages for a BIOS upgrade without verdict.

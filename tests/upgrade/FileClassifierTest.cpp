@@ -102,7 +102,7 @@ TEST_P(ClassificationTable, EnablesTheOneFittingButton) {
 
     EXPECT_EQ(recognised, row.expected != FileClass::Refused);
     EXPECT_EQ(state.m_nFileLength, length);
-    EXPECT_FALSE(state.m_bUpgradeDone);
+    EXPECT_TRUE(state.m_bUpgradeDone) << "a verdict is cleared by the next start packet, not here";
     if (row.expected == FileClass::Refused) {
         EXPECT_THAT(view.EnabledUpgradeButtons(), IsEmpty());
         EXPECT_EQ(g_nUpgradeKind, KIND_EXE);
@@ -374,3 +374,59 @@ TEST_F(FileClassifierTest, CommandLineFileIsTheOnlyChoice) {
 }
 
 } // namespace
+
+// What a choice comes to, as the value the window and the command line both decide from: the
+// button it enables (the same one the view shows enabled) or why none.
+struct ChoiceRow {
+    const char* label;
+    std::vector<std::pair<std::string, std::string>> files; // name, content; "" name: missing file
+    bool cancel = false;
+    bool busy = false;
+    int button;
+    FileRefusal refusal;
+};
+
+class ChoiceTable : public FileClassifierTest, public ::testing::WithParamInterface<ChoiceRow> {};
+
+TEST_P(ChoiceTable, TellsTheButtonOrTheRefusal) {
+    const ChoiceRow& row = GetParam();
+    std::vector<std::string> paths;
+    for (const auto& [name, content] : row.files) {
+        paths.push_back(name.empty() ? dir / "missing.bin" : dir.Write(name, content));
+    }
+    if (!row.cancel) {
+        view.openFilesAnswer = paths;
+    }
+
+    const Classification result = classifier.ChooseFiles(row.busy);
+
+    EXPECT_EQ(result.button, row.button);
+    EXPECT_EQ(result.refusal, row.refusal);
+    EXPECT_EQ(result.Recognised(), row.refusal == FileRefusal::None);
+    if (row.refusal == FileRefusal::None) {
+        EXPECT_THAT(view.EnabledUpgradeButtons(), ElementsAre(row.button));
+    } else {
+        EXPECT_THAT(view.EnabledUpgradeButtons(), IsEmpty());
+    }
+}
+
+std::vector<std::pair<std::string, std::string>> ElevenBiosFiles() {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (int i = 0; i < 11; ++i) {
+        files.emplace_back("f" + std::to_string(i) + ".bin", "MZ");
+    }
+    return files;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, ChoiceTable,
+    ::testing::Values(
+        ChoiceRow{"program", {{"setup.exe", "MZ"}}, false, false, IDC_EXE, FileRefusal::None},
+        ChoiceRow{"two_bios", {{"a.bin", "MZ"}, {"b.bin", "VX"}}, false, false, IDC_BIOS, FileRefusal::None},
+        ChoiceRow{"junk", {{"notes.txt", "hello"}}, false, false, 0, FileRefusal::NotUpgradeFile},
+        ChoiceRow{"mixed", {{"a.bin", "MZ"}, {"f.hzk", ""}}, false, false, 0, FileRefusal::NotSameStyles},
+        ChoiceRow{"missing", {{"", ""}}, false, false, 0, FileRefusal::NotOpened},
+        ChoiceRow{"eleven", ElevenBiosFiles(), false, false, 0, FileRefusal::TooMany},
+        ChoiceRow{"cancelled", {}, true, false, 0, FileRefusal::NoChoice},
+        ChoiceRow{"busy", {{"a.bin", "MZ"}}, false, true, 0, FileRefusal::Busy}),
+    [](const auto& row) { return std::string(row.param.label); });

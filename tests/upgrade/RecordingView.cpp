@@ -54,6 +54,9 @@ void RecordingView::SetProgress(int percent) {
     if (logProgress) {
         Log("progress " + std::to_string(percent));
     }
+    if (onProgress) {
+        onProgress(percent);
+    }
 }
 
 bool RecordingView::TakeForm(UpgradeForm& form) {
@@ -119,6 +122,20 @@ void RecordingView::EndLoginDialog() {
 
 void RecordingView::RequestClose() {
     Log("close");
+}
+
+void RecordingView::UpgradeEnded(const UpgradeResult& result) {
+    {
+        std::lock_guard lock(m_lock);
+        m_results.push_back(result);
+    }
+    Log(std::string("ended ") + EndingWord(result.ending) + "|" + std::to_string(result.lastPercent) + "|" +
+        std::to_string(result.bytesSent));
+}
+
+std::vector<UpgradeResult> RecordingView::Results() const {
+    std::lock_guard lock(m_lock);
+    return m_results;
 }
 
 std::vector<std::string> RecordingView::Calls() const {

@@ -23,6 +23,7 @@ public:
     //   box <caption>|<icon>|<text>   (icon: exclamation, error, information)
     //   open-files <filter>        login-dialog             login-ok <user>|<password>
     //   end-login                  close
+    //   ended <word>|<last percent>|<bytes sent>
     static std::string Box(const std::string& caption, MessageIcon icon, const std::string& text);
     static std::string Plain(const std::string& text) {
         return Box(kProgramName, MessageIcon::Exclamation, text);
@@ -45,6 +46,8 @@ public:
 
     // Called inside MessageBox (on the caller's thread) before it returns, with the text shown.
     std::function<void(const std::string& text)> onMessageBox;
+    // Called inside SetProgress (on the caller's thread) before it returns, with the percent.
+    std::function<void(int percent)> onProgress;
     // Whether progress lines are logged: a long transfer would log one per percent change.
     bool logProgress = true;
 
@@ -59,8 +62,11 @@ public:
     int RunLoginDialog(const LoginHandler& onOk) override;
     void EndLoginDialog() override;
     void RequestClose() override;
+    void UpgradeEnded(const UpgradeResult& result) override;
 
     // --- inspection
+    // Every ending delivered so far, in order.
+    std::vector<UpgradeResult> Results() const;
     std::vector<std::string> Calls() const;
     // Lines logged since `mark` (a value of Mark()).
     std::vector<std::string> CallsSince(size_t mark) const;
@@ -86,5 +92,6 @@ private:
     std::vector<int> m_progress;
     std::map<int, bool> m_enabled;
     std::map<int, std::string> m_texts;
+    std::vector<UpgradeResult> m_results;
     bool m_loginEnded = false;
 };

@@ -75,6 +75,7 @@ public:
         m_owner->OnDatagram(this, data, length);
     }
     void OnClose(CNetSocket*) override { m_owner->OnClose(this); }
+    void OnPacketsRead(CNetSocket*) override { m_owner->OnPacketsRead(this); }
 
 private:
     FlakyFactory& m_factory;

@@ -90,8 +90,10 @@ protected:
     // Presses an upgrade button, waits for the upgrade to end, and returns what the view was told
     // meanwhile, without the button disabling itself (which the window's thread does while the
     // worker already runs).
+    // The upgrade's ending, delivered once and last before the session is idle, goes to `ended`.
     std::vector<std::string> Press(int button) {
         const size_t mark = view.Mark();
+        const size_t results = view.Results().size();
         session->OnUpgradeButton(button);
         EXPECT_TRUE(session->WaitUntilIdle(60s));
         std::vector<std::string> calls = view.CallsSince(mark);
@@ -99,8 +101,19 @@ protected:
         EXPECT_EQ(std::count(calls.begin(), calls.end(), disable), 1) << "the button disables itself once";
         calls.erase(std::remove(calls.begin(), calls.end(), disable), calls.end());
         EXPECT_FALSE(view.IsEnabled(button));
+        // A login refused by a stray reply meanwhile is an ending of its own.
+        std::vector<UpgradeResult> all = view.Results();
+        all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(results));
+        std::erase_if(all, [](const UpgradeResult& r) { return r.ending == UpgradeEnding::LoginRefused; });
+        EXPECT_EQ(all.size(), 1u) << "one ending per upgrade";
+        ended = all.empty() ? UpgradeResult{} : all.back();
+        const auto isEnding = [](const std::string& c) { return c.rfind("ended ", 0) == 0; };
+        EXPECT_TRUE(!calls.empty() && isEnding(calls.back())) << "the ending comes last";
+        calls.erase(std::remove_if(calls.begin(), calls.end(), isEnding), calls.end());
         return calls;
     }
+
+    UpgradeResult ended;
 
     sim::UpgradeRecord LastUpgrade(size_t count = 1) {
         EXPECT_TRUE(
@@ -158,7 +171,7 @@ TEST_F(SessionTest, FontUpgradeEndsWithoutAnyMessage) {
     EXPECT_EQ(LastUpgrade().kind, KIND_FONT);
 }
 
-TEST_F(SessionTest, RightAfterTheEndPacketIsSuccessButNoProgress) {
+TEST_F(SessionTest, RightAfterTheEndPacketIsSuccessWithNoFailureAfterIt) {
     StartSim([](sim::SimOptions& o) { o.upgrade.verdict = sim::Verdict::Right; });
     MakeSession();
     Login();
@@ -166,11 +179,13 @@ TEST_F(SessionTest, RightAfterTheEndPacketIsSuccessButNoProgress) {
 
     const auto calls = Press(IDC_BIOS);
 
-    EXPECT_THAT(calls,
-                ElementsAre("take", "progress 50", "progress 100",
-                            "text 1009 File has been sent, please wait...",
-                            Complete("BIOS Upgrade success,Device will reboot!..."),
-                            Failed("Send bios data Failed!"), "text 1009 Current Progress", "progress 0"));
+    EXPECT_THAT(calls, ElementsAre("take", "progress 50", "progress 100",
+                                   "text 1009 File has been sent, please wait...",
+                                   Complete("BIOS Upgrade success,Device will reboot!..."),
+                                   "text 1009 Current Progress", "progress 0"));
+    EXPECT_EQ(ended.ending, UpgradeEnding::Success);
+    EXPECT_EQ(ended.lastPercent, -1);
+    EXPECT_EQ(ended.bytesSent, 2048);
 }
 
 TEST_F(SessionTest, SilenceEndsTheWaitWithTheKindsMessages) {
@@ -195,10 +210,10 @@ TEST_F(SessionTest, SilenceEndsTheWaitWithTheKindsMessages) {
     EXPECT_EQ(LastUpgrade(2).kind, KIND_BOOT);
 }
 
-TEST_F(SessionTest, ErrorWordLeavesTheWaitToRunOut) {
+TEST_F(SessionTest, ErrorWordEndsTheWaitAtOnceWithTheWaitsMessages) {
     StartSim([](sim::SimOptions& o) { o.upgrade.verdict = sim::Verdict::Error; });
     SessionTimings timings;
-    timings.verdictWaitMs = 300;
+    timings.verdictWaitMs = 600000; // far beyond Press's own limit
     MakeSession(timings);
     Login();
     Choose({dir.Write("fw.bin", PatternBytes("VX", 100))});
@@ -209,6 +224,183 @@ TEST_F(SessionTest, ErrorWordLeavesTheWaitToRunOut) {
                                    Failed("BIOS Upgrade Failed!"), Failed("Send bios data Failed!"),
                                    "text 1009 Current Progress", "progress 0"));
     EXPECT_EQ(LastUpgrade().verdict, "error");
+    EXPECT_EQ(ended.ending, UpgradeEnding::RecorderError);
+}
+
+// Every kind against each verdict: the Part's messages for it (a success alone where the kind has
+// a success text, nothing after a success), its ending, and a session idle as after any other
+// upgrade, whose next Open files the classifier decides again.
+struct KindRow {
+    const char* label;
+    const char* file;
+    std::string content;
+    int button;
+    const char* success; // "" where the kind has no success text
+    const char* failure; // "" where the kind has no failure text of its own
+    const char* dataFailed;
+};
+
+struct VerdictRow {
+    const char* label;
+    sim::Verdict verdict;
+    UpgradeEnding ending;
+};
+
+std::string BootImage(size_t length) {
+    return "\xC0\x80" + std::string(length - 2, 'b');
+}
+
+const KindRow kKinds[] = {
+    {"bios", "fw.bin", "MZ" + std::string(3000, 'x'), IDC_BIOS, "BIOS Upgrade success,Device will reboot!...",
+     "BIOS Upgrade Failed!", "Send bios data Failed!"},
+    {"web", "index.htm", "<html>hello</html>", IDC_WEB, "WEB Upgrade success,Device will reboot!...", "",
+     "Send web data Failed!"},
+    {"boot", "boot.img", BootImage(3000), IDC_BOOT, "BOOT Upgrade success,Device will reboot!...",
+     "BOOT Upgrade Failed!", "Send boot data Failed!"},
+    {"both", "big.img", BootImage(static_cast<size_t>(kLargeBootLength) + 1), IDC_BOTH,
+     "BOOT Upgrade success,Device will reboot!...", "BOOT Upgrade Failed!", "Send boot data Failed!"},
+    {"font", "font.hzk", std::string(3000, 'f'), IDC_FONT, "", "", "Send font data Failed!"},
+    {"logo", "logo.bmp", "BM" + std::string(200, '\x11'), IDC_LOGO, "", "", "Send logo data Failed!"},
+    {"exe", "setup.exe", "MZ" + std::string(3000, 'e'), IDC_EXE, "", "", "Send exe data Failed!"},
+};
+
+const VerdictRow kVerdicts[] = {
+    {"right", sim::Verdict::Right, UpgradeEnding::Success},
+    {"error", sim::Verdict::Error, UpgradeEnding::RecorderError},
+    {"silence", sim::Verdict::Silence, UpgradeEnding::NoVerdict},
+};
+
+class KindVerdictTest : public SessionTest,
+                        public ::testing::WithParamInterface<std::tuple<KindRow, VerdictRow>> {};
+
+TEST_P(KindVerdictTest, EndsWithTheKindsMessagesAndLeavesTheSessionIdle) {
+    const auto& [kind, verdict] = GetParam();
+    StartSim([&](sim::SimOptions& o) { o.upgrade.verdict = verdict.verdict; });
+    SessionTimings timings;
+    // "right" and "error" must end the wait long before it could run out.
+    timings.verdictWaitMs = verdict.verdict == sim::Verdict::Silence ? 300 : 600000;
+    MakeSession(timings);
+    Login();
+    const std::string path = dir.Write(kind.file, kind.content);
+    Choose({path});
+    ASSERT_THAT(view.EnabledUpgradeButtons(), ElementsAre(kind.button));
+
+    Press(kind.button);
+
+    std::vector<std::string> boxes;
+    if (verdict.ending == UpgradeEnding::Success) {
+        if (*kind.success != '\0') {
+            boxes.push_back(Complete(kind.success));
+        }
+    } else {
+        if (*kind.failure != '\0') {
+            boxes.push_back(Failed(kind.failure));
+        }
+        boxes.push_back(Failed(kind.dataFailed));
+    }
+    EXPECT_THAT(view.CallsStartingWith(kBoxes), ElementsAreArray(boxes));
+    EXPECT_EQ(ended.ending, verdict.ending);
+    EXPECT_EQ(ended.message, boxes.empty() ? "" : boxes.back().substr(boxes.back().rfind('|') + 1));
+    EXPECT_FALSE(session->IsBusy());
+    EXPECT_EQ(view.TextOf(IDC_STATUS), "Current Progress");
+
+    view.ClearCalls();
+    Choose({path});
+    EXPECT_THAT(view.EnabledUpgradeButtons(), ElementsAre(kind.button)) << "Open files works again";
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, KindVerdictTest,
+                         ::testing::Combine(::testing::ValuesIn(kKinds), ::testing::ValuesIn(kVerdicts)),
+                         [](const auto& row) {
+                             return std::string(std::get<0>(row.param).label) + "_" +
+                                    std::get<1>(row.param).label;
+                         });
+
+TEST_F(SessionTest, AVerdictReceivedBeforeTheStartPacketDecidesNothing) {
+    // The recorder says "right" along with its login reply, then "error" to the upgrade itself.
+    StartSim([](sim::SimOptions& o) {
+        o.upgrade.verdict = sim::Verdict::Error;
+        o.upgrade.wordWithLogin = "right";
+    });
+    SessionTimings timings;
+    timings.verdictWaitMs = 600000;
+    MakeSession(timings);
+    const std::string path = dir.Write("fw.bin", PatternBytes("MZ", 3000));
+    for (int run = 0; run < 50; ++run) {
+        const bool classifyFirst = run % 2 == 0;
+        if (classifyFirst) {
+            Choose({path});
+        }
+        Login();
+        if (!classifyFirst) {
+            Choose({path});
+        }
+        Press(IDC_BIOS);
+        ASSERT_EQ(ended.ending, UpgradeEnding::RecorderError) << "run " << run;
+        session->OnLoginButton(); // logout
+    }
+}
+
+TEST_F(SessionTest, FileCutShortEndsAsASendFailureThatNamesIt) {
+    struct Row {
+        const char* label;
+        int cutAtPercent; // -1: cut between classifying and pressing
+        int64_t cutTo;
+    };
+    // Cut well past what the file reader may have buffered ahead at 10 percent.
+    const int64_t length = 1024 * 1024;
+    for (const Row& row : {Row{"while sent", 10, 300 * 1024}, Row{"before the start", -1, 1000}}) {
+        SCOPED_TRACE(row.label);
+        StartSim();
+        MakeSession();
+        Login();
+        const std::string path = dir.Write("fw.bin", PatternBytes("MZ", static_cast<size_t>(length)));
+        Choose({path});
+        if (row.cutAtPercent < 0) {
+            std::filesystem::resize_file(path, static_cast<uintmax_t>(row.cutTo));
+        }
+        view.onProgress = [&](int percent) {
+            if (percent == row.cutAtPercent) {
+                std::filesystem::resize_file(path, static_cast<uintmax_t>(row.cutTo));
+            }
+        };
+        view.ClearCalls();
+
+        Press(IDC_BIOS);
+        view.onProgress = nullptr;
+
+        const std::string text = "Read file " + path + " failed: " + std::to_string(row.cutTo) + " of " +
+                                 std::to_string(length) + " bytes were sent";
+        EXPECT_THAT(view.CallsStartingWith(kBoxes),
+                    ElementsAre(RecordingView::Box("Error", MessageIcon::Error, text)));
+        EXPECT_EQ(ended.ending, UpgradeEnding::SendFailed);
+        EXPECT_EQ(ended.bytesSent, row.cutTo);
+        EXPECT_TRUE(sim->state().upgrades.empty()) << "no end packet: the recorder never took it as whole";
+        session.reset();
+        sim->stop();
+        ASSERT_TRUE(AllSocketObjectsGone());
+    }
+}
+
+TEST_F(SessionTest, ProgressPastOneHundredShowsFullAndIsSuccess) {
+    StartSim([](sim::SimOptions& o) {
+        o.upgrade.progressStep = 250;
+        o.upgrade.progressUntil = 250;
+    });
+    SessionTimings timings;
+    timings.verdictWaitMs = 600000;
+    MakeSession(timings);
+    Login();
+    Choose({dir.Write("fw.bin", PatternBytes("MZ", 3000))});
+
+    Press(IDC_BIOS);
+
+    EXPECT_THAT(view.CallsStartingWith(kBoxes),
+                ElementsAre(Complete("BIOS Upgrade success,Device will reboot!...")));
+    const auto shown = view.ProgressValues();
+    EXPECT_EQ(*std::max_element(shown.begin(), shown.end()), 100);
+    EXPECT_EQ(ended.ending, UpgradeEnding::Success);
+    EXPECT_EQ(ended.lastPercent, 250);
 }
 
 // ---- streaming
@@ -475,7 +667,9 @@ TEST_F(SessionTest, RefusedLoginClosesTheConnectionAndLeavesTheDialogOpen) {
     ASSERT_TRUE(view.WaitFor(refused));
     EXPECT_TRUE(AllSocketObjectsGone());
     EXPECT_FALSE(session->HasConnection());
-    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|wrong", refused));
+    ASSERT_TRUE(view.WaitFor("ended login-refused|-1|0"));
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|wrong", refused,
+                                          "ended login-refused|-1|0"));
 }
 
 TEST_F(SessionTest, CancelAfterOkDoesNotWithdrawTheLogin) {
@@ -509,9 +703,10 @@ TEST_F(SessionTest, FailedConnectKeepsTheObjectUntilTheNextLoginPress) {
 
     session->OnLoginButton();
 
-    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|admin", "enable 1003 0",
-                                          "enable 1004 0", "enable 1005 0", "enable 1010 0",
-                                          RecordingView::Plain("Connect 127.0.0.1 failed!")));
+    EXPECT_THAT(view.Calls(),
+                ElementsAre("take", "login-dialog", "login-ok admin|admin", "enable 1003 0", "enable 1004 0",
+                            "enable 1005 0", "enable 1010 0",
+                            RecordingView::Plain("Connect 127.0.0.1 failed!"), "ended connect-failed|-1|0"));
     EXPECT_TRUE(session->HasConnection());
     view.ClearCalls();
     session->OnLoginButton(); // drops the object silently
@@ -533,8 +728,9 @@ TEST_F(SessionTest, ConnectionObjectThatCannotBeMadeClosesTheWindow) {
     session->OnLoginButton();
     session->SendMacValue();
     const std::string failed = RecordingView::Plain("CreateObject failed! exit system!");
-    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok a|b", failed, "close", "take",
-                                          failed, "close"));
+    const std::string endedCall = "ended no-connection-object|-1|0";
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok a|b", failed, "close", endedCall,
+                                          "take", failed, "close", endedCall));
     session.reset();
 }
 
@@ -547,7 +743,7 @@ TEST_F(SessionTest, MacValueGoesOnAConnectionOfItsOwn) {
 
     session->SendMacValue();
 
-    EXPECT_THAT(view.Calls(), ElementsAre("take"));
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "ended success|-1|0"));
     ASSERT_TRUE(sim->waitFor([](const sim::SimState& s) { return !s.macValues.empty(); }, 10s));
     EXPECT_THAT(sim->state().macValues, ElementsAre(0xDEADBEEFu));
     EXPECT_EQ(sim->state().connections, 2u);
@@ -563,7 +759,8 @@ TEST_F(SessionTest, UpgradeButtonWithoutConnectionReportsASendFailure) {
 
     session->OnUpgradeButton(IDC_BIOS);
 
-    EXPECT_THAT(view.Calls(), ElementsAre("take", RecordingView::Plain("Send data error"), "enable 1003 0"));
+    EXPECT_THAT(view.Calls(), ElementsAre("take", RecordingView::Plain("Send data error"),
+                                          "ended send-failed|-1|0", "enable 1003 0"));
     EXPECT_FALSE(session->IsBusy());
 }
 

@@ -321,3 +321,59 @@ TEST_F(WindowWithRecorder, PicturesOfTheMainWindowAndTheLoginDialog) {
     ASSERT_TRUE(m_boxes.waitForCount(1, 20000));
     EXPECT_EQ(m_boxes.last().text, QStringLiteral("BIOS Upgrade success,Device will reboot!..."));
 }
+
+// After every kind's "right", the window is idle as after any upgrade: the status line and the
+// bar are back, Open files opens the dialog again and the classifier enables the button anew.
+struct RightRow {
+    const char* file;
+    std::string content;
+    int button;
+    const char* box; // "" where the kind has no success text
+};
+
+class WindowAfterRight : public WindowTest, public ::testing::WithParamInterface<RightRow> {};
+
+TEST_P(WindowAfterRight, IsIdleAndChoosesAgain) {
+    const RightRow& row = GetParam();
+    StartSim([](sim::SimOptions& o) { o.upgrade.verdict = sim::Verdict::Right; });
+    m_dir.Write(row.file, row.content);
+    auto window = OpenWindow();
+    TypeRecorderAddress(*window);
+    Login(*window);
+    const QString folder = QString::fromStdString(m_dir.Path());
+    OpenFiles(*window, folder, {QString::fromLatin1(row.file)});
+    ASSERT_TRUE(window->isItemEnabled(row.button));
+
+    window->itemAs<QAbstractButton>(row.button)->click();
+    // The window's thread keeps serving the worker's calls while it waits.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Session().IsBusy(); }, 30000));
+    ASSERT_EQ(m_sim->state().upgrades.size(), 1u);
+
+    QStringList expected;
+    if (*row.box != '\0') {
+        expected << QStringLiteral("Complete|") + QString::fromLatin1(row.box);
+    }
+    EXPECT_EQ(BoxLines(m_boxes), expected);
+    EXPECT_EQ(window->itemText(IDC_STATUS), QStringLiteral("Current Progress"));
+    EXPECT_EQ(window->itemAs<QProgressBar>(IDC_PROGRESS)->value(), 0);
+    EXPECT_TRUE(window->isItemEnabled(IDC_OPEN_FILES));
+    EXPECT_FALSE(window->isItemEnabled(row.button));
+
+    OpenFiles(*window, folder, {QString::fromLatin1(row.file)});
+    EXPECT_TRUE(window->isItemEnabled(row.button)) << "Open files did nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, WindowAfterRight,
+    ::testing::Values(
+        RightRow{"fw.bin", "MZ" + std::string(3000, 'x'), IDC_BIOS,
+                 "BIOS Upgrade success,Device will reboot!..."},
+        RightRow{"index.htm", "<html>hi</html>", IDC_WEB, "WEB Upgrade success,Device will reboot!..."},
+        RightRow{"boot.img", "\xC0\x80" + std::string(3000, 'b'), IDC_BOOT,
+                 "BOOT Upgrade success,Device will reboot!..."},
+        RightRow{"big.img", "\xC0\x80" + std::string(static_cast<size_t>(kLargeBootLength), 'b'), IDC_BOTH,
+                 "BOOT Upgrade success,Device will reboot!..."},
+        RightRow{"font.hzk", std::string(3000, 'f'), IDC_FONT, ""},
+        RightRow{"logo.bmp", "BM" + std::string(200, '\x11'), IDC_LOGO, ""},
+        RightRow{"setup.exe", "MZ" + std::string(3000, 'e'), IDC_EXE, ""}),
+    [](const auto& row) { return std::to_string(row.param.button); });

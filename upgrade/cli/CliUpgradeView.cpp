@@ -42,15 +42,8 @@ void CCliUpgradeView::SetControlText(int id, const std::string& text) {
         if (text == kFileSentStatus && m_upgrading) {
             m_fileSent = true;
         }
-        if (text == kIdleStatus) {
-            // The session's idle label, shown again when an upgrade has ended.
-            if (m_upgrading && !m_upgradeEnded) {
-                m_upgradeEnded = true;
-                m_changed.notify_all();
-            }
-        } else {
-            print = !m_quiet;
-        }
+        // The idle label is not news on a terminal.
+        print = text != kIdleStatus && !m_quiet;
     }
     if (text == kIdleStatus || text == kFileSentStatus) {
         EndProgress();
@@ -60,9 +53,8 @@ void CCliUpgradeView::SetControlText(int id, const std::string& text) {
     }
 }
 
-void CCliUpgradeView::EnableControl(int id, bool enable) {
-    std::lock_guard lock(m_lock);
-    m_enabled[id] = enable;
+void CCliUpgradeView::EnableControl(int, bool) {
+    // The classifier's choice reaches the command line as its typed result.
 }
 
 void CCliUpgradeView::SetProgress(int percent) {
@@ -99,46 +91,12 @@ void CCliUpgradeView::RefreshForm(const UpgradeForm& form) {
     m_boxes = form;
 }
 
-KestrionStatus CCliUpgradeView::FailureOf(const std::string& text, const std::string& caption) {
-    if (text == "Login failed!") {
-        return KestrionStatus::LoginRefused;
-    }
-    if (text == kSendDataError || text == kSendDataErrorWorker) {
-        return KestrionStatus::SendFailed;
-    }
-    if (text == kNotUpgradeFile || text == kNotSameStyles || text == kTooManyFiles ||
-        (caption == "Error" && text.starts_with("Open file ") && text.ends_with(" ,failed")) ||
-        (caption == "Error" && text.starts_with("The file ") && text.ends_with(" cannot be sent!"))) {
-        return KestrionStatus::FileRefused;
-    }
-    if (text.starts_with("Connect ") && text.ends_with(" failed!")) {
-        return KestrionStatus::ConnectFailed;
-    }
-    if (text == "CreateObject failed! exit system!") {
-        return KestrionStatus::Internal;
-    }
-    // The verdict's own messages, and a package left behind: the verdict is read elsewhere.
-    return KestrionStatus::Success;
-}
-
 int CCliUpgradeView::MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) {
     bool print;
     {
         std::lock_guard lock(m_lock);
         m_messages.push_back({text, caption, icon});
-        KestrionStatus failure = FailureOf(text, caption);
-        // The worker cannot open the package it was to send: the builder failed (and said why).
-        if (failure == KestrionStatus::FileRefused && m_upgrading && m_isPackage) {
-            failure = KestrionStatus::PackageFailed;
-        }
-        if (failure != KestrionStatus::Success && m_failure == KestrionStatus::Success) {
-            m_failure = failure;
-        }
-        if (failure != KestrionStatus::Success && m_loginOpen) {
-            m_loginFailed = true;
-        }
         print = !m_quiet;
-        m_changed.notify_all();
     }
     if (print) {
         const std::string line = caption + ": " + text;
@@ -192,8 +150,19 @@ void CCliUpgradeView::EndLoginDialog() {
 }
 
 void CCliUpgradeView::RequestClose() {
-    // The window hides itself; the command line has nothing to hide. The message shown before
-    // this has already counted as a failure.
+    // The window hides itself; the command line has nothing to hide. The ending follows.
+}
+
+void CCliUpgradeView::UpgradeEnded(const UpgradeResult& result) {
+    std::lock_guard lock(m_lock);
+    m_result = result;
+    if (m_loginOpen) {
+        m_loginFailed = true; // an ending while the login dialog is open is the login's
+    }
+    if (m_upgrading) {
+        m_upgradeEnded = true;
+    }
+    m_changed.notify_all();
 }
 
 // ---- the command line's side
@@ -215,24 +184,9 @@ void CCliUpgradeView::SetQuiet(bool quiet) {
     m_quiet = quiet;
 }
 
-int CCliUpgradeView::EnabledUpgradeButton() const {
+std::optional<UpgradeResult> CCliUpgradeView::LastResult() const {
     std::lock_guard lock(m_lock);
-    int found = 0;
-    for (int id : kUpgradeButtons) {
-        auto it = m_enabled.find(id);
-        if (it != m_enabled.end() && it->second) {
-            if (found != 0) {
-                return 0; // the classifier leaves exactly one; anything else is no choice
-            }
-            found = id;
-        }
-    }
-    return found;
-}
-
-KestrionStatus CCliUpgradeView::FailureShown() const {
-    std::lock_guard lock(m_lock);
-    return m_failure;
+    return m_result;
 }
 
 std::vector<CCliUpgradeView::Shown> CCliUpgradeView::Messages() const {
@@ -245,10 +199,10 @@ bool CCliUpgradeView::LoginTimedOut() const {
     return m_loginTimedOut;
 }
 
-void CCliUpgradeView::BeginUpgrade(bool isPackage) {
+void CCliUpgradeView::BeginUpgrade() {
     std::lock_guard lock(m_lock);
     m_upgrading = true;
-    m_isPackage = isPackage;
+    m_result.reset();
     m_fileSent = false;
     m_upgradeEnded = false;
     m_lastRecorderPercent = -1;
@@ -256,7 +210,7 @@ void CCliUpgradeView::BeginUpgrade(bool isPackage) {
 
 bool CCliUpgradeView::WaitForUpgradeEnd(const std::function<bool()>& idle) {
     std::unique_lock lock(m_lock);
-    // Every upgrade that started ends with the idle label; one that never started leaves the
+    // Every upgrade that started ends with its ending; one that never started leaves the
     // session idle, which is seen at the first look.
     m_changed.wait(lock, [&] { return m_stop || m_upgradeEnded || idle(); });
     return !m_stop;

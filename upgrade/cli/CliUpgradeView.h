@@ -11,13 +11,12 @@
 
 #include "support/cli/Console.h"
 #include "upgrade/UpgradeView.h"
-#include "upgrade/cli/ExitStatus.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +43,7 @@ public:
     int RunLoginDialog(const LoginHandler& onOk) override;
     void EndLoginDialog() override;
     void RequestClose() override;
+    void UpgradeEnded(const UpgradeResult& result) override;
 
     // --- what the command line sets up before it presses a button
 
@@ -56,19 +56,16 @@ public:
 
     // --- what the command line reads afterwards
 
-    // The one upgrade button left enabled, or 0.
-    int EnabledUpgradeButton() const;
-    // The kind of failure the messages shown so far tell, Success when none. Messages that do
-    // not end anything (a package not deleted) do not count.
-    KestrionStatus FailureShown() const;
     std::vector<Shown> Messages() const;
-    // Whether the login dialog timed out (no message, no acceptance).
+    // The last ending the session delivered: a failed login, the MAC command, the upgrade.
+    std::optional<UpgradeResult> LastResult() const;
+    // Whether the login dialog timed out (no ending, no acceptance).
     bool LoginTimedOut() const;
 
-    // Marks the start of an upgrade: failures and the end of the upgrade are counted from here.
-    void BeginUpgrade(bool isPackage);
-    // Waits until the upgrade's end ("Current Progress" again), `idle` says the session never
-    // got busy, or a stop is requested. True unless stopped.
+    // Marks the start of an upgrade: its ending is waited for from here.
+    void BeginUpgrade();
+    // Waits until the upgrade's ending arrives, `idle` says the session never got busy, or a
+    // stop is requested. True unless stopped.
     bool WaitForUpgradeEnd(const std::function<bool()>& idle);
 
     // Ends this view's progress lines or bar.
@@ -81,7 +78,6 @@ public:
 private:
     void Print(const std::string& text);
     void PrintError(const std::string& text);
-    static KestrionStatus FailureOf(const std::string& text, const std::string& caption);
 
     cli::Console& m_console;
     const std::string m_prefix;
@@ -90,9 +86,8 @@ private:
     std::condition_variable m_changed;
     UpgradeForm m_boxes;
     std::vector<std::string> m_chosenFiles;
-    std::map<int, bool> m_enabled;
     std::vector<Shown> m_messages;
-    KestrionStatus m_failure = KestrionStatus::Success;
+    std::optional<UpgradeResult> m_result;
     bool m_quiet = false;
     bool m_stop = false;
 
@@ -105,7 +100,6 @@ private:
     bool m_loginTimedOut = false;
 
     bool m_upgrading = false;
-    bool m_isPackage = false;
     bool m_fileSent = false;
     bool m_upgradeEnded = false;
     int m_lastRecorderPercent = -1;

@@ -2,9 +2,9 @@
 
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/cli/CliUpgradeView.h"
-#include "upgrade/cli/ReplyTap.h"
 
 #include <cstdio>
+#include <optional>
 
 void UpgradeStopper::Add(CCliUpgradeView* view) {
     std::lock_guard lock(m_lock);
@@ -74,18 +74,15 @@ const char* ButtonContent(int button) {
     }
 }
 
-Classification ClassifyChoice(const std::vector<std::string>& files, cli::Console& console, bool quiet) {
+FileChoice ClassifyChoice(const std::vector<std::string>& files, cli::Console& console, bool quiet) {
     CCliUpgradeView view(console, "", UpgradeForm{});
     view.SetQuiet(quiet);
     view.SetChosenFiles(files);
     CUpgradeSession session(view);
-    session.ChooseFiles();
-    Classification result;
-    result.button = view.EnabledUpgradeButton();
-    result.status = view.FailureShown();
-    if (result.button == 0 && result.status == KestrionStatus::Success) {
-        result.status = KestrionStatus::FileRefused;
-    }
+    const Classification classified = session.ChooseFiles();
+    FileChoice result;
+    result.button = classified.button;
+    result.status = classified.Recognised() ? KestrionStatus::Success : KestrionStatus::FileRefused;
     result.announcedLength = session.State().m_nFileLength;
     return result;
 }
@@ -107,9 +104,38 @@ private:
     CCliUpgradeView* m_view;
 };
 
-KestrionStatus RunSession(const UpgradeRequest& request, CCliUpgradeView& view, CReplyTap& tap,
-                          cli::Console& console, const std::string& prefix) {
-    CUpgradeSession session(view, request.timings, tap);
+// The ending the front end decides itself: the login was not answered in time.
+UpgradeResult EndedHere(UpgradeEnding ending) {
+    UpgradeResult result;
+    result.ending = ending;
+    return result;
+}
+
+// Logs in as the window's Login button and dialog do; the ending when the login failed.
+std::optional<UpgradeResult> LogIn(const UpgradeRequest& request, CUpgradeSession& session,
+                                   CCliUpgradeView& view, cli::Console& console, const std::string& prefix) {
+    console.Line(prefix + "Logging in to " + request.recorder.Text() + " as " + request.user + "...");
+    session.OnLoginButton();
+    if (view.StopRequested()) {
+        return EndedHere(UpgradeEnding::Stopped);
+    }
+    if (const auto failed = view.LastResult()) {
+        return failed;
+    }
+    if (view.LoginTimedOut()) {
+        char wait[32];
+        std::snprintf(wait, sizeof wait, "%.1f", static_cast<double>(request.loginWait.count()) / 1000.0);
+        console.ErrorLine(prefix + "No answer to the login within " + wait + " s.");
+        return EndedHere(UpgradeEnding::NoLoginReply);
+    }
+    console.Line(prefix + "Logged in.");
+    return std::nullopt;
+}
+
+// The upgrade's ending; none when the session delivered none (which would be a fault of ours).
+std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CCliUpgradeView& view,
+                                        cli::Console& console, const std::string& prefix) {
+    CUpgradeSession session(view, request.timings);
     // Whatever happens below, a running worker is told to stop and waited for before the session
     // goes; the view keeps serving it meanwhile, as the window would.
     struct Ending {
@@ -121,52 +147,27 @@ KestrionStatus RunSession(const UpgradeRequest& request, CCliUpgradeView& view, 
         }
     } ending{session};
 
-    session.ChooseFiles();
-    const int button = view.EnabledUpgradeButton();
-    if (button == 0) {
-        const KestrionStatus failure = view.FailureShown();
-        return failure == KestrionStatus::Success ? KestrionStatus::FileRefused : failure;
+    const Classification choice = session.ChooseFiles();
+    if (!choice.Recognised()) {
+        return EndedHere(UpgradeEnding::FileRefused);
+    }
+    if (auto failed = LogIn(request, session, view, console, prefix)) {
+        return failed;
     }
 
-    console.Line(prefix + "Logging in to " + request.recorder.Text() + " as " + request.user + "...");
-    session.OnLoginButton();
-    if (view.StopRequested()) {
-        return KestrionStatus::Interrupted;
-    }
-    if (view.FailureShown() != KestrionStatus::Success) {
-        return view.FailureShown();
-    }
-    if (view.LoginTimedOut()) {
-        char wait[32];
-        std::snprintf(wait, sizeof wait, "%.1f", static_cast<double>(request.loginWait.count()) / 1000.0);
-        console.ErrorLine(prefix + "No answer to the login within " + wait + " s.");
-        return KestrionStatus::NoLoginReply;
-    }
-    console.Line(prefix + "Logged in.");
-
-    const bool isPackage = button == IDC_WEB || button == IDC_LOGO;
+    const int button = choice.button;
     console.Line(prefix + "Upgrading the " + ButtonContent(button) + " (" + ButtonName(button) + ")...");
-    if (isPackage) {
+    if (button == IDC_WEB || button == IDC_LOGO) {
         console.Line(prefix + "Building the " + (button == IDC_WEB ? "web" : "logo") + " package...");
     }
-    tap.ResetVerdict();
-    view.BeginUpgrade(isPackage);
+    view.BeginUpgrade();
     session.OnUpgradeButton(button);
     if (!view.WaitForUpgradeEnd([&session] { return !session.IsBusy(); })) {
-        return KestrionStatus::Interrupted;
+        return EndedHere(UpgradeEnding::Stopped);
     }
     while (!session.WaitUntilIdle(std::chrono::seconds(1))) {
     }
-
-    const KestrionStatus failure = view.FailureShown();
-    if (failure != KestrionStatus::Success) {
-        return failure;
-    }
-    const CReplyTap::Verdict verdict = tap.CurrentVerdict();
-    if (verdict.done) {
-        return KestrionStatus::Success;
-    }
-    return verdict.errorWord ? KestrionStatus::RecorderError : KestrionStatus::NoVerdict;
+    return view.LastResult();
 }
 
 } // namespace
@@ -180,11 +181,17 @@ UpgradeOutcome UpgradeRecorder(const UpgradeRequest& request, cli::Console& cons
     CCliUpgradeView view(console, prefix, boxes);
     view.SetChosenFiles(request.files);
     view.SetCredentials(request.user, request.password, request.loginWait);
-    CReplyTap tap;
     StopperEntry entry(stopper, &view);
 
     UpgradeOutcome outcome;
-    outcome.status = RunSession(request, view, tap, console, prefix);
+    if (const auto result = RunSession(request, view, console, prefix)) {
+        outcome.status = StatusOf(result->ending);
+        outcome.lastPercent = result->lastPercent;
+        outcome.bytesSent = result->bytesSent;
+    } else {
+        console.ErrorLine(prefix + "kestrion-cli: the upgrade ended without a result");
+        outcome.status = KestrionStatus::Internal;
+    }
     view.EndProgress();
     outcome.took =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);

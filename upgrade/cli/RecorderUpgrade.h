@@ -34,6 +34,9 @@ struct UpgradeRequest {
 struct UpgradeOutcome {
     KestrionStatus status = KestrionStatus::Internal;
     std::chrono::milliseconds took{0};
+    // The recorder's last progress report (-1: none) and the file bytes sent.
+    int lastPercent = -1;
+    int64_t bytesSent = 0;
 };
 
 // The views of the upgrades in progress, so that a signal can stop them all.
@@ -57,14 +60,14 @@ UpgradeOutcome UpgradeRecorder(const UpgradeRequest& request, cli::Console& cons
                                const std::string& prefix, UpgradeStopper& stopper);
 
 // The result of classifying the chosen files as the Open files button does.
-struct Classification {
-    int button = 0;          // the one upgrade button enabled, 0 when the files were refused
-    KestrionStatus status;   // Success, or why the files were refused
-    int64_t announcedLength; // what the start packet will announce
+struct FileChoice {
+    int button = 0;              // the one upgrade button enabled, 0 when the files were refused
+    KestrionStatus status{};     // Success, or FileRefused
+    int64_t announcedLength = 0; // what the start packet will announce
 };
 
 // Classifies `files` as one choice, printing the classifier's messages unless `quiet`.
-Classification ClassifyChoice(const std::vector<std::string>& files, cli::Console& console, bool quiet);
+FileChoice ClassifyChoice(const std::vector<std::string>& files, cli::Console& console, bool quiet);
 
 // The button's name as the window labels it ("Bios", "Web", ...) and what it upgrades.
 const char* ButtonName(int button);

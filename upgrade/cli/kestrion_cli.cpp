@@ -17,6 +17,7 @@
 
 #include <CLI/CLI.hpp>
 #include <arpa/inet.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cerrno>
@@ -44,7 +45,7 @@ const char* const kExitStatuses = "\nExit status:\n"
                                   "   5  cannot connect to the recorder\n"
                                   "   6  the recorder refused the login\n"
                                   "   7  the recorder did not answer the login in time\n"
-                                  "   8  sending to the recorder failed\n"
+                                  "   8  sending to the recorder failed, or a file was not sent whole\n"
                                   "   9  the recorder gave no verdict within the wait\n"
                                   "  10  the recorder answered \"error\"\n"
                                   "  11  several recorders failed in different ways\n"
@@ -56,6 +57,7 @@ const char* const kExamples =
     "  kestrion-cli upgrade --host 192.168.1.108 --user admin --password-file pw.txt firmware.bin\n"
     "  kestrion-cli upgrade --host 10.0.0.5 --host 10.0.0.6:37778 --jobs 2 --user admin \\\n"
     "      --password-env DVR_PASSWORD index.htm live.htm\n"
+    "  kestrion-cli upgrade --host 10.0.0.5 --user admin --password-file pw.txt --format json fw.bin\n"
     "  kestrion-cli package --web web.bin demo/web/*\n"
     "  kestrion-cli mac --host 192.168.1.108 --value 42\n";
 
@@ -102,7 +104,7 @@ int Classify(const std::vector<std::string>& files) {
     // Each file on its own first, quietly, for its line; then the files as one choice, whose
     // messages are the window's.
     for (const std::string& file : files) {
-        const Classification one = ClassifyChoice({file}, console, true);
+        const FileChoice one = ClassifyChoice({file}, console, true);
         if (one.button != 0) {
             console.Line(cli::Printable(file) + ": " + ButtonContent(one.button) + " (" +
                          ButtonName(one.button) + "), " + std::to_string(one.announcedLength) + " bytes");
@@ -110,7 +112,7 @@ int Classify(const std::vector<std::string>& files) {
             console.Line(cli::Printable(file) + ": refused (" + StatusWords(one.status) + ")");
         }
     }
-    const Classification all = ClassifyChoice(files, console, false);
+    const FileChoice all = ClassifyChoice(files, console, false);
     if (all.button == 0) {
         return ExitCode(all.status);
     }
@@ -124,7 +126,7 @@ int Classify(const std::vector<std::string>& files) {
 
 int Package(bool web, const std::string& out, const std::vector<std::string>& files) {
     cli::Console& console = cli::Console::Standard();
-    const Classification choice = ClassifyChoice(files, console, false);
+    const FileChoice choice = ClassifyChoice(files, console, false);
     if (choice.button == 0) {
         return ExitCode(choice.status);
     }
@@ -180,7 +182,8 @@ int Mac(const RecorderAddress& recorder, uint32_t value) {
         CUpgradeSession session(view);
         session.SendMacValue();
     }
-    const KestrionStatus status = view.FailureShown();
+    const auto result = view.LastResult();
+    const KestrionStatus status = result ? StatusOf(result->ending) : KestrionStatus::Internal;
     if (status == KestrionStatus::Success) {
         console.Line("MAC value " + std::to_string(value) + " sent to " + recorder.Text() + ".");
     }
@@ -197,8 +200,41 @@ struct UpgradeOptions {
     double waitSeconds = 1200;
     double loginWaitSeconds = 10;
     unsigned jobs = 1;
+    bool json = false;
     std::vector<std::string> files;
 };
+
+// One line of JSON for each recorder: what a script reads instead of the messages. Host names
+// are checked dotted addresses, so nothing here comes from the recorder.
+void PrintJson(const std::vector<RecorderAddress>& recorders, const std::vector<UpgradeOutcome>& outcomes) {
+    for (size_t i = 0; i < recorders.size(); ++i) {
+        const UpgradeOutcome& o = outcomes[i];
+        nlohmann::ordered_json line;
+        line["host"] = recorders[i].host;
+        line["port"] = recorders[i].port;
+        line["result"] = StatusWord(o.status);
+        line["status"] = ExitCode(o.status);
+        line["lastPercent"] = o.lastPercent;
+        line["bytesSent"] = o.bytesSent;
+        line["seconds"] = std::round(static_cast<double>(o.took.count())) / 1000.0;
+        std::fputs((line.dump() + "\n").c_str(), stdout);
+    }
+    std::fflush(stdout);
+}
+
+// The exit status of several recorders' outcomes.
+int CombinedStatus(const std::vector<UpgradeOutcome>& outcomes) {
+    std::set<KestrionStatus> failures;
+    for (const UpgradeOutcome& o : outcomes) {
+        if (o.status != KestrionStatus::Success) {
+            failures.insert(o.status);
+        }
+    }
+    if (failures.empty()) {
+        return 0;
+    }
+    return ExitCode(failures.size() == 1 ? *failures.begin() : KestrionStatus::MixedFailures);
+}
 
 int Upgrade(const UpgradeOptions& options) {
     std::vector<RecorderAddress> recorders;
@@ -216,11 +252,20 @@ int Upgrade(const UpgradeOptions& options) {
 
     const bool several = recorders.size() > 1;
     const unsigned jobs = std::min<unsigned>(options.jobs, static_cast<unsigned>(recorders.size()));
-    cli::Console& console = cli::Console::Standard(jobs == 1);
+    // With JSON on standard output, everything said along the way goes to standard error.
+    cli::Console jsonConsole(stderr, stderr, false);
+    cli::Console& console = options.json ? jsonConsole : cli::Console::Standard(jobs == 1);
 
     // The files are refused once, before any recorder is bothered.
-    const Classification choice = ClassifyChoice(options.files, console, false);
+    const FileChoice choice = ClassifyChoice(options.files, console, false);
     if (choice.button == 0) {
+        if (options.json) {
+            std::vector<UpgradeOutcome> refused(recorders.size());
+            for (UpgradeOutcome& o : refused) {
+                o.status = choice.status;
+            }
+            PrintJson(recorders, refused);
+        }
         return ExitCode(choice.status);
     }
     console.Line("Files: " + std::to_string(options.files.size()) + " file(s) of " +
@@ -277,29 +322,27 @@ int Upgrade(const UpgradeOptions& options) {
         t.join();
     }
 
+    if (options.json) {
+        PrintJson(recorders, outcomes);
+    }
     if (signals.Received() != 0) {
         return signals.ExitStatus();
     }
     if (!several) {
         return ExitCode(outcomes[0].status);
     }
-    std::vector<cli::TextRow> rows;
-    std::set<KestrionStatus> failures;
-    for (size_t i = 0; i < recorders.size(); ++i) {
-        rows.push_back({recorders[i].Text(), StatusWords(outcomes[i].status),
-                        std::to_string(ExitCode(outcomes[i].status)), Seconds(outcomes[i].took)});
-        if (outcomes[i].status != KestrionStatus::Success) {
-            failures.insert(outcomes[i].status);
+    if (!options.json) {
+        std::vector<cli::TextRow> rows;
+        for (size_t i = 0; i < recorders.size(); ++i) {
+            rows.push_back({recorders[i].Text(), StatusWords(outcomes[i].status),
+                            std::to_string(ExitCode(outcomes[i].status)), Seconds(outcomes[i].took)});
         }
+        console.Line("");
+        std::string table = cli::FormatTable({"Recorder", "Result", "Status", "Time"}, rows);
+        table.pop_back();
+        console.Line(table);
     }
-    console.Line("");
-    std::string table = cli::FormatTable({"Recorder", "Result", "Status", "Time"}, rows);
-    table.pop_back();
-    console.Line(table);
-    if (failures.empty()) {
-        return 0;
-    }
-    return ExitCode(failures.size() == 1 ? *failures.begin() : KestrionStatus::MixedFailures);
+    return CombinedStatus(outcomes);
 }
 
 } // namespace
@@ -343,12 +386,19 @@ int Run(int argc, char** argv) {
     upgrade->add_option("--jobs", up.jobs, "Upgrade up to N recorders at the same time")
         ->option_text("N [1]")
         ->check(CLI::Range(1u, 64u));
+    std::string upgradeFormat = "text";
+    upgrade->add_option("--format", upgradeFormat, "text: lines and a table; json: one object per recorder")
+        ->option_text("text|json [text]")
+        ->check(CLI::IsMember({"text", "json"}));
     upgrade->add_option("files", up.files, "Upgrade files (at most 10, all of one kind)")
         ->option_text("FILE...")
         ->required();
     upgrade->footer("\nThe password comes from --password-file, --password-env or, when neither is given, "
                     "from the terminal\nwithout echo. Several recorders are upgraded one after another, or "
-                    "--jobs at a time, and a\ntable of the results ends the output.\n" +
+                    "--jobs at a time, and a\ntable of the results ends the output. With --format json, "
+                    "standard output\ncarries only one JSON object per recorder, one per line, at the end: "
+                    "host, port,\nresult (a word), status (the exit status), lastPercent (-1 without a "
+                    "report),\nbytesSent and seconds; everything else goes to standard error.\n" +
                     std::string(kExitStatuses));
 
     // classify
@@ -390,6 +440,7 @@ int Run(int argc, char** argv) {
             if (up.password.ArgumentGiven()) {
                 return Refuse(cli::kPasswordArgumentRefused);
             }
+            up.json = upgradeFormat == "json";
             return Upgrade(up);
         }
         if (*classify) {
