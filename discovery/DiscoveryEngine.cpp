@@ -299,23 +299,21 @@ bool BroadcastSocket::isLocalAddress(std::uint32_t address) {
 
 // ---- DeviceTable ----
 
-namespace {
-std::uint64_t rowKey(std::uint32_t address, std::uint16_t port) {
-    return std::uint64_t(address) << 16 | port;
+std::size_t DeviceTable::KeyHash::operator()(const Key& key) const noexcept {
+    const std::size_t where = std::hash<std::uint64_t>{}(std::uint64_t(key.address) << 16 | key.port);
+    return where ^
+           (std::hash<std::string>{}(key.identity) + 0x9E3779B97F4A7C15ull + (where << 6) + (where >> 2));
 }
-} // namespace
 
 std::optional<DeviceTable::Added> DeviceTable::add(const DeviceNetRecord& record,
                                                    const DeviceIdentity& identity, std::uint32_t source) {
-    const std::uint32_t address = record.address();
-    const std::uint16_t port = record.port();
-    const std::uint64_t key = rowKey(address, port);
+    const ByteView bytes = identity.bytes();
+    Key key{record.address(), record.port(), std::string(bytes.begin(), bytes.end())};
     std::lock_guard lock(m_mutex);
-    if (std::ranges::find(m_keys, key) != m_keys.end()) {
+    if (!m_keys.insert(std::move(key)).second) {
         return std::nullopt;
     }
-    m_keys.push_back(key);
-    m_rows.push_back(DeviceRow{address, port, record, identity, source});
+    m_rows.push_back(DeviceRow{record.address(), record.port(), record, identity, source});
     return Added{m_rows.size() - 1, m_generation};
 }
 

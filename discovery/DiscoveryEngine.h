@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -138,8 +139,13 @@ struct DeviceRow {
     std::uint32_t source = 0;  // the address its search reply came from
 };
 
-// The recorders found since the last refresh, in the order found, at most one per address and
-// port, with a generation that each clear() increases. Every member takes the table's mutex.
+// The recorders found since the last refresh, in the order found, at most one per address, port
+// and identity, with a generation that each clear() increases. Every member takes the table's
+// mutex.
+//
+// Recorders fresh from the factory all answer from one address and port; only their identity
+// tells them apart, so it is part of the key. The same recorder answering again (the repeated
+// searches, a reply heard through two interfaces) has the same key and makes no second row.
 class DeviceTable {
 public:
     struct Added {
@@ -147,7 +153,8 @@ public:
         std::uint64_t generation;
     };
 
-    // Appends a row unless one with the record's address and port exists (a linear scan).
+    // Appends a row unless one with the record's address and port and this identity exists (a
+    // hash lookup).
     std::optional<Added> add(const DeviceNetRecord& record, const DeviceIdentity& identity,
                              std::uint32_t source = 0);
     // Empties the table and starts the next generation, which it returns.
@@ -160,11 +167,19 @@ public:
                                           std::uint32_t gateway);
 
 private:
+    struct Key {
+        std::uint32_t address;
+        std::uint16_t port;
+        std::string identity; // the identity bytes
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& key) const noexcept;
+    };
+
     mutable std::mutex m_mutex;
     std::vector<DeviceRow> m_rows;
-    // Address and port of each row, side by side, so that the scan reads 8 bytes a row rather
-    // than a whole row.
-    std::vector<std::uint64_t> m_keys;
+    std::unordered_set<Key, KeyHash> m_keys;
     std::uint64_t m_generation = 0;
 };
 
