@@ -42,5 +42,9 @@ struct SetIpOptions {
 // mask and gateway, with the window's messages.
 PelloryStatus SetIp(const SetIpOptions& options);
 
+DiscoveryEngineConfig ConfigOf(const DiscoveryEndpoint& endpoint);
+// Why the discovery socket could not be opened, for the technician.
+std::string OpenFailure(const DiscoveryEndpoint& endpoint);
+
 // The window's refusal of an address, mask or gateway of 0, or nullptr when all three are set.
 const char* ModifyIpRefusal(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway);
