@@ -52,15 +52,16 @@ namespace {
 
 // Why the line cannot be carried out, given who uses each address now; empty when it can.
 std::string lineRefusal(const PlanLine& line, const std::string& mac,
-                        const std::unordered_multimap<std::uint32_t, std::string>& usedBy,
+                        const std::unordered_map<std::uint32_t, std::vector<std::string>>& usedBy,
                         const std::unordered_set<std::uint32_t>& machineAddresses) {
     if (machineAddresses.contains(line.address)) {
         return mac + ": " + formatIpv4(line.address) + " is an address of this machine";
     }
-    const auto [from, to] = usedBy.equal_range(line.address);
-    for (auto it = from; it != to; ++it) {
-        if (it->second != mac) {
-            return mac + ": " + formatIpv4(line.address) + " is in use by the recorder " + it->second;
+    if (const auto users = usedBy.find(line.address); users != usedBy.end()) {
+        for (const std::string& other : users->second) {
+            if (other != mac) {
+                return mac + ": " + formatIpv4(line.address) + " is in use by the recorder " + other;
+            }
         }
     }
     const std::string subnet = subnetRefusal(line.address, line.mask, line.gateway);
@@ -72,10 +73,11 @@ std::string lineRefusal(const PlanLine& line, const std::string& mac,
 PlanCheck checkPlan(const std::vector<PlanLine>& plan, const std::vector<ListedRecorder>& listed,
                     const std::unordered_set<std::uint32_t>& machineAddresses) {
     std::unordered_map<std::string, std::vector<const ListedRecorder*>> byMac;
-    std::unordered_multimap<std::uint32_t, std::string> usedBy;
+    // In the order listed, so that a refusal names the same recorder each time.
+    std::unordered_map<std::uint32_t, std::vector<std::string>> usedBy;
     for (const ListedRecorder& r : listed) {
         byMac[normalMac(r.mac)].push_back(&r);
-        usedBy.emplace(r.address, normalMac(r.mac));
+        usedBy[r.address].push_back(normalMac(r.mac));
     }
     PlanCheck check;
     std::unordered_map<std::uint32_t, std::string> given;
