@@ -25,7 +25,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -167,19 +166,21 @@ public:
                                           std::uint32_t gateway);
 
 private:
-    struct Key {
-        std::uint32_t address;
-        std::uint16_t port;
-        std::string identity; // the identity bytes
-        bool operator==(const Key&) const = default;
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& key) const noexcept;
-    };
+    // The key's hash; rows whose keys share a hash are told apart by comparing the rows.
+    static std::size_t keyHash(std::uint32_t address, std::uint16_t port, const DeviceIdentity& identity);
+    // The slot that holds the row with this key, or the empty slot where it belongs.
+    std::size_t slotFor(std::size_t hash, std::uint32_t address, std::uint16_t port,
+                        const DeviceIdentity& identity) const;
+    // Doubles the slots when they are half full, so that probe runs stay short.
+    void growSlots();
 
     mutable std::mutex m_mutex;
     std::vector<DeviceRow> m_rows;
-    std::unordered_set<Key, KeyHash> m_keys;
+    // Open addressing over the rows: each slot holds a row index + 1, or 0 when empty. A table
+    // of thousands of rows is filled on the receive thread during a burst of replies, where a
+    // node allocated per row would cost more than the row itself.
+    std::vector<std::uint32_t> m_slots;
+    std::vector<std::size_t> m_hashes; // of each row's key, for growing the slots
     std::uint64_t m_generation = 0;
 };
 
