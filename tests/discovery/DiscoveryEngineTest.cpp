@@ -466,3 +466,28 @@ TEST_F(DiscoveryEngineTest, OpenFailsWhenOpenOrPortTakenAndReopens) {
     reply(*engine, buildSearchReply(recordFor(kRecorderA, 1), DeviceIdentity::fromText("mac")));
     ASSERT_TRUE(listener.waitDevices(1));
 }
+
+// Past the first few hundred rows the table grows its lookup several times; every row must stay
+// findable through each growth, and a cleared table must forget them all.
+TEST(DeviceTable, ThousandsOfRowsOnOneAddressStayOneRowEachThroughGrowthAndClear) {
+    DeviceTable table;
+    const DeviceNetRecord record = recordFor(kRecorderA, 37777);
+    const auto identity = [](int i) { return DeviceIdentity::fromText("02:00:00:00:" + std::to_string(i)); };
+    constexpr int kRows = 3000;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < kRows; ++i) {
+            const auto added = table.add(record, identity(i));
+            ASSERT_TRUE(added) << i;
+            EXPECT_EQ(added->row, std::size_t(i));
+            EXPECT_EQ(added->generation, std::uint64_t(round));
+        }
+        for (int i = kRows - 1; i >= 0; --i) {
+            ASSERT_FALSE(table.add(record, identity(i))) << i;
+        }
+        EXPECT_TRUE(table.add(recordFor(kRecorderA, 37778), identity(0))); // another port
+        EXPECT_EQ(table.size(), std::size_t(kRows + 1));
+        EXPECT_EQ(table.row(1234)->identity, identity(1234));
+        table.clear();
+        EXPECT_EQ(table.size(), 0u);
+    }
+}
