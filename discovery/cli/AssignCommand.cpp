@@ -4,13 +4,15 @@
 #include "discovery/cli/CliDiscoveryListener.h"
 #include "support/VisibleText.h"
 #include "support/cli/CliOptions.h"
+#include "support/cli/StopSignals.h"
 #include "support/cli/TextTable.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <condition_variable>
 #include <iostream>
-#include <thread>
+#include <mutex>
 #include <unordered_set>
 
 namespace {
@@ -18,6 +20,33 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 enum class Outcome { Modified, LoginRefused, NoLoginAnswer, Refused, NoAnswer, NotSent };
+
+// Set by Ctrl-C or a termination request; the batch stops before the next recorder, so that a
+// recorder is never left between its login and its new address, and what was done is printed.
+class StopRequest {
+public:
+    void Stop() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopped = true;
+        }
+        m_changed.notify_all();
+    }
+    bool Stopped() {
+        std::lock_guard lock(m_mutex);
+        return m_stopped;
+    }
+    // Waits out the time unless a stop comes first; true when it did.
+    bool WaitFor(std::chrono::milliseconds time) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, time, [this] { return m_stopped; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_stopped = false;
+};
 
 struct ChangeResult {
     PlannedChange change;
@@ -238,15 +267,21 @@ void PrintResults(const std::vector<ChangeResult>& results, ListFormat format) {
 
 } // namespace
 
-PelloryStatus Assign(const AssignOptions& options) {
+int Assign(const AssignOptions& options) {
+    StopRequest stop;
+    // Before the engine starts its threads, so that they too leave the signals to this one.
+    cli::StopSignals signals([&stop](int) { stop.Stop(); });
     CCliDiscoveryListener listener;
     DiscoveryEngine engine(&listener, ConfigOf(options.endpoint));
     if (engine.start() != 1) {
         Error(OpenFailure(options.endpoint));
-        return PelloryStatus::Network;
+        return ExitCode(PelloryStatus::Network);
     }
     // Every recorder that answers is needed, not only those named: their addresses are in use.
-    std::this_thread::sleep_for(options.scanTime);
+    if (stop.WaitFor(options.scanTime)) {
+        Error("stopped while searching; nothing was sent to any recorder");
+        return signals.ExitStatus();
+    }
     const std::vector<ListedRecorder> listed = Listed(listener.Devices());
     const auto machine = MachineAddresses();
     PlanCheck check;
@@ -257,15 +292,20 @@ PelloryStatus Assign(const AssignOptions& options) {
     }
     if (!check.refusal.empty()) {
         Error(check.refusal + "; nothing was sent to any recorder");
-        return PelloryStatus::Usage;
+        return ExitCode(PelloryStatus::Usage);
     }
     std::vector<ChangeResult> results;
     for (const PlannedChange& change : check.changes) {
-        results.push_back(Change(engine, listener, change, options));
+        results.push_back(stop.Stopped() ? ChangeResult{change, Outcome::NotSent, "stopped"}
+                                         : Change(engine, listener, change, options));
     }
     engine.close();
     PrintResults(results, options.format);
+    if (signals.Received() != 0) {
+        return signals.ExitStatus();
+    }
     const auto changed = std::count_if(results.begin(), results.end(),
                                        [](const ChangeResult& r) { return r.outcome == Outcome::Modified; });
-    return std::size_t(changed) == results.size() ? PelloryStatus::Success : PelloryStatus::NotAllChanged;
+    return ExitCode(std::size_t(changed) == results.size() ? PelloryStatus::Success
+                                                           : PelloryStatus::NotAllChanged);
 }

@@ -33,5 +33,6 @@ std::vector<PlanLine> ReadPlan(std::istream& in, const std::string& fileName);
 
 // Searches, checks the whole plan against what answered (nothing is sent to a recorder when it
 // does not pass), then logs in to each recorder in turn and gives it its new address. Prints one
-// line per recorder: MAC, old address, new address and the result.
-PelloryStatus Assign(const AssignOptions& options);
+// line per recorder: MAC, old address, new address and the result. Returns the exit status:
+// a PelloryStatus, or 128 + the signal that stopped the batch (the results so far are printed).
+int Assign(const AssignOptions& options);

@@ -25,22 +25,24 @@ const char* const kDescription =
     "registers them in the surveillance client's data file, with the discovery engine, data store\n"
     "and messages of the Pellory window.\n";
 
-const char* const kExitStatuses = "\nExit status:\n"
-                                  "   0  success\n"
-                                  "   1  an unexpected failure inside the tool\n"
-                                  "   2  bad options or arguments (nothing was sent, no file changed)\n"
-                                  "   3  the discovery socket could not be opened, or a request not sent\n"
-                                  "   4  no recorder with that MAC address answered\n"
-                                  "   5  the recorder refused the login\n"
-                                  "   6  no answer to the login in time (\"It is ouvertime.\")\n"
-                                  "   7  the recorder refused the new address\n"
-                                  "   8  no answer to the modify-IP request in time\n"
-                                  "   9  the data file is missing, unreadable, broken or not XML, in use by\n"
-                                  "      another program, or its folder missing\n"
-                                  "  10  the data store refused the device\n"
-                                  "  11  the data file could not be saved\n"
-                                  "  12  assign: not every recorder took its new address (the results say\n"
-                                  "      which did)\n";
+const char* const kExitStatuses =
+    "\nExit status:\n"
+    "   0  success\n"
+    "   1  an unexpected failure inside the tool\n"
+    "   2  bad options or arguments (nothing was sent, no file changed)\n"
+    "   3  the discovery socket could not be opened, or a request not sent\n"
+    "   4  no recorder with that MAC address answered\n"
+    "   5  the recorder refused the login\n"
+    "   6  no answer to the login in time (\"It is ouvertime.\")\n"
+    "   7  the recorder refused the new address\n"
+    "   8  no answer to the modify-IP request in time\n"
+    "   9  the data file is missing, unreadable, broken or not XML, in use by\n"
+    "      another program, or its folder missing\n"
+    "  10  the data store refused the device\n"
+    "  11  the data file could not be saved\n"
+    "  12  assign: not every recorder took its new address (the results say\n"
+    "      which did)\n"
+    " 130  assign stopped by Ctrl-C before the next recorder (128 + the signal)\n";
 
 const char* const kExamples =
     "\nExamples:\n"
@@ -371,7 +373,7 @@ int main(int argc, char** argv) {
             return ExitCode(SetIp(options));
         }
         if (*assign) {
-            return ExitCode(Assign(assignLine.Parse()));
+            return Assign(assignLine.Parse());
         }
         if (*registerCommand) {
             reg.host = formatIpv4(Ipv4Option("--ip", regIp));

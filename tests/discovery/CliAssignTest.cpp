@@ -8,6 +8,7 @@
 #include "tests/support/ChildProgram.h"
 #include "tests/support/CsvText.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -195,5 +196,25 @@ TEST(PelloryCliAssign, ScanMarksSharedAddressesAndOtherSubnets) {
     r = RunProgram(Join({kCli, "scan", "--timeout", "0.5", "--format", "csv"}, Endpoint(recorder)));
     for (const auto& record : ParseCsv(r.out).records) {
         EXPECT_EQ(record.size(), 6u);
+    }
+}
+
+// Ctrl-C while the search is still collecting answers ends the command at once, before any
+// recorder hears a login.
+TEST(PelloryCliAssign, CtrlCWhileSearchingEndsAtOnceWithNothingSent) {
+    sim::SimProcess recorder(Batch(2));
+    ChildProgram child(
+        Join({kCli, "assign", "--scan-time", "600", "--user", "admin", "--password-env", "KST_PW", "--mac",
+              Mac(1), "--first-ip", "127.0.1.20", "--mask", "255.255.255.0", "--gateway", "127.0.1.1"},
+             Endpoint(recorder)),
+        {{"KST_PW", "admin"}});
+    ASSERT_TRUE(recorder.waitForLine([](const std::string& l) { return l == "search request"; }, 20s));
+    child.Signal(SIGINT);
+    // Far below the ten minutes of searching asked for.
+    const ChildResult r = child.Finish(60s);
+    EXPECT_EQ(r.status, 128 + SIGINT) << r.err;
+    EXPECT_TRUE(Has(r.err, "stopped while searching; nothing was sent to any recorder")) << r.err;
+    for (const std::string& line : SettledLines(recorder, "marker")) {
+        EXPECT_FALSE(Has(line, "login as \"admin\"")) << line;
     }
 }
