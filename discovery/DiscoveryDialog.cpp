@@ -4,6 +4,7 @@
 #include "clientstore/ClientStore.h"
 #include "clientstore/DeviceRegistration.h"
 #include "discovery/AboutDialog.h"
+#include "discovery/DeviceListMarks.h"
 #include "discovery/DeviceListView.h"
 #include "discovery/DeviceManagementDialog.h"
 #include "discovery/ModifyIpDialog.h"
@@ -108,6 +109,7 @@ void DiscoveryDialog::onInitDialog() {
     list->addColumn(QStringLiteral("Default Gateway"), 120);
     list->addColumn(QStringLiteral("Mac Address "), 150);
     enableDeviceListSorting(*list);
+    readLocalNetworks();
 
     auto* status = itemAs<QLabel>(IDC_STATUS);
     QPalette palette = status->palette();
@@ -211,6 +213,7 @@ void DiscoveryDialog::addRow(const DeviceAddedNotice& notice) {
     for (int c = ColumnNumber; c <= ColumnMac; ++c) {
         list->setItem(row, c, new DeviceListItem(texts[c], notice.row));
     }
+    markRowsAt(*list, texts[ColumnAddress], m_localNetworks);
     list->selectItem(row);
     list->scrollToItem(list->item(row, ColumnNumber));
     emit rowAdded(row);
@@ -220,9 +223,14 @@ void DiscoveryDialog::setStatusLine(const QString& text) {
     setItemText(IDC_STATUS, text);
 }
 
+void DiscoveryDialog::readLocalNetworks() {
+    m_localNetworks = m_options.localNetworks ? m_options.localNetworks() : localNetworks();
+}
+
 void DiscoveryDialog::onRefresh() {
     setStatusLine(QString());
     deviceList()->deleteAllItems();
+    readLocalNetworks();
     m_engine.refresh();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "discovery/DeviceMarks.h"
 #include "discovery/DiscoveryEngine.h"
 
 #include "desktop/TemplateDialog.h"
@@ -23,6 +24,9 @@ struct DiscoveryWindowOptions {
     // Asks where "Export list..." saves the list, starting from the path suggested; an empty
     // answer cancels. Unset: a save dialog asks.
     std::function<QString(QWidget* parent, const QString& suggested)> chooseExportPath;
+    // This computer's addresses and subnets, against which rows are marked. Unset: the
+    // interfaces as the system lists them.
+    std::function<std::vector<LocalNetwork>()> localNetworks;
 };
 
 // Pellory's main window: the recorders the discovery engine finds, the status line that shows
@@ -34,7 +38,9 @@ struct DiscoveryWindowOptions {
 // commands losing their recorder. A click on a column heading sorts the list by that column; rows
 // found later go straight to their sorted place. The list's context menu opens a recorder's web
 // page, copies its address or MAC address, and exports the list as CSV; none of it touches the
-// status line, which shows only the answers to address changes.
+// status line, which shows only the answers to address changes. A row whose address another row
+// or this computer uses, or that lies outside this computer's subnets, is marked with a colour and
+// a tooltip that says why.
 //
 // The engine reports on its own thread; its reports are queued to this window's thread. A login
 // waits for the recorder on a worker thread while the window keeps drawing and adding rows but
@@ -103,6 +109,7 @@ private:
     void addRow(const DeviceAddedNotice& notice);
     void setStatusLine(const QString& text);
     void onRefresh();
+    void readLocalNetworks();
     void onModifyIp();
     void onAdd();
     void onListDoubleClicked();
@@ -123,4 +130,6 @@ private:
     std::thread m_loginThread;
     // Where the last export went, offered again for the next.
     QString m_exportPath;
+    // Read when the list starts empty, not for every row of a burst of replies.
+    std::vector<LocalNetwork> m_localNetworks;
 };

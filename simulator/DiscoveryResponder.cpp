@@ -51,10 +51,11 @@ DiscoveryResponder::DiscoveryResponder(const DiscoveryBehaviour& behaviour) : m_
         // echo them unchanged is caught.
         for (size_t b = 0; b < Rec::kSize; ++b)
             d.record.bytes[b] = uint8_t(b * 7 + 0x31);
-        d.record.setAddress(behaviour.address + i);
+        const unsigned step = behaviour.sameAddress ? 0 : i;
+        d.record.setAddress(behaviour.address + step);
         d.record.setMask(behaviour.mask);
         d.record.setGateway(behaviour.gateway);
-        d.record.setPort(uint16_t(behaviour.port + i));
+        d.record.setPort(uint16_t(behaviour.port + step));
         // A locally administered MAC address followed straight away (no terminator) by a
         // serial, so that a tool showing more than the first 17 bytes is caught too.
         char text[kIdentitySize + 1] = {};
@@ -140,7 +141,11 @@ std::vector<Datagram> DiscoveryResponder::login(ByteView d, DiscoveryObserver& o
     if (!fault.empty())
         observer.fault(fault);
     uint8_t result = 0, reason = 0;
-    if (m_behaviour.loginResult) {
+    const auto& refusing = m_behaviour.refuseLogin;
+    if (std::find(refusing.begin(), refusing.end(), unsigned(device) + 1) != refusing.end()) {
+        result = kLoginRefused;
+        reason = kReasonInvalidPassword;
+    } else if (m_behaviour.loginResult) {
         result = *m_behaviour.loginResult;
         reason = m_behaviour.loginReason;
     } else if (!fault.empty() || request->userName != m_behaviour.user) {

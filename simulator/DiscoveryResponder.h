@@ -18,6 +18,9 @@ struct DiscoveryBehaviour {
     // Number of recorders played.
     unsigned count = 1;
     // Recorder i (from 0) reports address + i and port + i; all share mask and gateway.
+    // With sameAddress every recorder reports the first one's address and port, as a batch fresh
+    // from the factory does; only their MAC texts differ.
+    bool sameAddress = false;
     uint32_t address = 0x7F000001;
     uint32_t mask = 0xFF000000;
     uint32_t gateway = 0x7F0000FE;
@@ -31,6 +34,9 @@ struct DiscoveryBehaviour {
     // Recorders (numbered from 1) that leave the first search they hear unanswered, as a
     // reply lost on a busy network would be.
     std::vector<unsigned> ignoreFirstSearch;
+    // Recorders (numbered from 1) that refuse every login with "Invalid password!", whatever
+    // the account.
+    std::vector<unsigned> refuseLogin;
     // The first recorder's identity bytes instead of its usual MAC text and serial: a recorder
     // whose text holds whatever bytes it likes (the first 17 are its MAC text).
     std::optional<std::string> firstIdentity;

@@ -104,11 +104,12 @@ void RecorderSim::open() {
         m_options.discovery.port = m_options.devicePort    ? *m_options.devicePort
                                    : m_options.upgradeSide ? m_tcpPort
                                                            : 37777;
-        if (m_options.discovery.port + m_options.discovery.count - 1 > 65535) {
+        const unsigned lastPort =
+            m_options.discovery.port + (m_options.discovery.sameAddress ? 0 : m_options.discovery.count - 1);
+        if (lastPort > 65535) {
             closeSockets();
-            throw std::runtime_error(
-                "recorder " + std::to_string(m_options.discovery.count) + " would report port " +
-                std::to_string(m_options.discovery.port + m_options.discovery.count - 1) + ", beyond 65535");
+            throw std::runtime_error("recorder " + std::to_string(m_options.discovery.count) +
+                                     " would report port " + std::to_string(lastPort) + ", beyond 65535");
         }
         std::string where = m_options.udpAddress + ":" + std::to_string(m_options.udpPort);
         m_udpFd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -156,7 +157,8 @@ void RecorderSim::listenForEachRecorder() {
     for (size_t i = 0; i < devices.size() && i < kMostRecorderListeners; ++i) {
         uint32_t address = devices[i].record.address();
         uint16_t port = devices[i].record.port();
-        bool servedAlready = port == m_tcpPort && (address == mainAddress || mainAddress == 0);
+        bool servedAlready = (port == m_tcpPort && (address == mainAddress || mainAddress == 0)) ||
+                             (i > 0 && m_options.discovery.sameAddress);
         if (address >> 24 != 127 || servedAlready)
             continue;
         std::string where = formatIpv4(address) + ":" + std::to_string(port);

@@ -149,6 +149,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->check(ipv4)
         ->option_text("ADDRESS [the TCP address]")
         ->group(discovery);
+    app.add_flag("--same-address", o.discovery.sameAddress,
+                 "Every recorder reports the first one's address\nand port (only the MAC texts differ)")
+        ->group(discovery);
     app.add_option("--device-mask", deviceMask, "Subnet mask the recorders report")
         ->check(ipv4)
         ->option_text("ADDRESS [255.0.0.0]")
@@ -181,6 +184,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->group(discovery);
     app.add_option("--ignore-first-search-of", o.discovery.ignoreFirstSearch,
                    "Only these recorders (numbered from 1) leave\nthe first search unanswered")
+        ->delimiter(',')
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->option_text("N,N,...")
+        ->group(discovery);
+    app.add_option("--refuse-login-of", o.discovery.refuseLogin,
+                   "These recorders (numbered from 1) refuse every\nlogin with \"Invalid password!\"")
         ->delimiter(',')
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->option_text("N,N,...")
@@ -232,7 +241,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     o.discovery.mask = *::parseIpv4(deviceMask);
     o.discovery.gateway = *::parseIpv4(deviceGateway);
     if (devicePort >= 0) {
-        if (devicePort + o.discovery.count - 1 > 65535)
+        if (!o.discovery.sameAddress && devicePort + o.discovery.count - 1 > 65535)
             return refuse("--device-port " + std::to_string(devicePort) + " leaves no port for recorder " +
                           std::to_string(o.discovery.count));
         o.devicePort = uint16_t(devicePort);
@@ -244,6 +253,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     for (unsigned n : o.discovery.ignoreFirstSearch)
         if (n < 1 || n > o.discovery.count)
             return refuse("--ignore-first-search-of " + std::to_string(n) + ": there are recorders 1 to " +
+                          std::to_string(o.discovery.count));
+    for (unsigned n : o.discovery.refuseLogin)
+        if (n < 1 || n > o.discovery.count)
+            return refuse("--refuse-login-of " + std::to_string(n) + ": there are recorders 1 to " +
                           std::to_string(o.discovery.count));
     if (ignoreFirstAll)
         for (unsigned n = 1; n <= o.discovery.count; ++n)

@@ -1,5 +1,7 @@
 #include "discovery/cli/CliDiscoveryListener.h"
 
+#include "discovery/ModifyIpPlan.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -21,15 +23,7 @@ std::vector<DeviceAddedNotice> CCliDiscoveryListener::Devices() const {
 }
 
 std::string CCliDiscoveryListener::NormalMac(const std::string& mac) {
-    std::string out = mac;
-    for (char& c : out) {
-        if (c == '-') {
-            c = ':';
-        } else {
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        }
-    }
-    return out;
+    return normalMac(mac);
 }
 
 std::optional<DeviceAddedNotice> CCliDiscoveryListener::WaitForMac(const std::string& mac,

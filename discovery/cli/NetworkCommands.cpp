@@ -1,5 +1,6 @@
 #include "discovery/cli/NetworkCommands.h"
 
+#include "discovery/DeviceMarks.h"
 #include "discovery/ModifyIpCheck.h"
 #include "discovery/cli/CliDiscoveryListener.h"
 #include "support/VisibleText.h"
@@ -25,6 +26,72 @@ void Error(const std::string& text) {
     std::cerr << "pellory-cli: " << VisibleText(text) << std::endl;
 }
 
+// The trailing marker of a table row: what the technician must look into.
+std::string MarkText(const DeviceMarks& marks) {
+    std::string text = marks.conflict ? "address conflict" : "";
+    if (marks.otherSubnet) {
+        text += text.empty() ? "other subnet" : ", other subnet";
+    }
+    return text;
+}
+
+void PrintList(const std::vector<DeviceAddedNotice>& devices, ListFormat format) {
+    std::vector<std::uint32_t> addresses;
+    for (const DeviceAddedNotice& d : devices) {
+        addresses.push_back(parseIpv4(d.addressText).value_or(0));
+    }
+    const std::vector<DeviceMarks> marks = markDevices(addresses, localNetworks());
+    const bool anyMark = std::any_of(marks.begin(), marks.end(),
+                                     [](const DeviceMarks& m) { return m.conflict || m.otherSubnet; });
+    std::vector<cli::TextRow> rows;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const DeviceAddedNotice& d = devices[i];
+        // Column 0 numbers the rows from 1, as the window's list does.
+        rows.push_back({std::to_string(d.row + 1), d.addressText, std::to_string(d.port), d.maskText,
+                        d.gatewayText, d.macText});
+        if (anyMark && format == ListFormat::Table) {
+            rows.back().push_back(MarkText(marks[i]));
+        }
+    }
+    switch (format) {
+    case ListFormat::Table: {
+        cli::TextRow headings = kListHeadings;
+        if (anyMark) {
+            headings.push_back("");
+        }
+        std::cout << cli::FormatTable(headings, rows);
+        break;
+    }
+    case ListFormat::Csv:
+        std::cout << cli::CsvRecord(kListHeadings);
+        for (const auto& row : rows) {
+            std::cout << cli::CsvRecord(row);
+        }
+        break;
+    case ListFormat::Json: {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            const DeviceAddedNotice& d = devices[i];
+            list.push_back({{"no", d.row + 1},
+                            {"ip", d.addressText},
+                            {"port", d.port},
+                            {"mask", d.maskText},
+                            {"gateway", d.gatewayText},
+                            {"mac", d.macText},
+                            {"conflict", marks[i].conflict},
+                            {"subnet", marks[i].otherSubnet ? "other" : "local"}});
+        }
+        // A recorder's MAC text is bytes it chose; bytes that are not UTF-8 become U+FFFD
+        // rather than ending the program.
+        std::cout << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+        break;
+    }
+    }
+    std::cout.flush();
+}
+
+} // namespace
+
 DiscoveryEngineConfig ConfigOf(const DiscoveryEndpoint& endpoint) {
     DiscoveryEngineConfig config;
     config.destinationAddress = endpoint.target;
@@ -38,44 +105,6 @@ std::string OpenFailure(const DiscoveryEndpoint& endpoint) {
     return "the discovery socket could not be opened on UDP port " + std::to_string(endpoint.bindPort) +
            " (another program may hold it; --bind-port 0 takes any free port)";
 }
-
-void PrintList(const std::vector<DeviceAddedNotice>& devices, ListFormat format) {
-    std::vector<cli::TextRow> rows;
-    for (const DeviceAddedNotice& d : devices) {
-        // Column 0 numbers the rows from 1, as the window's list does.
-        rows.push_back({std::to_string(d.row + 1), d.addressText, std::to_string(d.port), d.maskText,
-                        d.gatewayText, d.macText});
-    }
-    switch (format) {
-    case ListFormat::Table:
-        std::cout << cli::FormatTable(kListHeadings, rows);
-        break;
-    case ListFormat::Csv:
-        std::cout << cli::CsvRecord(kListHeadings);
-        for (const auto& row : rows) {
-            std::cout << cli::CsvRecord(row);
-        }
-        break;
-    case ListFormat::Json: {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const DeviceAddedNotice& d : devices) {
-            list.push_back({{"no", d.row + 1},
-                            {"ip", d.addressText},
-                            {"port", d.port},
-                            {"mask", d.maskText},
-                            {"gateway", d.gatewayText},
-                            {"mac", d.macText}});
-        }
-        // A recorder's MAC text is bytes it chose; bytes that are not UTF-8 become U+FFFD
-        // rather than ending the program.
-        std::cout << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
-        break;
-    }
-    }
-    std::cout.flush();
-}
-
-} // namespace
 
 const char* ModifyIpRefusal(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway) {
     const auto refusal = checkNewAddresses(address, mask, gateway);
@@ -92,7 +121,7 @@ PelloryStatus Scan(const ScanOptions& options) {
             return PelloryStatus::Network;
         }
         // The engine repeats the search by itself for replies lost on a busy network; answers
-        // are taken until the timeout, each address and port once.
+        // are taken until the timeout, each recorder once.
         std::this_thread::sleep_for(options.timeout);
         engine.close();
         devices = listener.Devices();

@@ -42,5 +42,9 @@ struct SetIpOptions {
 // mask and gateway, with the window's messages.
 PelloryStatus SetIp(const SetIpOptions& options);
 
+DiscoveryEngineConfig ConfigOf(const DiscoveryEndpoint& endpoint);
+// Why the discovery socket could not be opened, for the technician.
+std::string OpenFailure(const DiscoveryEndpoint& endpoint);
+
 // The Modify IP dialog's refusal of the new addresses (its text), or nullptr when they may be sent.
 const char* ModifyIpRefusal(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway);

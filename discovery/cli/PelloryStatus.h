@@ -16,6 +16,7 @@ enum class PelloryStatus : int {
                           // use by another program (register), or its folder missing
     DeviceRefused = 10,   // the data store refused the device (name or address taken, ...)
     SaveFailed = 11,      // the data file could not be saved
+    NotAllChanged = 12,   // assign: one recorder or more kept its address (the results say which)
 };
 
 inline int ExitCode(PelloryStatus status) {

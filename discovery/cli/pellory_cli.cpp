@@ -3,6 +3,7 @@
 // list shows, set-ip is its Modify IP command, register is its registration dialogs.
 
 #include "discovery/BroadcastInterfaces.h"
+#include "discovery/cli/AssignCommand.h"
 #include "discovery/cli/DataFileCommands.h"
 #include "discovery/cli/NetworkCommands.h"
 #include "discovery/cli/PelloryStatus.h"
@@ -11,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <tuple>
@@ -23,20 +25,24 @@ const char* const kDescription =
     "registers them in the surveillance client's data file, with the discovery engine, data store\n"
     "and messages of the Pellory window.\n";
 
-const char* const kExitStatuses = "\nExit status:\n"
-                                  "   0  success\n"
-                                  "   1  an unexpected failure inside the tool\n"
-                                  "   2  bad options or arguments (nothing was sent, no file changed)\n"
-                                  "   3  the discovery socket could not be opened, or a request not sent\n"
-                                  "   4  no recorder with that MAC address answered\n"
-                                  "   5  the recorder refused the login\n"
-                                  "   6  no answer to the login in time (\"It is ouvertime.\")\n"
-                                  "   7  the recorder refused the new address\n"
-                                  "   8  no answer to the modify-IP request in time\n"
-                                  "   9  the data file is missing, unreadable, broken or not XML, in use by\n"
-                                  "      another program, or its folder missing\n"
-                                  "  10  the data store refused the device\n"
-                                  "  11  the data file could not be saved\n";
+const char* const kExitStatuses =
+    "\nExit status:\n"
+    "   0  success\n"
+    "   1  an unexpected failure inside the tool\n"
+    "   2  bad options or arguments (nothing was sent, no file changed)\n"
+    "   3  the discovery socket could not be opened, or a request not sent\n"
+    "   4  no recorder with that MAC address answered\n"
+    "   5  the recorder refused the login\n"
+    "   6  no answer to the login in time (\"It is ouvertime.\")\n"
+    "   7  the recorder refused the new address\n"
+    "   8  no answer to the modify-IP request in time\n"
+    "   9  the data file is missing, unreadable, broken or not XML, in use by\n"
+    "      another program, or its folder missing\n"
+    "  10  the data store refused the device\n"
+    "  11  the data file could not be saved\n"
+    "  12  assign: not every recorder took its new address (the results say\n"
+    "      which did)\n"
+    " 130  assign stopped by Ctrl-C before the next recorder (128 + the signal)\n";
 
 const char* const kExamples =
     "\nExamples:\n"
@@ -44,6 +50,9 @@ const char* const kExamples =
     "  pellory-cli scan --address 192.168.1.108 --interface eth0\n"
     "  pellory-cli set-ip --mac 00:12:34:56:78:9A --user admin --password-file pw.txt \\\n"
     "      --ip 192.168.1.120 --mask 255.255.255.0 --gateway 192.168.1.1\n"
+    "  pellory-cli assign --mac 00:12:34:56:78:9A --mac 00:12:34:56:78:9B --first-ip 192.168.1.120 \\\n"
+    "      --mask 255.255.255.0 --gateway 192.168.1.1 --user admin --password-file pw.txt\n"
+    "  pellory-cli assign --plan site.csv --mask 255.255.255.0 --user admin --password-env DVR_PASSWORD\n"
     "  pellory-cli register --data XML/Data.xml --ip 192.168.1.120 --port 37777 \\\n"
     "      --name Lobby --user admin --password-env DVR_PASSWORD --channels 4\n"
     "  pellory-cli devices --data XML/Data.xml --format json\n";
@@ -162,6 +171,88 @@ std::string ReadPassword(const cli::PasswordOptions& options, const std::string&
     return reading.password;
 }
 
+// The options of assign as given.
+struct AssignCommandLine {
+    EndpointOptions endpoint;
+    std::vector<std::string> macs;
+    std::string firstIp, planFile, mask, gateway, user, format = "table";
+    double timeout = 5, scanTime = 3;
+    cli::PasswordOptions password;
+    CLI::Option* macOption = nullptr;
+    CLI::Option* firstOption = nullptr;
+    CLI::Option* planOption = nullptr;
+
+    CLI::App* AddTo(CLI::App& app, const CLI::IsMember& formats) {
+        CLI::App* command = app.add_subcommand("assign", "Give many recorders new addresses in one run");
+        endpoint.AddTo(*command);
+        macOption = command->add_option("--mac", macs, "A recorder to number (repeat, in numbering order)")
+                        ->option_text("MAC ...");
+        firstOption = command
+                          ->add_option("--first-ip", firstIp,
+                                       "Address of the first --mac recorder;\n"
+                                       "addresses in use are passed over")
+                          ->option_text("A");
+        planOption = command
+                         ->add_option("--plan", planFile,
+                                      "CSV file with the header mac,ip,mask,gateway\n"
+                                      "(blank mask, gateway: the options')")
+                         ->option_text("FILE");
+        command->add_option("--mask", mask, "Subnet mask of the new addresses")->option_text("M");
+        command->add_option("--gateway", gateway, "Default gateway of the new addresses")->option_text("G");
+        command->add_option("--user", user, "User name to log in with")->option_text("NAME")->required();
+        password.AddTo(*command);
+        command->add_option("--timeout", timeout, "Limit for each recorder: its login and answer")
+            ->option_text("SECONDS [5]")
+            ->check(CLI::Range(0.05, 3600.0));
+        command->add_option("--scan-time", scanTime, "How long to collect answers to the search first")
+            ->option_text("SECONDS [3]")
+            ->check(CLI::Range(0.05, 3600.0));
+        command->add_option("--format", format, "table, csv or json")
+            ->option_text("FORMAT [table]")
+            ->check(formats);
+        return command;
+    }
+
+    AssignOptions Parse() const {
+        AssignOptions options;
+        options.endpoint = endpoint.Parse();
+        options.timeout = Milliseconds(timeout);
+        options.scanTime = Milliseconds(scanTime);
+        options.format = kFormats.at(format);
+        options.mask = mask.empty() ? 0 : Ipv4Option("--mask", mask);
+        options.gateway = gateway.empty() ? 0 : Ipv4Option("--gateway", gateway);
+        const bool byMac = macOption->count() > 0 || firstOption->count() > 0;
+        if (byMac == (planOption->count() > 0)) {
+            throw UsageError{"give either --mac with --first-ip, or --plan"};
+        }
+        if (byMac) {
+            if (macs.empty() || firstIp.empty()) {
+                throw UsageError{"--mac and --first-ip go together"};
+            }
+            if (options.mask == 0 || options.gateway == 0) {
+                throw UsageError{"--first-ip needs --mask and --gateway"};
+            }
+            options.macs = macs;
+            options.firstAddress = Ipv4Option("--first-ip", firstIp);
+        } else {
+            std::ifstream in(planFile, std::ios::binary);
+            if (!in) {
+                throw UsageError{"--plan " + planFile + ": cannot be read"};
+            }
+            options.plan = ReadPlan(in, planFile);
+            if (options.plan.empty()) {
+                throw UsageError{"--plan " + planFile + ": names no recorder"};
+            }
+        }
+        if (user.empty()) {
+            throw UsageError{"User name can not be null!"};
+        }
+        options.user = user;
+        options.password = ReadPassword(password, user);
+        return options;
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -203,6 +294,10 @@ int main(int argc, char** argv) {
     setIp->add_option("--timeout", setTimeout, "Limit of the whole command: search, login and answer")
         ->option_text("SECONDS [5]")
         ->check(CLI::Range(0.05, 3600.0));
+
+    // assign
+    AssignCommandLine assignLine;
+    CLI::App* assign = assignLine.AddTo(app, format);
 
     // register
     RegisterOptions reg;
@@ -276,6 +371,9 @@ int main(int argc, char** argv) {
             options.user = setUser;
             options.password = ReadPassword(setPassword, setUser);
             return ExitCode(SetIp(options));
+        }
+        if (*assign) {
+            return Assign(assignLine.Parse());
         }
         if (*registerCommand) {
             reg.host = formatIpv4(Ipv4Option("--ip", regIp));

@@ -6,6 +6,7 @@
 #include "simulator/SimProcess.h"
 #include "tests/clientstore/TempDir.h"
 #include "tests/discovery/FakeRecorder.h"
+#include "tests/discovery/PelloryCliKit.h"
 #include "tests/support/ChildProgram.h"
 #include "tests/support/CsvText.h"
 
@@ -15,50 +16,6 @@
 #include <algorithm>
 
 using namespace std::chrono_literals;
-
-namespace {
-
-const std::string kCli = KST_BIN_DIR "/pellory-cli";
-
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
-
-std::string Dotted(uint32_t firstOctetFirst) {
-    return std::to_string(firstOctetFirst >> 24) + "." + std::to_string(firstOctetFirst >> 16 & 255) + "." +
-           std::to_string(firstOctetFirst >> 8 & 255) + "." + std::to_string(firstOctetFirst & 255);
-}
-
-std::string Mac(unsigned recorder) {
-    char text[32];
-    std::snprintf(text, sizeof text, "02:53:49:4D:%02X:%02X", recorder >> 8 & 255, recorder & 255);
-    return text;
-}
-
-std::vector<std::string> Endpoint(const sim::SimProcess& recorder) {
-    return {"--target", "127.0.0.1:" + std::to_string(recorder.udpPort()), "--bind-port", "0"};
-}
-
-std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-bool SimPrinted(const sim::SimProcess& recorder, const std::string& part) {
-    const auto lines = recorder.lines();
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return Has(l, part); });
-}
-
-} // namespace
 
 TEST(PelloryCli, ScanOfTwentyRecordersInEachFormat) {
     sim::SimProcess recorder({"--count", "20"});
@@ -109,8 +66,12 @@ TEST(PelloryCli, ScanOfTwentyRecordersInEachFormat) {
     ASSERT_EQ(list.size(), 20u);
     for (size_t i = 0; i < list.size(); ++i) {
         const auto& d = list[i];
-        EXPECT_EQ(d.size(), 6u);
+        EXPECT_EQ(d.size(), 8u);
         EXPECT_EQ(d.at("no").get<int>(), static_cast<int>(i + 1));
+        // Each on an address of its own, on the loopback subnet (127.0.0.1 is this machine's,
+        // but loopback addresses never collide on a network).
+        EXPECT_EQ(d.at("conflict"), false);
+        EXPECT_EQ(d.at("subnet"), "local");
         ASSERT_TRUE(d.at("port").is_number());
         const std::string mac = d.at("mac").get<std::string>();
         const unsigned n = static_cast<unsigned>(std::stoul(mac.substr(15, 2), nullptr, 16));

@@ -68,21 +68,45 @@ TEST_F(DiscoveryEngineTest, StartSearchesAndListsEachReply) {
     EXPECT_EQ(engine->row(1)->identity, DeviceIdentity::fromText("00:11:22:33:44:66xyz"));
 }
 
-TEST_F(DiscoveryEngineTest, DuplicateAddressAndPortMakesOneRow) {
+// A row is a recorder: address, port and identity together. Six units fresh from the factory on
+// one address are six rows; one of them answering again is not a seventh.
+TEST_F(DiscoveryEngineTest, ARowIsKeyedByAddressPortAndIdentity) {
     auto engine = startedEngine();
-    const DeviceIdentity identity = DeviceIdentity::fromText("00:11:22:33:44:55");
-    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37777), identity));
-    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37777), identity));
-    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37778), identity)); // same address, other port
-    reply(*engine, buildSearchReply(recordFor(kRecorderB, 37777), identity));
-    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37778), identity));
-    ASSERT_TRUE(engine->waitHandled(5));
-    ASSERT_TRUE(listener.waitDevices(3));
-    EXPECT_EQ(engine->rowCount(), 3u);
-    const auto devices = listener.devices();
-    EXPECT_EQ(devices.size(), 3u);
-    EXPECT_EQ(devices[1].port, 37778);
-    EXPECT_EQ(devices[2].addressText, "192.168.1.109");
+    const auto id = [](const char* text) { return DeviceIdentity::fromText(text); };
+    struct Reply {
+        std::uint32_t address;
+        std::uint16_t port;
+        DeviceIdentity identity;
+        bool newRow;
+    };
+    const std::vector<Reply> replies = {
+        {kRecorderA, 37777, id("00:11:22:33:44:55"), true},
+        {kRecorderA, 37777, id("00:11:22:33:44:55"), false}, // the same recorder again
+        {kRecorderA, 37777, id("00:11:22:33:44:56"), true},  // another unit on the same address
+        {kRecorderA, 37778, id("00:11:22:33:44:55"), true},  // same address, other port
+        {kRecorderB, 37777, id("00:11:22:33:44:55"), true},
+        {kRecorderA, 37777, id("00:11:22:33:44:55/2"), true}, // identity differs after the MAC text
+        {kRecorderA, 37777, id("00:11:22:33:44:56"), false},
+        {kRecorderA, 37777, id(""), true}, // a recorder that sent no identity
+        {kRecorderA, 37777, id(""), false},
+    };
+    std::vector<std::string> expected;
+    for (const Reply& r : replies) {
+        reply(*engine, buildSearchReply(recordFor(r.address, r.port), r.identity));
+        if (r.newRow) {
+            expected.push_back(formatIpv4(r.address) + ":" + std::to_string(r.port) + " " +
+                               r.identity.macText());
+        }
+    }
+    ASSERT_TRUE(engine->waitHandled(replies.size()));
+    ASSERT_TRUE(listener.waitDevices(expected.size()));
+    std::vector<std::string> rows;
+    for (const DeviceAddedNotice& d : listener.devices()) {
+        rows.push_back(d.addressText + ":" + std::to_string(d.port) + " " + d.macText);
+    }
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(engine->rowCount(), expected.size());
+    EXPECT_EQ(engine->row(4)->identity, id("00:11:22:33:44:55/2"));
 }
 
 TEST_F(DiscoveryEngineTest, MalformedDatagramsAreIgnored) {
@@ -441,4 +465,29 @@ TEST_F(DiscoveryEngineTest, OpenFailsWhenOpenOrPortTakenAndReopens) {
     ASSERT_TRUE(recorder.waitRequests(2));
     reply(*engine, buildSearchReply(recordFor(kRecorderA, 1), DeviceIdentity::fromText("mac")));
     ASSERT_TRUE(listener.waitDevices(1));
+}
+
+// Past the first few hundred rows the table grows its lookup several times; every row must stay
+// findable through each growth, and a cleared table must forget them all.
+TEST(DeviceTable, ThousandsOfRowsOnOneAddressStayOneRowEachThroughGrowthAndClear) {
+    DeviceTable table;
+    const DeviceNetRecord record = recordFor(kRecorderA, 37777);
+    const auto identity = [](int i) { return DeviceIdentity::fromText("02:00:00:00:" + std::to_string(i)); };
+    constexpr int kRows = 3000;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < kRows; ++i) {
+            const auto added = table.add(record, identity(i));
+            ASSERT_TRUE(added) << i;
+            EXPECT_EQ(added->row, std::size_t(i));
+            EXPECT_EQ(added->generation, std::uint64_t(round));
+        }
+        for (int i = kRows - 1; i >= 0; --i) {
+            ASSERT_FALSE(table.add(record, identity(i))) << i;
+        }
+        EXPECT_TRUE(table.add(recordFor(kRecorderA, 37778), identity(0))); // another port
+        EXPECT_EQ(table.size(), std::size_t(kRows + 1));
+        EXPECT_EQ(table.row(1234)->identity, identity(1234));
+        table.clear();
+        EXPECT_EQ(table.size(), 0u);
+    }
 }

@@ -33,6 +33,11 @@ void saveScreenshot(const QPixmap& picture, const char* name) {
     }
 }
 
+// The pictures show a computer on the recorders' subnet, whatever this machine's interfaces are.
+std::vector<LocalNetwork> kOnTheSite() {
+    return {{0xC0A80105, 0xFFFFFF00, false}};
+}
+
 } // namespace
 
 TEST(PelloryScreenshots, MainWindowListingRecorders) {
@@ -49,6 +54,7 @@ TEST(PelloryScreenshots, MainWindowListingRecorders) {
 
     DiscoveryDialog::Options windowOptions;
     windowOptions.engine = DiscoveryEngineConfig{kLoopback, recorders.udpPort(), 0, 10s};
+    windowOptions.localNetworks = kOnTheSite;
     DiscoveryDialog window(windowOptions);
     window.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.deviceList()->itemCount() == 5; }, 20000));
@@ -59,6 +65,32 @@ TEST(PelloryScreenshots, MainWindowListingRecorders) {
     const QPixmap picture = window.grab();
     EXPECT_EQ(picture.size(), window.size());
     saveScreenshot(picture, "pellory-main.png");
+}
+
+// A batch fresh from the factory: six recorders on one address, each listed and marked.
+TEST(PelloryScreenshots, MainWindowListingConflicts) {
+    sim::SimOptions options;
+    options.tcpPort = 0;
+    options.udpPort = 0;
+    options.discovery.count = 6;
+    options.discovery.sameAddress = true;
+    options.deviceAddress = 0xC0A8016C; // shown only: the recorders still answer on loopback
+    options.devicePort = 37777;
+    options.discovery.mask = 0xFFFFFF00;
+    options.discovery.gateway = 0xC0A80101;
+    sim::RecorderSim recorders(options);
+    recorders.start();
+
+    DiscoveryDialog::Options windowOptions;
+    windowOptions.engine = DiscoveryEngineConfig{kLoopback, recorders.udpPort(), 0, 10s};
+    windowOptions.localNetworks = kOnTheSite;
+    DiscoveryDialog window(windowOptions);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.deviceList()->itemCount() == 6; }, 20000));
+    window.deviceList()->selectItem(2);
+    EXPECT_EQ(window.deviceList()->item(0, 1)->toolTip(),
+              QStringLiteral("Address conflict: No. 2, 3, 4, 5, 6 also use 192.168.1.108"));
+    saveScreenshot(window.grab(), "pellory-conflicts.png");
 }
 
 TEST(PelloryScreenshots, RegistrationDialogs) {

@@ -2,10 +2,12 @@
 // of them, and the engine tells them apart by the address and port in each record.
 #include "simulator/RecorderSim.h"
 
+#include "discovery/DeviceMarks.h"
 #include "discovery/DiscoveryEngine.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -135,4 +137,53 @@ TEST(DiscoveryEngineWithSimulator, RecordersThatMissTheFirstSearchAppearAfterThe
     engine.close();
     EXPECT_EQ(engine.rowCount(), 5u);
     EXPECT_EQ(listener.devices().size(), 5u);
+}
+
+// Six recorders fresh from the factory answer from one address and port. Each is listed once
+// through three searches, all six are marked as conflicting, and a login and modify-IP reach the
+// one chosen and no other.
+TEST(DiscoveryEngineWithSimulator, RecordersSharingOneAddressAreEachListedOnceAndReachedAlone) {
+    sim::SimOptions o = options(6);
+    o.discovery.sameAddress = true;
+    o.deviceAddress = 0xC0A8016C; // 192.168.1.108
+    o.discovery.mask = 0xFFFFFF00;
+    sim::RecorderSim recorder(o);
+    recorder.start();
+    Listener listener;
+    DiscoveryEngine engine(&listener, engineConfig(recorder, true));
+    ASSERT_EQ(engine.start(), 1);
+    ASSERT_TRUE(listener.waitForDevices(6));
+    ASSERT_TRUE(recorder.waitFor([](const sim::SimState& s) { return s.searches == 3; }, 20s));
+    // The login answer comes after the replies to every search on the same socket, so once it is
+    // in, every reply to the repeats has been handled.
+    ASSERT_TRUE(engine.login(3, "admin", "admin").accepted());
+
+    std::vector<std::string> macs;
+    std::vector<std::uint32_t> addresses;
+    for (std::size_t i = 0; i < engine.rowCount(); ++i) {
+        macs.push_back(engine.row(i)->identity.macText());
+        addresses.push_back(engine.row(i)->address);
+        EXPECT_EQ(engine.row(i)->port, engine.row(0)->port);
+    }
+    std::vector<std::string> sorted = macs;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted,
+              (std::vector<std::string>{"02:53:49:4D:00:01", "02:53:49:4D:00:02", "02:53:49:4D:00:03",
+                                        "02:53:49:4D:00:04", "02:53:49:4D:00:05", "02:53:49:4D:00:06"}));
+    EXPECT_EQ(listener.devices().size(), 6u);
+    for (const DeviceMarks& m : markDevices(addresses, {{0xC0A80105, 0xFFFFFF00, false}})) {
+        EXPECT_TRUE(m.conflict);
+        EXPECT_EQ(m.othersAtAddress, 5u);
+        EXPECT_FALSE(m.otherSubnet);
+    }
+
+    ASSERT_TRUE(engine.modifyIp(3, 0xC0A80178, 0xFFFFFF00, 0xC0A80101));
+    ASSERT_TRUE(listener.waitForText("Modified IP address successfully!"));
+    const sim::SimState state = recorder.state();
+    ASSERT_EQ(state.modifies.size(), 1u);
+    EXPECT_EQ(state.devices[state.modifies[0].device].identity.macText(), macs[3]);
+    for (const sim::SimDevice& d : state.devices) {
+        EXPECT_EQ(d.record.address(), d.identity.macText() == macs[3] ? 0xC0A80178u : 0xC0A8016Cu);
+    }
+    engine.close();
 }
