@@ -40,22 +40,35 @@ std::vector<LocalNetwork> kOnTheSite() {
 
 } // namespace
 
-TEST(PelloryScreenshots, MainWindowListingRecorders) {
+namespace {
+
+// Recorders of a site on 192.168.1.0/24, as the list shows them; they answer on loopback.
+sim::SimOptions SiteRecorders(int count, bool sameAddress) {
     sim::SimOptions options;
     options.tcpPort = 0;
     options.udpPort = 0;
-    options.discovery.count = 5;
-    options.deviceAddress = 0xC0A8016C; // shown only: the recorders still answer on loopback
+    options.discovery.count = count;
+    options.discovery.sameAddress = sameAddress;
+    options.deviceAddress = 0xC0A8016C;
     options.devicePort = 37777;
     options.discovery.mask = 0xFFFFFF00;
     options.discovery.gateway = 0xC0A80101;
-    sim::RecorderSim recorders(options);
-    recorders.start();
+    return options;
+}
 
+DiscoveryDialog::Options WindowOn(const sim::RecorderSim& recorders) {
     DiscoveryDialog::Options windowOptions;
     windowOptions.engine = DiscoveryEngineConfig{kLoopback, recorders.udpPort(), 0, 10s};
     windowOptions.localNetworks = kOnTheSite;
-    DiscoveryDialog window(windowOptions);
+    return windowOptions;
+}
+
+} // namespace
+
+TEST(PelloryScreenshots, MainWindowListingRecorders) {
+    sim::RecorderSim recorders(SiteRecorders(5, false));
+    recorders.start();
+    DiscoveryDialog window(WindowOn(recorders));
     window.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.deviceList()->itemCount() == 5; }, 20000));
     window.deviceList()->selectItem(1);
@@ -69,22 +82,9 @@ TEST(PelloryScreenshots, MainWindowListingRecorders) {
 
 // A batch fresh from the factory: six recorders on one address, each listed and marked.
 TEST(PelloryScreenshots, MainWindowListingConflicts) {
-    sim::SimOptions options;
-    options.tcpPort = 0;
-    options.udpPort = 0;
-    options.discovery.count = 6;
-    options.discovery.sameAddress = true;
-    options.deviceAddress = 0xC0A8016C; // shown only: the recorders still answer on loopback
-    options.devicePort = 37777;
-    options.discovery.mask = 0xFFFFFF00;
-    options.discovery.gateway = 0xC0A80101;
-    sim::RecorderSim recorders(options);
+    sim::RecorderSim recorders(SiteRecorders(6, true));
     recorders.start();
-
-    DiscoveryDialog::Options windowOptions;
-    windowOptions.engine = DiscoveryEngineConfig{kLoopback, recorders.udpPort(), 0, 10s};
-    windowOptions.localNetworks = kOnTheSite;
-    DiscoveryDialog window(windowOptions);
+    DiscoveryDialog window(WindowOn(recorders));
     window.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.deviceList()->itemCount() == 6; }, 20000));
     window.deviceList()->selectItem(2);
