@@ -13,6 +13,7 @@
 #include "upgrade/UpgradeSession.h"
 #include "upgrade/cli/CliUpgradeView.h"
 #include "upgrade/cli/ExitStatus.h"
+#include "upgrade/cli/RecorderList.h"
 #include "upgrade/cli/RecorderUpgrade.h"
 
 #include <CLI/CLI.hpp>
@@ -26,6 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -73,7 +75,8 @@ bool IsDottedIpv4(const std::string& text) {
 }
 
 // "ADDR" or "ADDR:PORT", the port defaulting to `port`.
-RecorderAddress ParseRecorder(const std::string& text, uint32_t port) {
+// `origin` names where the text came from in the errors: "--host" or the list file.
+RecorderAddress ParseRecorder(const std::string& text, uint32_t port, const std::string& origin = "--host") {
     RecorderAddress recorder;
     recorder.port = port;
     const auto colon = text.find(':');
@@ -81,12 +84,12 @@ RecorderAddress ParseRecorder(const std::string& text, uint32_t port) {
     if (colon != std::string::npos) {
         const auto given = cli::PortNumber(text.substr(colon + 1));
         if (!given) {
-            throw UsageError{"--host " + text + ": the port must be a number from 1 to 65535"};
+            throw UsageError{origin + " " + text + ": the port must be a number from 1 to 65535"};
         }
         recorder.port = *given;
     }
     if (!IsDottedIpv4(recorder.host)) {
-        throw UsageError{"--host " + text + ": not a dotted IPv4 address"};
+        throw UsageError{origin + " " + text + ": not a dotted IPv4 address"};
     }
     return recorder;
 }
@@ -194,6 +197,7 @@ int Mac(const RecorderAddress& recorder, uint32_t value) {
 
 struct UpgradeOptions {
     std::vector<std::string> hosts;
+    std::string hostsFrom;
     uint32_t port = 37777;
     std::string user;
     cli::PasswordOptions password;
@@ -206,20 +210,24 @@ struct UpgradeOptions {
 
 // One line of JSON for each recorder: what a script reads instead of the messages. Host names
 // are checked dotted addresses, so nothing here comes from the recorder.
+void PrintJsonLine(const RecorderAddress& recorder, const UpgradeOutcome& o) {
+    nlohmann::ordered_json line;
+    line["host"] = recorder.host;
+    line["port"] = recorder.port;
+    line["result"] = StatusWord(o.status);
+    line["status"] = ExitCode(o.status);
+    line["lastPercent"] = o.lastPercent;
+    line["bytesSent"] = o.bytesSent;
+    line["seconds"] = std::round(static_cast<double>(o.took.count())) / 1000.0;
+    // One write and a flush per line, so that a script reading along sees each recorder end.
+    std::fputs((line.dump() + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
 void PrintJson(const std::vector<RecorderAddress>& recorders, const std::vector<UpgradeOutcome>& outcomes) {
     for (size_t i = 0; i < recorders.size(); ++i) {
-        const UpgradeOutcome& o = outcomes[i];
-        nlohmann::ordered_json line;
-        line["host"] = recorders[i].host;
-        line["port"] = recorders[i].port;
-        line["result"] = StatusWord(o.status);
-        line["status"] = ExitCode(o.status);
-        line["lastPercent"] = o.lastPercent;
-        line["bytesSent"] = o.bytesSent;
-        line["seconds"] = std::round(static_cast<double>(o.took.count())) / 1000.0;
-        std::fputs((line.dump() + "\n").c_str(), stdout);
+        PrintJsonLine(recorders[i], outcomes[i]);
     }
-    std::fflush(stdout);
 }
 
 // The exit status of several recorders' outcomes.
@@ -239,12 +247,27 @@ int CombinedStatus(const std::vector<UpgradeOutcome>& outcomes) {
 int Upgrade(const UpgradeOptions& options) {
     std::vector<RecorderAddress> recorders;
     std::set<std::string> seen;
-    for (const std::string& text : options.hosts) {
-        RecorderAddress recorder = ParseRecorder(text, options.port);
+    auto add = [&](const std::string& text, const std::string& origin) {
+        RecorderAddress recorder = ParseRecorder(text, options.port, origin);
         if (!seen.insert(recorder.Text()).second) {
             throw UsageError{"the recorder " + recorder.Text() + " is named twice"};
         }
         recorders.push_back(recorder);
+    };
+    for (const std::string& text : options.hosts) {
+        add(text, "--host");
+    }
+    if (!options.hostsFrom.empty()) {
+        try {
+            for (const std::string& text : ReadRecorderList(options.hostsFrom)) {
+                add(text, "--hosts-from " + options.hostsFrom + ":");
+            }
+        } catch (const RecorderListError& e) {
+            throw UsageError{std::string("--hosts-from ") + e.what()};
+        }
+    }
+    if (recorders.empty()) {
+        throw UsageError{"no recorder to upgrade: give --host or --hosts-from"};
     }
     if (options.user.size() > 8) {
         throw UsageError{"--user: a recorder takes user names of at most 8 bytes"};
@@ -292,6 +315,13 @@ int Upgrade(const UpgradeOptions& options) {
 
     std::vector<UpgradeOutcome> outcomes(recorders.size());
     std::atomic<size_t> next{0};
+    std::mutex printing;
+    auto ended = [&](size_t i) {
+        if (options.json) {
+            std::lock_guard lock(printing);
+            PrintJsonLine(recorders[i], outcomes[i]);
+        }
+    };
     auto work = [&] {
         for (;;) {
             const size_t i = next++;
@@ -300,6 +330,7 @@ int Upgrade(const UpgradeOptions& options) {
             }
             if (stopper.Stopped()) {
                 outcomes[i].status = KestrionStatus::Interrupted;
+                ended(i);
                 continue;
             }
             UpgradeRequest request = base;
@@ -311,6 +342,7 @@ int Upgrade(const UpgradeOptions& options) {
                 console.ErrorLine(prefix + "kestrion-cli: " + e.what());
                 outcomes[i].status = KestrionStatus::Internal;
             }
+            ended(i);
         }
     };
     std::vector<std::thread> helpers;
@@ -322,9 +354,6 @@ int Upgrade(const UpgradeOptions& options) {
         t.join();
     }
 
-    if (options.json) {
-        PrintJson(recorders, outcomes);
-    }
     if (signals.Received() != 0) {
         return signals.ExitStatus();
     }
@@ -370,8 +399,10 @@ int Run(int argc, char** argv) {
     // One value per --host: the files that follow are no recorders.
     upgrade->add_option("--host", up.hosts, "Recorder to upgrade; repeat for several")
         ->option_text("ADDR[:PORT]")
-        ->allow_extra_args(false)
-        ->required();
+        ->allow_extra_args(false);
+    upgrade
+        ->add_option("--hosts-from", up.hostsFrom, "The recorders of a pellory-cli scan list (csv or json)")
+        ->option_text("FILE");
     upgrade->add_option("--port", up.port, "Port of recorders named without one")
         ->option_text("PORT [37777]")
         ->check(CLI::Range(1u, 65535u));
