@@ -60,6 +60,8 @@ const char* const kExamples =
     "  kestrion-cli upgrade --host 10.0.0.5 --host 10.0.0.6:37778 --jobs 2 --user admin \\\n"
     "      --password-env DVR_PASSWORD index.htm live.htm\n"
     "  kestrion-cli upgrade --host 10.0.0.5 --user admin --password-file pw.txt --format json fw.bin\n"
+    "  pellory-cli scan --format csv > site.csv\n"
+    "  kestrion-cli upgrade --hosts-from site.csv --jobs 8 --user admin --password-file pw.txt fw.bin\n"
     "  kestrion-cli package --web web.bin demo/web/*\n"
     "  kestrion-cli mac --host 192.168.1.108 --value 42\n";
 
