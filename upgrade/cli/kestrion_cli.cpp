@@ -206,6 +206,7 @@ struct UpgradeOptions {
     double waitSeconds = 1200;
     double loginWaitSeconds = 10;
     unsigned jobs = 1;
+    std::string format = "text";
     bool json = false;
     std::vector<std::string> files;
 };
@@ -246,7 +247,8 @@ int CombinedStatus(const std::vector<UpgradeOutcome>& outcomes) {
     return ExitCode(failures.size() == 1 ? *failures.begin() : KestrionStatus::MixedFailures);
 }
 
-int Upgrade(const UpgradeOptions& options) {
+// The recorders of --host and --hosts-from, each once.
+std::vector<RecorderAddress> NamedRecorders(const UpgradeOptions& options) {
     std::vector<RecorderAddress> recorders;
     std::set<std::string> seen;
     auto add = [&](const std::string& text, const std::string& origin) {
@@ -271,6 +273,74 @@ int Upgrade(const UpgradeOptions& options) {
     if (recorders.empty()) {
         throw UsageError{"no recorder to upgrade: give --host or --hosts-from"};
     }
+    return recorders;
+}
+
+void PrintTable(cli::Console& console, const std::vector<RecorderAddress>& recorders,
+                const std::vector<UpgradeOutcome>& outcomes) {
+    std::vector<cli::TextRow> rows;
+    for (size_t i = 0; i < recorders.size(); ++i) {
+        rows.push_back({recorders[i].Text(), StatusWords(outcomes[i].status),
+                        std::to_string(ExitCode(outcomes[i].status)), Seconds(outcomes[i].took)});
+    }
+    console.Line("");
+    std::string table = cli::FormatTable({"Recorder", "Result", "Status", "Time"}, rows);
+    table.pop_back();
+    console.Line(table);
+}
+
+// Upgrades the recorders, `jobs` at a time; with JSON each recorder's line is printed as its
+// upgrade ends.
+std::vector<UpgradeOutcome> UpgradeAll(const std::vector<RecorderAddress>& recorders,
+                                       const UpgradeRequest& base, unsigned jobs, bool json,
+                                       cli::Console& console, UpgradeStopper& stopper) {
+    const bool several = recorders.size() > 1;
+    std::vector<UpgradeOutcome> outcomes(recorders.size());
+    std::atomic<size_t> next{0};
+    std::mutex printing;
+    auto ended = [&](size_t i) {
+        if (json) {
+            std::lock_guard lock(printing);
+            PrintJsonLine(recorders[i], outcomes[i]);
+        }
+    };
+    auto work = [&] {
+        for (;;) {
+            const size_t i = next++;
+            if (i >= recorders.size()) {
+                return;
+            }
+            if (stopper.Stopped()) {
+                outcomes[i].status = KestrionStatus::Interrupted;
+                ended(i);
+                continue;
+            }
+            UpgradeRequest request = base;
+            request.recorder = recorders[i];
+            const std::string prefix = several ? "[" + recorders[i].Text() + "] " : "";
+            try {
+                outcomes[i] = UpgradeRecorder(request, console, prefix, stopper);
+            } catch (const std::exception& e) {
+                console.ErrorLine(prefix + "kestrion-cli: " + e.what());
+                outcomes[i].status = KestrionStatus::Internal;
+            }
+            ended(i);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned j = 1; j < jobs; ++j) {
+        helpers.emplace_back(work);
+    }
+    work();
+    for (auto& t : helpers) {
+        t.join();
+    }
+
+    return outcomes;
+}
+
+int Upgrade(const UpgradeOptions& options) {
+    const std::vector<RecorderAddress> recorders = NamedRecorders(options);
     if (options.user.size() > 8) {
         throw UsageError{"--user: a recorder takes user names of at most 8 bytes"};
     }
@@ -315,47 +385,8 @@ int Upgrade(const UpgradeOptions& options) {
     base.timings.verdictWaitMs = static_cast<uint32_t>(std::llround(options.waitSeconds * 1000));
     base.loginWait = std::chrono::milliseconds(std::llround(options.loginWaitSeconds * 1000));
 
-    std::vector<UpgradeOutcome> outcomes(recorders.size());
-    std::atomic<size_t> next{0};
-    std::mutex printing;
-    auto ended = [&](size_t i) {
-        if (options.json) {
-            std::lock_guard lock(printing);
-            PrintJsonLine(recorders[i], outcomes[i]);
-        }
-    };
-    auto work = [&] {
-        for (;;) {
-            const size_t i = next++;
-            if (i >= recorders.size()) {
-                return;
-            }
-            if (stopper.Stopped()) {
-                outcomes[i].status = KestrionStatus::Interrupted;
-                ended(i);
-                continue;
-            }
-            UpgradeRequest request = base;
-            request.recorder = recorders[i];
-            const std::string prefix = several ? "[" + recorders[i].Text() + "] " : "";
-            try {
-                outcomes[i] = UpgradeRecorder(request, console, prefix, stopper);
-            } catch (const std::exception& e) {
-                console.ErrorLine(prefix + "kestrion-cli: " + e.what());
-                outcomes[i].status = KestrionStatus::Internal;
-            }
-            ended(i);
-        }
-    };
-    std::vector<std::thread> helpers;
-    for (unsigned j = 1; j < jobs; ++j) {
-        helpers.emplace_back(work);
-    }
-    work();
-    for (auto& t : helpers) {
-        t.join();
-    }
-
+    const std::vector<UpgradeOutcome> outcomes =
+        UpgradeAll(recorders, base, jobs, options.json, console, stopper);
     if (signals.Received() != 0) {
         return signals.ExitStatus();
     }
@@ -363,40 +394,12 @@ int Upgrade(const UpgradeOptions& options) {
         return ExitCode(outcomes[0].status);
     }
     if (!options.json) {
-        std::vector<cli::TextRow> rows;
-        for (size_t i = 0; i < recorders.size(); ++i) {
-            rows.push_back({recorders[i].Text(), StatusWords(outcomes[i].status),
-                            std::to_string(ExitCode(outcomes[i].status)), Seconds(outcomes[i].took)});
-        }
-        console.Line("");
-        std::string table = cli::FormatTable({"Recorder", "Result", "Status", "Time"}, rows);
-        table.pop_back();
-        console.Line(table);
+        PrintTable(console, recorders, outcomes);
     }
     return CombinedStatus(outcomes);
 }
 
-} // namespace
-
-int Run(int argc, char** argv);
-
-int main(int argc, char** argv) {
-    const int status = Run(argc, argv);
-    // Connections given up are closed by their own threads; the program ends when they have
-    // finished (a reset sent, a thread ended), not in the middle of it.
-    Zorvik::CNetSocketCore::WaitForLiveObjects(0, 5000);
-    return status;
-}
-
-int Run(int argc, char** argv) {
-    CLI::App app(kDescription, "kestrion-cli");
-    app.footer(std::string(kExitStatuses) + kExamples);
-    app.set_version_flag("--version", "kestrion-cli " KST_VERSION);
-    app.require_subcommand(1);
-    app.get_formatter()->column_width(34);
-
-    // upgrade
-    UpgradeOptions up;
+CLI::App* AddUpgradeCommand(CLI::App& app, UpgradeOptions& up) {
     CLI::App* upgrade = app.add_subcommand("upgrade", "Upgrade one or more recorders with the files given");
     // One value per --host: the files that follow are no recorders.
     upgrade->add_option("--host", up.hosts, "Recorder to upgrade; repeat for several")
@@ -419,50 +422,94 @@ int Run(int argc, char** argv) {
     upgrade->add_option("--jobs", up.jobs, "Upgrade up to N recorders at the same time")
         ->option_text("N [1]")
         ->check(CLI::Range(1u, 64u));
-    std::string upgradeFormat = "text";
-    upgrade->add_option("--format", upgradeFormat, "text: lines and a table; json: one object per recorder")
+    upgrade->add_option("--format", up.format, "text: lines and a table; json: one object per recorder")
         ->option_text("text|json [text]")
         ->check(CLI::IsMember({"text", "json"}));
     upgrade->add_option("files", up.files, "Upgrade files (at most 10, all of one kind)")
         ->option_text("FILE...")
         ->required();
-    upgrade->footer("\nThe password comes from --password-file, --password-env or, when neither is given, "
-                    "from the terminal\nwithout echo. Several recorders are upgraded one after another, or "
-                    "--jobs at a time, and a\ntable of the results ends the output. With --format json, "
-                    "standard output\ncarries only one JSON object per recorder, one per line, at the end: "
-                    "host, port,\nresult (a word), status (the exit status), lastPercent (-1 without a "
-                    "report),\nbytesSent and seconds; everything else goes to standard error.\n" +
-                    std::string(kExitStatuses));
+    upgrade->footer(
+        "\nThe password comes from --password-file, --password-env or, when neither is given, "
+        "from the terminal\nwithout echo. Several recorders are upgraded one after another, or "
+        "--jobs at a time, and a\ntable of the results ends the output. --hosts-from takes the list "
+        "pellory-cli scan\nwrites (csv or json). With --format json, "
+        "standard output\ncarries only one JSON object per recorder, one per line as its upgrade ends: "
+        "host, port,\nresult (a word), status (the exit status), lastPercent (-1 without a "
+        "report),\nbytesSent and seconds; everything else goes to standard error.\n" +
+        std::string(kExitStatuses));
 
-    // classify
-    std::vector<std::string> classifyFiles;
+    return upgrade;
+}
+
+CLI::App* AddClassifyCommand(CLI::App& app, std::vector<std::string>& files) {
     CLI::App* classify =
         app.add_subcommand("classify", "Tell which upgrade the files are, as Open files does");
-    classify->add_option("files", classifyFiles, "Files to classify")->option_text("FILE...")->required();
+    classify->add_option("files", files, "Files to classify")->option_text("FILE...")->required();
+    return classify;
+}
 
-    // package
-    bool web = false, logo = false;
-    std::string packageOut;
-    std::vector<std::string> packageFiles;
+struct PackageOptions {
+    bool web = false;
+    bool logo = false;
+    std::string out;
+    std::vector<std::string> files;
+};
+
+CLI::App* AddPackageCommand(CLI::App& app, PackageOptions& o) {
     CLI::App* package = app.add_subcommand("package", "Build the package a web or logo upgrade sends");
-    auto* webFlag = package->add_flag("--web", web, "A package of web pages");
-    auto* logoFlag = package->add_flag("--logo", logo, "A package of logo bitmaps");
+    auto* webFlag = package->add_flag("--web", o.web, "A package of web pages");
+    auto* logoFlag = package->add_flag("--logo", o.logo, "A package of logo bitmaps");
     webFlag->excludes(logoFlag);
-    package->add_option("out", packageOut, "Package file to write")->option_text("OUT")->required();
-    package->add_option("files", packageFiles, "Web pages or logo bitmaps (at most 10)")
+    package->add_option("out", o.out, "Package file to write")->option_text("OUT")->required();
+    package->add_option("files", o.files, "Web pages or logo bitmaps (at most 10)")
         ->option_text("FILE...")
         ->required();
+    return package;
+}
 
-    // mac
-    std::string macHost;
-    uint32_t macPort = 37777;
-    uint32_t macValue = 0;
+struct MacOptions {
+    std::string host;
+    uint32_t port = 37777;
+    uint32_t value = 0;
+};
+
+CLI::App* AddMacCommand(CLI::App& app, MacOptions& o) {
     CLI::App* mac = app.add_subcommand("mac", "Send the MAC value service command to a recorder");
-    mac->add_option("--host", macHost, "Recorder")->option_text("ADDR[:PORT]")->required();
-    mac->add_option("--port", macPort, "Port when --host names none")
+    mac->add_option("--host", o.host, "Recorder")->option_text("ADDR[:PORT]")->required();
+    mac->add_option("--port", o.port, "Port when --host names none")
         ->option_text("PORT [37777]")
         ->check(CLI::Range(1u, 65535u));
-    mac->add_option("--value", macValue, "The value, 0 to 4294967295")->option_text("N")->required();
+    mac->add_option("--value", o.value, "The value, 0 to 4294967295")->option_text("N")->required();
+    return mac;
+}
+
+} // namespace
+
+int Run(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    const int status = Run(argc, argv);
+    // Connections given up are closed by their own threads; the program ends when they have
+    // finished (a reset sent, a thread ended), not in the middle of it.
+    Zorvik::CNetSocketCore::WaitForLiveObjects(0, 5000);
+    return status;
+}
+
+int Run(int argc, char** argv) {
+    CLI::App app(kDescription, "kestrion-cli");
+    app.footer(std::string(kExitStatuses) + kExamples);
+    app.set_version_flag("--version", "kestrion-cli " KST_VERSION);
+    app.require_subcommand(1);
+    app.get_formatter()->column_width(34);
+
+    UpgradeOptions up;
+    CLI::App* upgrade = AddUpgradeCommand(app, up);
+    std::vector<std::string> classifyFiles;
+    CLI::App* classify = AddClassifyCommand(app, classifyFiles);
+    PackageOptions pkg;
+    CLI::App* package = AddPackageCommand(app, pkg);
+    MacOptions macOptions;
+    CLI::App* mac = AddMacCommand(app, macOptions);
 
     if (const auto status = cli::ParseCommandLine(app, argc, argv, ExitCode(KestrionStatus::Usage))) {
         return *status;
@@ -473,20 +520,20 @@ int Run(int argc, char** argv) {
             if (up.password.ArgumentGiven()) {
                 return Refuse(cli::kPasswordArgumentRefused);
             }
-            up.json = upgradeFormat == "json";
+            up.json = up.format == "json";
             return Upgrade(up);
         }
         if (*classify) {
             return Classify(classifyFiles);
         }
         if (*package) {
-            if (!web && !logo) {
+            if (!pkg.web && !pkg.logo) {
                 return Refuse("package: say --web or --logo");
             }
-            return Package(web, packageOut, packageFiles);
+            return Package(pkg.web, pkg.out, pkg.files);
         }
         if (*mac) {
-            return Mac(ParseRecorder(macHost, macPort), macValue);
+            return Mac(ParseRecorder(macOptions.host, macOptions.port), macOptions.value);
         }
     } catch (const UsageError& e) {
         return Refuse(e.text);
