@@ -4,6 +4,7 @@
 
 #include "package/UpgradePackage.h"
 #include "support/NetSocketCore.h"
+#include "support/VisibleText.h"
 #include "support/cli/CliOptions.h"
 #include "support/cli/Console.h"
 #include "support/cli/PasswordInput.h"
@@ -77,7 +78,8 @@ bool IsDottedIpv4(const std::string& text) {
 }
 
 // "ADDR" or "ADDR:PORT", the port defaulting to `port`.
-// `origin` names where the text came from in the errors: "--host" or the list file.
+// `origin` names where the text came from in the errors: "--host" or the list file. The text
+// may come from a file a recorder's answers filled, so it is shown with its controls escaped.
 RecorderAddress ParseRecorder(const std::string& text, uint32_t port, const std::string& origin = "--host") {
     RecorderAddress recorder;
     recorder.port = port;
@@ -86,12 +88,13 @@ RecorderAddress ParseRecorder(const std::string& text, uint32_t port, const std:
     if (colon != std::string::npos) {
         const auto given = cli::PortNumber(text.substr(colon + 1));
         if (!given) {
-            throw UsageError{origin + " " + text + ": the port must be a number from 1 to 65535"};
+            throw UsageError{origin + " " + VisibleText(text) +
+                             ": the port must be a number from 1 to 65535"};
         }
         recorder.port = *given;
     }
     if (!IsDottedIpv4(recorder.host)) {
-        throw UsageError{origin + " " + text + ": not a dotted IPv4 address"};
+        throw UsageError{origin + " " + VisibleText(text) + ": not a dotted IPv4 address"};
     }
     return recorder;
 }
@@ -267,7 +270,7 @@ std::vector<RecorderAddress> NamedRecorders(const UpgradeOptions& options) {
                 add(text, "--hosts-from " + options.hostsFrom + ":");
             }
         } catch (const RecorderListError& e) {
-            throw UsageError{std::string("--hosts-from ") + e.what()};
+            throw UsageError{"--hosts-from " + VisibleText(e.what())};
         }
     }
     if (recorders.empty()) {
