@@ -33,7 +33,9 @@ const char* const kFooter =
     "  recorder-sim --tcp-port 0 --udp-port 0 --count 3 --verdict right --save-dir /tmp/received\n"
     "      three recorders on free ports, answering \"right\" and saving what they receive\n"
     "  recorder-sim --slow-reader 5000 --receive-buffer 4096\n"
-    "      stops reading for 5 s at the start of each upgrade, to try the tool's send time limit\n";
+    "      stops reading for 5 s at the start of each upgrade, to try the tool's send time limit\n"
+    "  recorder-sim --link-rate 12500000 --burn-ms 120000\n"
+    "      takes files at 100 Mbit/s and reports its burn progress over two minutes\n";
 
 struct Ipv4Check : CLI::Validator {
     Ipv4Check() : CLI::Validator("ADDRESS") {
@@ -54,7 +56,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     // The last of repeated options wins, so that a caller can override what a wrapper put first.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     int tcpPort = 37777, udpPort = 5050, devicePort = -1, loginResult = -1;
-    int progressInterval = 200, settle = 500, slowReader = 0;
+    int progressInterval = 200, settle = 500, slowReader = 0, burnMs = 0;
     std::string verdict = "progress", deviceAddress, deviceMask = "255.0.0.0", deviceGateway = "127.0.0.254";
     bool noUpgrade = false, noDiscovery = false, noStartReply = false, ignoreFirstAll = false;
     const CLI::Range port(0, 65535);
@@ -92,9 +94,15 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->check(CLI::Range(1u, 255u))
         ->option_text("PERCENT [25]")
         ->group(upgrade);
-    app.add_option("--progress-interval", progressInterval, "Milliseconds between two progress reports")
+    auto* intervalOption =
+        app.add_option("--progress-interval", progressInterval, "Milliseconds between two progress reports")
+            ->check(CLI::Range(0, 3600000))
+            ->option_text("MS [200]")
+            ->group(upgrade);
+    app.add_option("--burn-ms", burnMs,
+                   "Time the recorder burns after the end packet:\nprogress reports are spread over it")
         ->check(CLI::Range(0, 3600000))
-        ->option_text("MS [200]")
+        ->option_text("MS [0: one per interval]")
         ->group(upgrade);
     app.add_option("--progress-until", o.upgrade.progressUntil,
                    "Last percent reported (below 100 the tool\nnever hears of success; up to 255)")
@@ -124,6 +132,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     app.add_option("--slow-after", o.upgrade.stallAfterBytes,
                    "File bytes to take in before the slow reader\nstops (0: right after the start packet)")
         ->option_text("BYTES [0]")
+        ->group(upgrade);
+    app.add_option("--link-rate", o.upgrade.linkRate,
+                   "Bytes per second each connection takes in,\nas over a recorder's real link")
+        ->check(CLI::Range(uint64_t(0), uint64_t(1) << 40))
+        ->option_text("BYTES_PER_S [0: unlimited]")
         ->group(upgrade);
     app.add_option("--receive-buffer", o.receiveBuffer, "Socket receive buffer of each connection")
         ->check(CLI::Range(0, 64 * 1024 * 1024))
@@ -236,6 +249,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     o.upgrade.progressInterval = std::chrono::milliseconds(progressInterval);
     o.upgrade.settle = std::chrono::milliseconds(settle);
     o.upgrade.stall = std::chrono::milliseconds(slowReader);
+    if (burnMs > 0 && intervalOption->count() > 0)
+        return refuse("--burn-ms and --progress-interval exclude each other");
+    o.upgrade.burn = std::chrono::milliseconds(burnMs);
     if (!deviceAddress.empty())
         o.deviceAddress = ::parseIpv4(deviceAddress);
     o.discovery.mask = *::parseIpv4(deviceMask);

@@ -124,6 +124,7 @@ UpgradeConnection::~UpgradeConnection() {
 void UpgradeConnection::receive(std::span<const uint8_t> bytes, Clock::time_point now) {
     if (m_close || m_finished)
         return;
+    occupyLink(bytes.size(), now);
     // A packet cut by the end of the last read is completed first, with only the bytes it lacks;
     // whole packets are then handled straight from the caller's buffer, so that only a packet cut
     // again by the end of this read is copied.
@@ -138,10 +139,10 @@ void UpgradeConnection::receive(std::span<const uint8_t> bytes, Clock::time_poin
         process(now);
         if (m_close)
             return;
-        if (!m_input.empty() || !wantsRead(now))
+        if (!m_input.empty() || stalled(now))
             break;
     }
-    if (!m_input.empty() || !wantsRead(now)) {
+    if (!m_input.empty() || stalled(now)) {
         m_input.insert(m_input.end(), bytes.begin(), bytes.end());
         return;
     }
@@ -164,7 +165,7 @@ void UpgradeConnection::process(Clock::time_point now) {
 
 size_t UpgradeConnection::consume(std::span<const uint8_t> bytes, Clock::time_point now) {
     size_t at = 0;
-    while (!m_close && wantsRead(now) && bytes.size() - at >= H::kSize) {
+    while (!m_close && !stalled(now) && bytes.size() - at >= H::kSize) {
         std::span<const uint8_t> rest = bytes.subspan(at);
         uint32_t length = LittleEndian::Read32(&rest[H::kPayloadLength]);
         // The tool never sends more than one chunk in a packet; a longer claim means the
@@ -436,6 +437,8 @@ void UpgradeConnection::stopProgress() {
 void UpgradeConnection::onTime(Clock::time_point now) {
     if (m_finished)
         return;
+    if (m_linkBusy && *m_linkFreeAt <= now)
+        m_linkBusy = false;
     if (m_stallUntil && *m_stallUntil <= now) {
         m_stallUntil.reset();
         process(now);
@@ -452,7 +455,7 @@ void UpgradeConnection::onTime(Clock::time_point now) {
                 m_close = true;
         } else {
             m_progressPercent = percent + std::max(m_behaviour.progressStep, 1u);
-            *m_progressAt += m_behaviour.progressInterval;
+            *m_progressAt += std::chrono::duration_cast<Clock::duration>(progressInterval());
         }
     }
 }
@@ -476,14 +479,44 @@ void UpgradeConnection::finish(const std::string& why) {
 
 std::optional<Clock::time_point> UpgradeConnection::nextDeadline() const {
     std::optional<Clock::time_point> next;
-    for (const auto& t : {m_settleAt, m_stallUntil, m_progressAt})
+    std::optional<Clock::time_point> link = m_linkBusy ? m_linkFreeAt : std::nullopt;
+    for (const auto& t : {m_settleAt, m_stallUntil, m_progressAt, link})
         if (t && (!next || *t < *next))
             next = t;
     return next;
 }
 
 bool UpgradeConnection::wantsRead(Clock::time_point now) const {
-    return !m_stallUntil || *m_stallUntil <= now;
+    return !stalled(now) && (!m_linkFreeAt || *m_linkFreeAt <= now);
+}
+
+bool UpgradeConnection::stalled(Clock::time_point now) const {
+    return m_stallUntil && *m_stallUntil > now;
+}
+
+void UpgradeConnection::occupyLink(size_t count, Clock::time_point now) {
+    if (m_behaviour.linkRate == 0 || count == 0)
+        return;
+    // A read that comes a little after the link went free (the owner's wake-up is never exact)
+    // does not lose the link's time: up to this much of it is made up.
+    constexpr auto kMadeUp = std::chrono::milliseconds(20);
+    Clock::time_point from = now - kMadeUp;
+    if (m_linkFreeAt && *m_linkFreeAt > from)
+        from = *m_linkFreeAt;
+    auto busy = std::chrono::nanoseconds(static_cast<int64_t>(
+        static_cast<long double>(count) * 1e9L / static_cast<long double>(m_behaviour.linkRate)));
+    m_linkFreeAt = from + std::chrono::duration_cast<Clock::duration>(busy);
+    m_linkBusy = *m_linkFreeAt > now;
+}
+
+std::chrono::nanoseconds UpgradeConnection::progressInterval() const {
+    if (m_behaviour.burn.count() <= 0)
+        return m_behaviour.progressInterval;
+    // Reports 0, step, 2 step, ... until: the last one lands at the end of the burn.
+    unsigned until = std::min<unsigned>(m_behaviour.progressUntil, 255);
+    unsigned step = std::max(m_behaviour.progressStep, 1u);
+    unsigned steps = std::max((until + step - 1) / step, 1u);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(m_behaviour.burn) / steps;
 }
 
 void UpgradeConnection::send(std::span<const uint8_t> bytes) {

@@ -30,6 +30,10 @@ struct UpgradeBehaviour {
     unsigned progressStep = 25;
     std::chrono::milliseconds progressInterval{200};
     unsigned progressUntil = 100;
+    // Time the recorder takes to burn its flash: when set, the progress reports are spread
+    // evenly over it (the last one comes this long after the verdict) instead of one per
+    // `progressInterval`.
+    std::chrono::milliseconds burn{0};
     // An upgrade reply word ("right", "error") sent in the same write as an accepted login's
     // reply, as a recorder still answering an earlier upgrade does. Empty: none.
     std::string wordWithLogin;
@@ -44,6 +48,9 @@ struct UpgradeBehaviour {
     // this long (0: never stall).
     std::chrono::milliseconds stall{0};
     uint64_t stallAfterBytes = 0;
+    // Bytes per second the recorder takes in on one connection, as over its real link; the
+    // owner of the socket reads only while wantsRead says so. 0: as fast as they come.
+    uint64_t linkRate = 0;
     // Keep every received file's bytes in memory for the in-process API (packages are always
     // kept for their check).
     bool keepData = true;
@@ -112,7 +119,8 @@ public:
 
     // The earliest time onTime has something to do.
     std::optional<Clock::time_point> nextDeadline() const;
-    // False while the slow reader pauses.
+    // False while the slow reader pauses, or while the link is still busy with bytes already
+    // read.
     bool wantsRead(Clock::time_point now) const;
     // Reply bytes not yet sent; the owner sends and erases what it could.
     std::vector<uint8_t>& output() { return m_output; }
@@ -141,6 +149,10 @@ private:
     void conclude(Clock::time_point now);
     void stopProgress();
     void send(std::span<const uint8_t> bytes);
+    bool stalled(Clock::time_point now) const;
+    // Books `count` bytes on the link; they keep it busy for count / linkRate seconds.
+    void occupyLink(size_t count, Clock::time_point now);
+    std::chrono::nanoseconds progressInterval() const;
 
     const UpgradeBehaviour& m_behaviour;
     UpgradeObserver& m_observer;
@@ -155,6 +167,10 @@ private:
     // Progress reports still to be sent for the last verdict.
     std::optional<Clock::time_point> m_progressAt;
     unsigned m_progressPercent = 0;
+    // When the link is free again after what was read; a deadline only while in the future
+    // at the last read.
+    std::optional<Clock::time_point> m_linkFreeAt;
+    bool m_linkBusy = false;
 };
 
 } // namespace sim

@@ -112,6 +112,37 @@ TEST(RecorderSim, BiosFileArrivesByteIdenticalWithProgressToTheEnd) {
     EXPECT_EQ(lines[0].rfind("upgrade 1: BIOS, 1 file, 300000 bytes (crc32 ", 0), 0u) << lines[0];
 }
 
+// The link rate holds reads back between polls; every byte still arrives, and the burn's
+// reports still run to the end.
+TEST(RecorderSim, LinkRateAndBurnTimeLoseNothing) {
+    sim::SimOptions o = loopbackOptions();
+    o.upgrade.linkRate = 4 * 1024 * 1024;
+    o.upgrade.burn = std::chrono::milliseconds(40);
+    o.receiveBuffer = 8192;
+    sim::RecorderSim sim(o);
+    sim.start();
+    loopback::Tcp tcp(sim.tcpPort());
+    login(tcp);
+    std::vector<uint8_t> file = fixture::patternBytes(700000, 13);
+    sendUpgrade(tcp, KIND_BIOS, file);
+
+    EXPECT_EQ(decode(tcp.reply()).type, ReplyType::UpgradeStart);
+    std::vector<int> percents;
+    for (;;) {
+        ReplyEvent e = decode(tcp.reply());
+        ASSERT_EQ(e.type, ReplyType::Progress);
+        percents.push_back(e.percent);
+        if (e.complete)
+            break;
+    }
+    EXPECT_EQ(percents, (std::vector<int>{0, 25, 50, 75, 100}));
+    ASSERT_TRUE(sim.waitFor([](const sim::SimState& s) { return !s.upgrades.empty(); }, kWait));
+    sim::UpgradeRecord u = sim.state().upgrades.at(0);
+    ASSERT_EQ(u.files.size(), 1u);
+    EXPECT_EQ(u.files[0].data, file);
+    EXPECT_EQ(u.problem, "");
+}
+
 TEST(RecorderSim, WebPackageArrivesIdenticalAndACorruptedOneIsAnsweredError) {
     fixture::TempDir dir;
     std::vector<uint8_t> image = fixture::makeCramfs({{"index.htm", fixture::textBytes(20000)},

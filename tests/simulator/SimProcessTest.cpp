@@ -32,9 +32,9 @@ std::pair<int, std::string> runProgram(const std::string& args) {
 TEST(SimProcess, HelpIsReadableAndBadOptionsAreRefused) {
     auto [status, help] = runProgram("--help");
     EXPECT_EQ(status, 0);
-    for (const char* option :
-         {"--tcp-port", "--udp-port", "--count", "--verdict", "--slow-reader", "--save-dir", "--login-result",
-          "--modify-result", "--ignore-first-search", "--same-address", "--refuse-login-of"})
+    for (const char* option : {"--tcp-port", "--udp-port", "--count", "--verdict", "--slow-reader",
+                               "--save-dir", "--login-result", "--modify-result", "--ignore-first-search",
+                               "--same-address", "--refuse-login-of", "--link-rate", "--burn-ms"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 
     struct Case {
@@ -46,7 +46,10 @@ TEST(SimProcess, HelpIsReadableAndBadOptionsAreRefused) {
           Case{"--udp-address 10.0.0", "not a dotted IPv4"},
           Case{"--count 2 --ignore-first-search-of 3", "there are recorders 1 to 2"},
           Case{"--count 3 --refuse-login-of 2,0", "--refuse-login-of 0: there are recorders 1 to 3"},
-          Case{"--no-upgrade --no-discovery", "nothing to play"}, Case{"--frobnicate", "--frobnicate"}}) {
+          Case{"--no-upgrade --no-discovery", "nothing to play"},
+          Case{"--burn-ms 1000 --progress-interval 10", "exclude each other"},
+          Case{"--link-rate -5", "--link-rate"}, Case{"--burn-ms 99999999", "--burn-ms"},
+          Case{"--frobnicate", "--frobnicate"}}) {
         auto [code, output] = runProgram(c.args);
         EXPECT_EQ(code, 2) << c.args;
         EXPECT_NE(output.find(c.message), std::string::npos) << c.args << ": " << output;

@@ -472,6 +472,78 @@ TEST_F(UpgradeConnectionTest, SlowReaderHoldsTheRestUntilThePauseEnds) {
     EXPECT_EQ(observer.upgrades[0].verdict, "right");
 }
 
+TEST_F(UpgradeConnectionTest, LinkRateKeepsTheReaderBackForTheTimeTheBytesTake) {
+    behaviour.linkRate = 1000; // bytes per second: a millisecond a byte
+    behaviour.verdict = sim::Verdict::Right;
+    login();
+    std::vector<uint8_t> file = fixture::patternBytes(3000, 5);
+    std::vector<uint8_t> stream = upgradeStream(KIND_BIOS, {file}, 3000);
+    auto piece = [&](size_t at, size_t n) { return std::span<const uint8_t>(stream).subspan(at, n); };
+
+    advance(1000ms); // the login's own bytes are long through
+    // An idle link makes up a little of its idle time, at most 20 ms.
+    feed(piece(0, 500));
+    EXPECT_FALSE(connection().wantsRead(now));
+    EXPECT_EQ(connection().nextDeadline(), now + 480ms);
+    advance(479ms);
+    EXPECT_FALSE(connection().wantsRead(now));
+    advance(1ms);
+    EXPECT_TRUE(connection().wantsRead(now));
+    EXPECT_FALSE(connection().nextDeadline().has_value()) << "a free link is no deadline: no busy loop";
+
+    // A read that comes late by less than the made-up margin keeps the link's pace...
+    advance(10ms);
+    feed(piece(500, 500));
+    EXPECT_EQ(connection().nextDeadline(), now + 490ms);
+    // ...one that comes long after gets only the margin back.
+    advance(2000ms);
+    const auto rest = std::chrono::milliseconds(stream.size() - 1000);
+    feed(piece(1000, stream.size() - 1000));
+    advance(rest - 21ms);
+    EXPECT_FALSE(connection().wantsRead(now));
+    advance(1ms);
+    EXPECT_TRUE(connection().wantsRead(now));
+    advance(100ms);
+    ASSERT_EQ(observer.upgrades.size(), 1u);
+    EXPECT_EQ(observer.upgrades[0].files.at(0).data, file) << "the rate delays bytes, never drops them";
+    EXPECT_EQ(observer.upgrades[0].verdict, "right");
+}
+
+TEST_F(UpgradeConnectionTest, BurnTimeSpreadsTheProgressReports) {
+    struct Case {
+        unsigned step, until;
+        std::chrono::milliseconds burn, gap;
+        std::vector<int> percents;
+    };
+    for (const Case& c :
+         {Case{25, 100, 1000ms, 250ms, {0, 25, 50, 75, 100}},
+          Case{30, 100, 800ms, 200ms, {0, 30, 60, 90, 100}}, Case{100, 100, 700ms, 700ms, {0, 100}}}) {
+        behaviour.progressStep = c.step;
+        behaviour.progressUntil = c.until;
+        behaviour.burn = c.burn;
+        conn.reset();
+        login();
+        feed(upgradeStream(KIND_BIOS, {fixture::patternBytes(100, 1)}, 100));
+        takeOutput();
+        advance(100ms); // the settle time: the verdict and its first report
+        std::vector<int> percents;
+        auto collect = [&] {
+            for (const auto& e : takeReplies())
+                percents.push_back(e.percent);
+        };
+        collect();
+        for (size_t i = 1; i < c.percents.size(); ++i) {
+            advance(c.gap - 1ms);
+            collect();
+            EXPECT_EQ(percents.size(), i) << "step " << c.step << ": report " << i << " early";
+            advance(1ms);
+            collect();
+        }
+        EXPECT_EQ(percents, c.percents) << "step " << c.step;
+        EXPECT_FALSE(connection().nextDeadline().has_value());
+    }
+}
+
 TEST_F(UpgradeConnectionTest, ConnectionLostMidFileLeavesAnUpgradeWithoutVerdict) {
     login();
     auto p = BuildFilePackets(KIND_BIOS, fixture::patternBytes(3000, 5));

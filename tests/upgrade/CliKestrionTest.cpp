@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -305,6 +306,40 @@ TEST_F(KestrionCli, ThreeRecordersInParallelEndWithATable) {
     EXPECT_TRUE(NoPackageLeft());
 }
 
+// The lists are written out by hand as pellory-cli scan writes them, header and quoting included.
+TEST_F(KestrionCli, HostsFromEitherListFormatAddToHostAndEachEndPrintsItsLine) {
+    sim::SimProcess a(SimArgs({})), b(SimArgs({"--verdict", "error"})), c(SimArgs({}));
+    const auto port = [](const sim::SimProcess& s) { return std::to_string(s.tcpPort()); };
+    const std::string csv =
+        m_dir.Write("list.csv", "No.,IP Address,Port Number,Subnet Mask,Default Gateway,\"Mac Address \"\r\n"
+                                "1,127.0.0.1," +
+                                    port(a) +
+                                    ",255.0.0.0,127.0.0.254,\"00:11:22:33:44:55, x\"\r\n"
+                                    "2,127.0.0.1," +
+                                    port(b) + ",255.0.0.0,127.0.0.254,\"a \"\"b\"\"\"\r\n");
+    const std::string json = m_dir.Write(
+        "list.json",
+        "[\n  {\n    \"no\": 1,\n    \"ip\": \"127.0.0.1\",\n    \"port\": " + port(a) +
+            ",\n    \"mask\": \"255.0.0.0\",\n    \"gateway\": \"127.0.0.254\",\n    \"mac\": \"m\"\n  },\n"
+            "  {\"no\": 2, \"ip\": \"127.0.0.1\", \"port\": " +
+            port(b) + ", \"mask\": \"\", \"gateway\": \"\", \"mac\": \"\"}\n]\n");
+    for (const std::string& list : {csv, json}) {
+        const ChildResult r = Run({kCli, "upgrade", "--hosts-from", list, "--host", "127.0.0.1:" + port(c),
+                                   "--jobs", "3", "--user", "admin", "--password-file", m_passwordFile,
+                                   "--format", "json", "--wait", "600", Bios()});
+        EXPECT_EQ(r.status, 10) << list << "\n" << r.out << r.err;
+        std::map<std::string, std::string> results;
+        std::istringstream out(r.out);
+        for (std::string line; std::getline(out, line);) {
+            const nlohmann::json j = nlohmann::json::parse(line);
+            results[std::to_string(j["port"].get<int>())] = j["result"];
+        }
+        const std::map<std::string, std::string> expected = {
+            {port(a), "success"}, {port(b), "recorder-error"}, {port(c), "success"}};
+        EXPECT_EQ(results, expected) << list << "\n" << r.out;
+    }
+}
+
 TEST_F(KestrionCli, BatchReportsTheFailuresInItsTableAndStatus) {
     sim::SimProcess good(SimArgs({})), refusing(SimArgs({"--password", "other"})),
         silent(SimArgs({"--verdict", "silence"}));
@@ -411,6 +446,29 @@ TEST_F(KestrionCli, BadOptionsAreUsageErrorsAndNothingIsSent) {
         {{"upgrade", "--host", host, "--user", "admin", "--password-file", m_passwordFile, "--password-env",
           "X", bios},
          "excludes"},
+        {{"upgrade", "--user", "admin", "--password-file", m_passwordFile, bios},
+         "give --host or --hosts-from"},
+        {{"upgrade", "--hosts-from", m_dir.Write("junk.csv", "a,b\n1,2\n"), "--user", "admin",
+          "--password-file", m_passwordFile, bios},
+         "no column \"IP Address\""},
+        {{"upgrade", "--hosts-from", m_dir.Write("junk.json", "[{\"ip\": 5}]"), "--user", "admin",
+          "--password-file", m_passwordFile, bios},
+         "recorder 1 lacks"},
+        {{"upgrade", "--hosts-from", m_dir.Write("cut.json", "[{\"ip\": \"127.0.0.1\""), "--user", "admin",
+          "--password-file", m_passwordFile, bios},
+         "not readable JSON"},
+        {{"upgrade", "--hosts-from",
+          m_dir.Write("ctl.csv", "No.,IP Address,Port Number\n1,127.0.0.1\x1b[2J,37777\n"), "--user", "admin",
+          "--password-file", m_passwordFile, bios},
+         "127.0.0.1\\x1b[2J:37777: not a dotted IPv4 address"},
+        {{"upgrade", "--hosts-from", m_dir / "none.csv", "--user", "admin", "--password-file", m_passwordFile,
+          bios},
+         "cannot be read"},
+        {{"upgrade", "--host", host, "--hosts-from",
+          m_dir.Write("again.json",
+                      "[{\"ip\": \"127.0.0.1\", \"port\": " + std::to_string(recorder.tcpPort()) + "}]"),
+          "--user", "admin", "--password-file", m_passwordFile, bios},
+         "named twice"},
         {{"mac", "--host", host, "--value", "-1"}, "--value"},
         {{"package", "out.bin", bios}, "--web or --logo"},
         {{"frobnicate"}, "subcommand"},

@@ -4,6 +4,7 @@
 
 #include "package/UpgradePackage.h"
 #include "support/NetSocketCore.h"
+#include "support/VisibleText.h"
 #include "support/cli/CliOptions.h"
 #include "support/cli/Console.h"
 #include "support/cli/PasswordInput.h"
@@ -13,6 +14,7 @@
 #include "upgrade/UpgradeSession.h"
 #include "upgrade/cli/CliUpgradeView.h"
 #include "upgrade/cli/ExitStatus.h"
+#include "upgrade/cli/RecorderList.h"
 #include "upgrade/cli/RecorderUpgrade.h"
 
 #include <CLI/CLI.hpp>
@@ -26,6 +28,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -58,6 +61,8 @@ const char* const kExamples =
     "  kestrion-cli upgrade --host 10.0.0.5 --host 10.0.0.6:37778 --jobs 2 --user admin \\\n"
     "      --password-env DVR_PASSWORD index.htm live.htm\n"
     "  kestrion-cli upgrade --host 10.0.0.5 --user admin --password-file pw.txt --format json fw.bin\n"
+    "  pellory-cli scan --format csv > site.csv\n"
+    "  kestrion-cli upgrade --hosts-from site.csv --jobs 8 --user admin --password-file pw.txt fw.bin\n"
     "  kestrion-cli package --web web.bin demo/web/*\n"
     "  kestrion-cli mac --host 192.168.1.108 --value 42\n";
 
@@ -73,7 +78,9 @@ bool IsDottedIpv4(const std::string& text) {
 }
 
 // "ADDR" or "ADDR:PORT", the port defaulting to `port`.
-RecorderAddress ParseRecorder(const std::string& text, uint32_t port) {
+// `origin` names where the text came from in the errors: "--host" or the list file. The text
+// may come from a file a recorder's answers filled, so it is shown with its controls escaped.
+RecorderAddress ParseRecorder(const std::string& text, uint32_t port, const std::string& origin = "--host") {
     RecorderAddress recorder;
     recorder.port = port;
     const auto colon = text.find(':');
@@ -81,12 +88,13 @@ RecorderAddress ParseRecorder(const std::string& text, uint32_t port) {
     if (colon != std::string::npos) {
         const auto given = cli::PortNumber(text.substr(colon + 1));
         if (!given) {
-            throw UsageError{"--host " + text + ": the port must be a number from 1 to 65535"};
+            throw UsageError{origin + " " + VisibleText(text) +
+                             ": the port must be a number from 1 to 65535"};
         }
         recorder.port = *given;
     }
     if (!IsDottedIpv4(recorder.host)) {
-        throw UsageError{"--host " + text + ": not a dotted IPv4 address"};
+        throw UsageError{origin + " " + VisibleText(text) + ": not a dotted IPv4 address"};
     }
     return recorder;
 }
@@ -194,32 +202,38 @@ int Mac(const RecorderAddress& recorder, uint32_t value) {
 
 struct UpgradeOptions {
     std::vector<std::string> hosts;
+    std::string hostsFrom;
     uint32_t port = 37777;
     std::string user;
     cli::PasswordOptions password;
     double waitSeconds = 1200;
     double loginWaitSeconds = 10;
     unsigned jobs = 1;
+    std::string format = "text";
     bool json = false;
     std::vector<std::string> files;
 };
 
 // One line of JSON for each recorder: what a script reads instead of the messages. Host names
 // are checked dotted addresses, so nothing here comes from the recorder.
+void PrintJsonLine(const RecorderAddress& recorder, const UpgradeOutcome& o) {
+    nlohmann::ordered_json line;
+    line["host"] = recorder.host;
+    line["port"] = recorder.port;
+    line["result"] = StatusWord(o.status);
+    line["status"] = ExitCode(o.status);
+    line["lastPercent"] = o.lastPercent;
+    line["bytesSent"] = o.bytesSent;
+    line["seconds"] = std::round(static_cast<double>(o.took.count())) / 1000.0;
+    // One write and a flush per line, so that a script reading along sees each recorder end.
+    std::fputs((line.dump() + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
 void PrintJson(const std::vector<RecorderAddress>& recorders, const std::vector<UpgradeOutcome>& outcomes) {
     for (size_t i = 0; i < recorders.size(); ++i) {
-        const UpgradeOutcome& o = outcomes[i];
-        nlohmann::ordered_json line;
-        line["host"] = recorders[i].host;
-        line["port"] = recorders[i].port;
-        line["result"] = StatusWord(o.status);
-        line["status"] = ExitCode(o.status);
-        line["lastPercent"] = o.lastPercent;
-        line["bytesSent"] = o.bytesSent;
-        line["seconds"] = std::round(static_cast<double>(o.took.count())) / 1000.0;
-        std::fputs((line.dump() + "\n").c_str(), stdout);
+        PrintJsonLine(recorders[i], outcomes[i]);
     }
-    std::fflush(stdout);
 }
 
 // The exit status of several recorders' outcomes.
@@ -236,16 +250,100 @@ int CombinedStatus(const std::vector<UpgradeOutcome>& outcomes) {
     return ExitCode(failures.size() == 1 ? *failures.begin() : KestrionStatus::MixedFailures);
 }
 
-int Upgrade(const UpgradeOptions& options) {
+// The recorders of --host and --hosts-from, each once.
+std::vector<RecorderAddress> NamedRecorders(const UpgradeOptions& options) {
     std::vector<RecorderAddress> recorders;
     std::set<std::string> seen;
-    for (const std::string& text : options.hosts) {
-        RecorderAddress recorder = ParseRecorder(text, options.port);
+    auto add = [&](const std::string& text, const std::string& origin) {
+        RecorderAddress recorder = ParseRecorder(text, options.port, origin);
         if (!seen.insert(recorder.Text()).second) {
             throw UsageError{"the recorder " + recorder.Text() + " is named twice"};
         }
         recorders.push_back(recorder);
+    };
+    for (const std::string& text : options.hosts) {
+        add(text, "--host");
     }
+    if (!options.hostsFrom.empty()) {
+        try {
+            for (const std::string& text : ReadRecorderList(options.hostsFrom)) {
+                add(text, "--hosts-from " + options.hostsFrom + ":");
+            }
+        } catch (const RecorderListError& e) {
+            throw UsageError{"--hosts-from " + VisibleText(e.what())};
+        }
+    }
+    if (recorders.empty()) {
+        throw UsageError{"no recorder to upgrade: give --host or --hosts-from"};
+    }
+    return recorders;
+}
+
+void PrintTable(cli::Console& console, const std::vector<RecorderAddress>& recorders,
+                const std::vector<UpgradeOutcome>& outcomes) {
+    std::vector<cli::TextRow> rows;
+    for (size_t i = 0; i < recorders.size(); ++i) {
+        rows.push_back({recorders[i].Text(), StatusWords(outcomes[i].status),
+                        std::to_string(ExitCode(outcomes[i].status)), Seconds(outcomes[i].took)});
+    }
+    console.Line("");
+    std::string table = cli::FormatTable({"Recorder", "Result", "Status", "Time"}, rows);
+    table.pop_back();
+    console.Line(table);
+}
+
+// Upgrades the recorders, `jobs` at a time; with JSON each recorder's line is printed as its
+// upgrade ends.
+std::vector<UpgradeOutcome> UpgradeAll(const std::vector<RecorderAddress>& recorders,
+                                       const UpgradeRequest& base, unsigned jobs, bool json,
+                                       cli::Console& console, UpgradeStopper& stopper) {
+    const bool several = recorders.size() > 1;
+    std::vector<UpgradeOutcome> outcomes(recorders.size());
+    std::atomic<size_t> next{0};
+    std::mutex printing;
+    auto ended = [&](size_t i) {
+        if (json) {
+            std::lock_guard lock(printing);
+            PrintJsonLine(recorders[i], outcomes[i]);
+        }
+    };
+    auto work = [&] {
+        for (;;) {
+            const size_t i = next++;
+            if (i >= recorders.size()) {
+                return;
+            }
+            if (stopper.Stopped()) {
+                outcomes[i].status = KestrionStatus::Interrupted;
+                ended(i);
+                continue;
+            }
+            UpgradeRequest request = base;
+            request.recorder = recorders[i];
+            const std::string prefix = several ? "[" + recorders[i].Text() + "] " : "";
+            try {
+                outcomes[i] = UpgradeRecorder(request, console, prefix, stopper);
+            } catch (const std::exception& e) {
+                console.ErrorLine(prefix + "kestrion-cli: " + e.what());
+                outcomes[i].status = KestrionStatus::Internal;
+            }
+            ended(i);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned j = 1; j < jobs; ++j) {
+        helpers.emplace_back(work);
+    }
+    work();
+    for (auto& t : helpers) {
+        t.join();
+    }
+
+    return outcomes;
+}
+
+int Upgrade(const UpgradeOptions& options) {
+    const std::vector<RecorderAddress> recorders = NamedRecorders(options);
     if (options.user.size() > 8) {
         throw UsageError{"--user: a recorder takes user names of at most 8 bytes"};
     }
@@ -290,41 +388,8 @@ int Upgrade(const UpgradeOptions& options) {
     base.timings.verdictWaitMs = static_cast<uint32_t>(std::llround(options.waitSeconds * 1000));
     base.loginWait = std::chrono::milliseconds(std::llround(options.loginWaitSeconds * 1000));
 
-    std::vector<UpgradeOutcome> outcomes(recorders.size());
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (;;) {
-            const size_t i = next++;
-            if (i >= recorders.size()) {
-                return;
-            }
-            if (stopper.Stopped()) {
-                outcomes[i].status = KestrionStatus::Interrupted;
-                continue;
-            }
-            UpgradeRequest request = base;
-            request.recorder = recorders[i];
-            const std::string prefix = several ? "[" + recorders[i].Text() + "] " : "";
-            try {
-                outcomes[i] = UpgradeRecorder(request, console, prefix, stopper);
-            } catch (const std::exception& e) {
-                console.ErrorLine(prefix + "kestrion-cli: " + e.what());
-                outcomes[i].status = KestrionStatus::Internal;
-            }
-        }
-    };
-    std::vector<std::thread> helpers;
-    for (unsigned j = 1; j < jobs; ++j) {
-        helpers.emplace_back(work);
-    }
-    work();
-    for (auto& t : helpers) {
-        t.join();
-    }
-
-    if (options.json) {
-        PrintJson(recorders, outcomes);
-    }
+    const std::vector<UpgradeOutcome> outcomes =
+        UpgradeAll(recorders, base, jobs, options.json, console, stopper);
     if (signals.Received() != 0) {
         return signals.ExitStatus();
     }
@@ -332,17 +397,93 @@ int Upgrade(const UpgradeOptions& options) {
         return ExitCode(outcomes[0].status);
     }
     if (!options.json) {
-        std::vector<cli::TextRow> rows;
-        for (size_t i = 0; i < recorders.size(); ++i) {
-            rows.push_back({recorders[i].Text(), StatusWords(outcomes[i].status),
-                            std::to_string(ExitCode(outcomes[i].status)), Seconds(outcomes[i].took)});
-        }
-        console.Line("");
-        std::string table = cli::FormatTable({"Recorder", "Result", "Status", "Time"}, rows);
-        table.pop_back();
-        console.Line(table);
+        PrintTable(console, recorders, outcomes);
     }
     return CombinedStatus(outcomes);
+}
+
+CLI::App* AddUpgradeCommand(CLI::App& app, UpgradeOptions& up) {
+    CLI::App* upgrade = app.add_subcommand("upgrade", "Upgrade one or more recorders with the files given");
+    // One value per --host: the files that follow are no recorders.
+    upgrade->add_option("--host", up.hosts, "Recorder to upgrade; repeat for several")
+        ->option_text("ADDR[:PORT]")
+        ->allow_extra_args(false);
+    upgrade
+        ->add_option("--hosts-from", up.hostsFrom, "The recorders of a pellory-cli scan list (csv or json)")
+        ->option_text("FILE");
+    upgrade->add_option("--port", up.port, "Port of recorders named without one")
+        ->option_text("PORT [37777]")
+        ->check(CLI::Range(1u, 65535u));
+    upgrade->add_option("--user", up.user, "User name to log in with")->option_text("NAME")->required();
+    up.password.AddTo(*upgrade);
+    upgrade->add_option("--wait", up.waitSeconds, "How long to wait for the recorder's verdict")
+        ->option_text("SECONDS [1200]")
+        ->check(CLI::Range(0.001, 1200.0));
+    upgrade->add_option("--login-wait", up.loginWaitSeconds, "How long to wait for the login's answer")
+        ->option_text("SECONDS [10]")
+        ->check(CLI::Range(0.001, 600.0));
+    upgrade->add_option("--jobs", up.jobs, "Upgrade up to N recorders at the same time")
+        ->option_text("N [1]")
+        ->check(CLI::Range(1u, 64u));
+    upgrade->add_option("--format", up.format, "text: lines and a table; json: one object per recorder")
+        ->option_text("text|json [text]")
+        ->check(CLI::IsMember({"text", "json"}));
+    upgrade->add_option("files", up.files, "Upgrade files (at most 10, all of one kind)")
+        ->option_text("FILE...")
+        ->required();
+    upgrade->footer(
+        "\nThe password comes from --password-file, --password-env or, when neither is given, "
+        "from the terminal\nwithout echo. Several recorders are upgraded one after another, or "
+        "--jobs at a time, and a\ntable of the results ends the output. --hosts-from takes the list "
+        "pellory-cli scan\nwrites (csv or json). With --format json, "
+        "standard output\ncarries only one JSON object per recorder, one per line as its upgrade ends: "
+        "host, port,\nresult (a word), status (the exit status), lastPercent (-1 without a "
+        "report),\nbytesSent and seconds; everything else goes to standard error.\n" +
+        std::string(kExitStatuses));
+
+    return upgrade;
+}
+
+CLI::App* AddClassifyCommand(CLI::App& app, std::vector<std::string>& files) {
+    CLI::App* classify =
+        app.add_subcommand("classify", "Tell which upgrade the files are, as Open files does");
+    classify->add_option("files", files, "Files to classify")->option_text("FILE...")->required();
+    return classify;
+}
+
+struct PackageOptions {
+    bool web = false;
+    bool logo = false;
+    std::string out;
+    std::vector<std::string> files;
+};
+
+CLI::App* AddPackageCommand(CLI::App& app, PackageOptions& o) {
+    CLI::App* package = app.add_subcommand("package", "Build the package a web or logo upgrade sends");
+    auto* webFlag = package->add_flag("--web", o.web, "A package of web pages");
+    auto* logoFlag = package->add_flag("--logo", o.logo, "A package of logo bitmaps");
+    webFlag->excludes(logoFlag);
+    package->add_option("out", o.out, "Package file to write")->option_text("OUT")->required();
+    package->add_option("files", o.files, "Web pages or logo bitmaps (at most 10)")
+        ->option_text("FILE...")
+        ->required();
+    return package;
+}
+
+struct MacOptions {
+    std::string host;
+    uint32_t port = 37777;
+    uint32_t value = 0;
+};
+
+CLI::App* AddMacCommand(CLI::App& app, MacOptions& o) {
+    CLI::App* mac = app.add_subcommand("mac", "Send the MAC value service command to a recorder");
+    mac->add_option("--host", o.host, "Recorder")->option_text("ADDR[:PORT]")->required();
+    mac->add_option("--port", o.port, "Port when --host names none")
+        ->option_text("PORT [37777]")
+        ->check(CLI::Range(1u, 65535u));
+    mac->add_option("--value", o.value, "The value, 0 to 4294967295")->option_text("N")->required();
+    return mac;
 }
 
 } // namespace
@@ -364,72 +505,14 @@ int Run(int argc, char** argv) {
     app.require_subcommand(1);
     app.get_formatter()->column_width(34);
 
-    // upgrade
     UpgradeOptions up;
-    CLI::App* upgrade = app.add_subcommand("upgrade", "Upgrade one or more recorders with the files given");
-    // One value per --host: the files that follow are no recorders.
-    upgrade->add_option("--host", up.hosts, "Recorder to upgrade; repeat for several")
-        ->option_text("ADDR[:PORT]")
-        ->allow_extra_args(false)
-        ->required();
-    upgrade->add_option("--port", up.port, "Port of recorders named without one")
-        ->option_text("PORT [37777]")
-        ->check(CLI::Range(1u, 65535u));
-    upgrade->add_option("--user", up.user, "User name to log in with")->option_text("NAME")->required();
-    up.password.AddTo(*upgrade);
-    upgrade->add_option("--wait", up.waitSeconds, "How long to wait for the recorder's verdict")
-        ->option_text("SECONDS [1200]")
-        ->check(CLI::Range(0.001, 1200.0));
-    upgrade->add_option("--login-wait", up.loginWaitSeconds, "How long to wait for the login's answer")
-        ->option_text("SECONDS [10]")
-        ->check(CLI::Range(0.001, 600.0));
-    upgrade->add_option("--jobs", up.jobs, "Upgrade up to N recorders at the same time")
-        ->option_text("N [1]")
-        ->check(CLI::Range(1u, 64u));
-    std::string upgradeFormat = "text";
-    upgrade->add_option("--format", upgradeFormat, "text: lines and a table; json: one object per recorder")
-        ->option_text("text|json [text]")
-        ->check(CLI::IsMember({"text", "json"}));
-    upgrade->add_option("files", up.files, "Upgrade files (at most 10, all of one kind)")
-        ->option_text("FILE...")
-        ->required();
-    upgrade->footer("\nThe password comes from --password-file, --password-env or, when neither is given, "
-                    "from the terminal\nwithout echo. Several recorders are upgraded one after another, or "
-                    "--jobs at a time, and a\ntable of the results ends the output. With --format json, "
-                    "standard output\ncarries only one JSON object per recorder, one per line, at the end: "
-                    "host, port,\nresult (a word), status (the exit status), lastPercent (-1 without a "
-                    "report),\nbytesSent and seconds; everything else goes to standard error.\n" +
-                    std::string(kExitStatuses));
-
-    // classify
+    CLI::App* upgrade = AddUpgradeCommand(app, up);
     std::vector<std::string> classifyFiles;
-    CLI::App* classify =
-        app.add_subcommand("classify", "Tell which upgrade the files are, as Open files does");
-    classify->add_option("files", classifyFiles, "Files to classify")->option_text("FILE...")->required();
-
-    // package
-    bool web = false, logo = false;
-    std::string packageOut;
-    std::vector<std::string> packageFiles;
-    CLI::App* package = app.add_subcommand("package", "Build the package a web or logo upgrade sends");
-    auto* webFlag = package->add_flag("--web", web, "A package of web pages");
-    auto* logoFlag = package->add_flag("--logo", logo, "A package of logo bitmaps");
-    webFlag->excludes(logoFlag);
-    package->add_option("out", packageOut, "Package file to write")->option_text("OUT")->required();
-    package->add_option("files", packageFiles, "Web pages or logo bitmaps (at most 10)")
-        ->option_text("FILE...")
-        ->required();
-
-    // mac
-    std::string macHost;
-    uint32_t macPort = 37777;
-    uint32_t macValue = 0;
-    CLI::App* mac = app.add_subcommand("mac", "Send the MAC value service command to a recorder");
-    mac->add_option("--host", macHost, "Recorder")->option_text("ADDR[:PORT]")->required();
-    mac->add_option("--port", macPort, "Port when --host names none")
-        ->option_text("PORT [37777]")
-        ->check(CLI::Range(1u, 65535u));
-    mac->add_option("--value", macValue, "The value, 0 to 4294967295")->option_text("N")->required();
+    CLI::App* classify = AddClassifyCommand(app, classifyFiles);
+    PackageOptions pkg;
+    CLI::App* package = AddPackageCommand(app, pkg);
+    MacOptions macOptions;
+    CLI::App* mac = AddMacCommand(app, macOptions);
 
     if (const auto status = cli::ParseCommandLine(app, argc, argv, ExitCode(KestrionStatus::Usage))) {
         return *status;
@@ -440,20 +523,20 @@ int Run(int argc, char** argv) {
             if (up.password.ArgumentGiven()) {
                 return Refuse(cli::kPasswordArgumentRefused);
             }
-            up.json = upgradeFormat == "json";
+            up.json = up.format == "json";
             return Upgrade(up);
         }
         if (*classify) {
             return Classify(classifyFiles);
         }
         if (*package) {
-            if (!web && !logo) {
+            if (!pkg.web && !pkg.logo) {
                 return Refuse("package: say --web or --logo");
             }
-            return Package(web, packageOut, packageFiles);
+            return Package(pkg.web, pkg.out, pkg.files);
         }
         if (*mac) {
-            return Mac(ParseRecorder(macHost, macPort), macValue);
+            return Mac(ParseRecorder(macOptions.host, macOptions.port), macOptions.value);
         }
     } catch (const UsageError& e) {
         return Refuse(e.text);

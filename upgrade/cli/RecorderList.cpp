@@ -1,0 +1,108 @@
+#include "upgrade/cli/RecorderList.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// One record of a CSV text from `at`: fields split on commas, quoted fields with doubled
+// quotes inside; `at` moves past the record's line end.
+std::vector<std::string> CsvRecordAt(const std::string& text, size_t& at) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        if (quoted) {
+            if (c == '"' && at + 1 < text.size() && text[at + 1] == '"') {
+                fields.back() += '"';
+                ++at;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                fields.back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            fields.emplace_back();
+        } else if (c == '\n') {
+            ++at;
+            break;
+        } else if (c != '\r') {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+std::vector<std::string> FromCsv(const std::string& text, const std::string& name) {
+    size_t at = 0;
+    const std::vector<std::string> headings = CsvRecordAt(text, at);
+    const auto column = [&](const char* heading) {
+        const auto found = std::find(headings.begin(), headings.end(), heading);
+        if (found == headings.end()) {
+            throw RecorderListError{name + ": line 1 has no column \"" + std::string(heading) +
+                                    "\"; expected the list pellory-cli scan --format csv writes"};
+        }
+        return static_cast<size_t>(found - headings.begin());
+    };
+    const size_t address = column("IP Address");
+    const size_t port = column("Port Number");
+    std::vector<std::string> recorders;
+    for (unsigned line = 2; at < text.size(); ++line) {
+        const std::vector<std::string> fields = CsvRecordAt(text, at);
+        if (fields.size() == 1 && fields[0].empty()) {
+            continue;
+        }
+        if (fields.size() <= std::max(address, port)) {
+            throw RecorderListError{name + ": line " + std::to_string(line) + " has too few fields"};
+        }
+        recorders.push_back(fields[address] + ":" + fields[port]);
+    }
+    return recorders;
+}
+
+std::vector<std::string> FromJson(const std::string& text, const std::string& name) {
+    nlohmann::json list;
+    try {
+        list = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::exception& e) {
+        throw RecorderListError{name + ": not readable JSON: " + e.what()};
+    }
+    if (!list.is_array()) {
+        throw RecorderListError{name + ": expected a JSON array of recorders"};
+    }
+    std::vector<std::string> recorders;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const auto& r = list[i];
+        const std::string which = name + ": recorder " + std::to_string(i + 1);
+        if (!r.is_object() || !r.contains("ip") || !r["ip"].is_string() || !r.contains("port") ||
+            !r["port"].is_number_unsigned()) {
+            throw RecorderListError{which + " lacks a text \"ip\" or a number \"port\""};
+        }
+        recorders.push_back(r["ip"].get<std::string>() + ":" + std::to_string(r["port"].get<uint64_t>()));
+    }
+    return recorders;
+}
+
+} // namespace
+
+std::vector<std::string> ParseRecorderList(const std::string& text, const std::string& name) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        throw RecorderListError{name + ": the file names no recorder"};
+    }
+    return text[first] == '[' ? FromJson(text, name) : FromCsv(text, name);
+}
+
+std::vector<std::string> ReadRecorderList(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (!in || !(text << in.rdbuf())) {
+        throw RecorderListError{path + ": cannot be read"};
+    }
+    return ParseRecorderList(text.str(), path);
+}
