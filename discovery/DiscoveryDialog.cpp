@@ -58,6 +58,8 @@ DiscoveryDialog::DiscoveryDialog(const Options& options, QWidget* parent)
     ListViewControl* list = deviceList();
     connect(list, &ListViewControl::rowDoubleClicked, this, [this](int) { onListDoubleClicked(); });
     // A right click reaches the list's viewport, the menu key the list itself.
+    // A row the technician picked stays picked while late replies keep adding rows.
+    connect(list, &QAbstractItemView::pressed, this, [this] { m_userChoseRow = true; });
     list->installEventFilter(this);
     list->viewport()->installEventFilter(this);
 }
@@ -211,8 +213,12 @@ void DiscoveryDialog::addRow(const DeviceAddedNotice& notice) {
     for (int c = ColumnNumber; c <= ColumnMac; ++c) {
         list->setItem(row, c, new DeviceListItem(texts[c], notice.row));
     }
-    list->selectItem(row);
-    list->scrollToItem(list->item(row, ColumnNumber));
+    // Until the technician picks a row the newest one is shown as the selection; after that a
+    // late reply must not move the choice to a recorder nobody chose.
+    if (!m_userChoseRow) {
+        list->selectItem(row);
+        list->scrollToItem(list->item(row, ColumnNumber));
+    }
     emit rowAdded(row);
 }
 
@@ -223,6 +229,7 @@ void DiscoveryDialog::setStatusLine(const QString& text) {
 void DiscoveryDialog::onRefresh() {
     setStatusLine(QString());
     deviceList()->deleteAllItems();
+    m_userChoseRow = false;
     m_engine.refresh();
 }
 
@@ -361,6 +368,9 @@ void DiscoveryDialog::onListDoubleClicked() {
 }
 
 bool DiscoveryDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched == deviceList()) {
+        m_userChoseRow = true;
+    }
     if (event->type() != QEvent::ContextMenu) {
         return TemplateDialog::eventFilter(watched, event);
     }

@@ -120,6 +120,7 @@ private:
     const Options m_options;
     DiscoveryEngine m_engine;
     bool m_busy = false;
+    bool m_userChoseRow = false;
     std::thread m_loginThread;
     // Where the last export went, offered again for the next.
     QString m_exportPath;
