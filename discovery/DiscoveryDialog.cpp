@@ -100,7 +100,7 @@ void DiscoveryDialog::onInitDialog() {
     ListViewControl* list = deviceList();
     list->setGridLines(true);
     list->setFullRowSelect(true);
-    list->setSingleSelection(true);
+    list->setSingleSelection(false);
     // Rows as tall as a report list's: one line of text and a little room.
     list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 4);
     list->addColumn(QStringLiteral("No."), 30);
@@ -234,6 +234,12 @@ void DiscoveryDialog::onRefresh() {
 }
 
 std::optional<std::size_t> DiscoveryDialog::selectedEngineRow() {
+    // One address goes to one recorder: with several rows chosen it is not plain which.
+    if (deviceList()->selectedRows().size() > 1) {
+        messageBox(this, QString::fromUtf8(kSelectOneDeviceText), QStringLiteral("Prompt"),
+                   MB_OK | MB_ICONINFORMATION);
+        return std::nullopt;
+    }
     const auto row = engineRow(deviceList()->selectionMark());
     if (!row) {
         messageBox(this, QString::fromUtf8(kSelectDeviceText), QStringLiteral("Prompt"),

@@ -58,6 +58,7 @@ public:
 
     // The command text that needs a selected recorder and has none.
     static constexpr const char* kSelectDeviceText = "Pleae select one device at least.";
+    static constexpr const char* kSelectOneDeviceText = "Please select only one device to modify its IP.";
 
     // The entries of the list's context menu.
     static constexpr const char* kOpenWebPageText = "Open web page";
