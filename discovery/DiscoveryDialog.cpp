@@ -59,6 +59,8 @@ DiscoveryDialog::DiscoveryDialog(const Options& options, QWidget* parent)
     ListViewControl* list = deviceList();
     connect(list, &ListViewControl::rowDoubleClicked, this, [this](int) { onListDoubleClicked(); });
     // A right click reaches the list's viewport, the menu key the list itself.
+    // A row the technician picked stays picked while late replies keep adding rows.
+    connect(list, &QAbstractItemView::pressed, this, [this] { m_userChoseRow = true; });
     list->installEventFilter(this);
     list->viewport()->installEventFilter(this);
 }
@@ -99,7 +101,7 @@ void DiscoveryDialog::onInitDialog() {
     ListViewControl* list = deviceList();
     list->setGridLines(true);
     list->setFullRowSelect(true);
-    list->setSingleSelection(true);
+    list->setSingleSelection(false);
     // Rows as tall as a report list's: one line of text and a little room.
     list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 4);
     list->addColumn(QStringLiteral("No."), 30);
@@ -214,8 +216,12 @@ void DiscoveryDialog::addRow(const DeviceAddedNotice& notice) {
         list->setItem(row, c, new DeviceListItem(texts[c], notice.row));
     }
     markRowsAt(*list, texts[ColumnAddress], m_localNetworks);
-    list->selectItem(row);
-    list->scrollToItem(list->item(row, ColumnNumber));
+    // Until the technician picks a row the newest one is shown as the selection; after that a
+    // late reply must not move the choice to a recorder nobody chose.
+    if (!m_userChoseRow) {
+        list->selectItem(row);
+        list->scrollToItem(list->item(row, ColumnNumber));
+    }
     emit rowAdded(row);
 }
 
@@ -231,10 +237,17 @@ void DiscoveryDialog::onRefresh() {
     setStatusLine(QString());
     deviceList()->deleteAllItems();
     readLocalNetworks();
+    m_userChoseRow = false;
     m_engine.refresh();
 }
 
 std::optional<std::size_t> DiscoveryDialog::selectedEngineRow() {
+    // One address goes to one recorder: with several rows chosen it is not plain which.
+    if (deviceList()->selectedRows().size() > 1) {
+        messageBox(this, QString::fromUtf8(kSelectOneDeviceText), QStringLiteral("Prompt"),
+                   MB_OK | MB_ICONINFORMATION);
+        return std::nullopt;
+    }
     const auto row = engineRow(deviceList()->selectionMark());
     if (!row) {
         messageBox(this, QString::fromUtf8(kSelectDeviceText), QStringLiteral("Prompt"),
@@ -369,6 +382,9 @@ void DiscoveryDialog::onListDoubleClicked() {
 }
 
 bool DiscoveryDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched == deviceList()) {
+        m_userChoseRow = true;
+    }
     if (event->type() != QEvent::ContextMenu) {
         return TemplateDialog::eventFilter(watched, event);
     }

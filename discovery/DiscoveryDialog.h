@@ -64,6 +64,7 @@ public:
 
     // The command text that needs a selected recorder and has none.
     static constexpr const char* kSelectDeviceText = "Pleae select one device at least.";
+    static constexpr const char* kSelectOneDeviceText = "Please select only one device to modify its IP.";
 
     // The entries of the list's context menu.
     static constexpr const char* kOpenWebPageText = "Open web page";
@@ -127,6 +128,7 @@ private:
     const Options m_options;
     DiscoveryEngine m_engine;
     bool m_busy = false;
+    bool m_userChoseRow = false;
     std::thread m_loginThread;
     // Where the last export went, offered again for the next.
     QString m_exportPath;

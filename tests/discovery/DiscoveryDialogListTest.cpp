@@ -231,6 +231,19 @@ TEST_F(DiscoveryDialogListTest, ARowFoundWhileSortedGoesToItsPlaceAndIsSelected)
     EXPECT_EQ(dialog->deviceList()->selectionMark(), 3);
 }
 
+TEST_F(DiscoveryDialogListTest, ALateRowLeavesTheRowTheTechnicianPickedSelected) {
+    auto dialog = openWithRows();
+    QTest::mouseClick(dialog->deviceList()->viewport(), Qt::LeftButton, {}, cellCentre(*dialog, 0));
+    ASSERT_EQ(dialog->deviceList()->selectionMark(), 0);
+    const FakeDevice late{0x0A000032, 81, 0xFF000000, 0x0A0000FE, "00:11:22:33:44:50"}; // 10.0.0.50
+    network.recorder().sendTo(
+        dialog->engine().localPort(),
+        buildSearchReply(FakeNetwork::recordOf(late), DeviceIdentity::fromText(late.mac)));
+    ASSERT_TRUE(waitRows(*dialog, 4));
+    EXPECT_EQ(dialog->deviceList()->selectionMark(), 0);
+    EXPECT_EQ(dialog->deviceList()->selectedRows(), std::vector<int>{0});
+}
+
 TEST_F(DiscoveryDialogListTest, ModifyIpAfterSortingActsOnTheRecorderShown) {
     auto dialog = openWithRows();
     clickHeading(*dialog, DiscoveryDialog::ColumnAddress);

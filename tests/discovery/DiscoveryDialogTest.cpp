@@ -126,7 +126,7 @@ TEST_F(DiscoveryDialogTest, WindowHasTheTemplateGeometryColumnsAndStyles) {
     }
     EXPECT_TRUE(list->showGrid());
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
 
     // Red text on the window's own background colour.
     const auto* status = dialog->itemAs<QLabel>(DiscoveryDialog::IDC_STATUS);
@@ -204,6 +204,19 @@ TEST_F(DiscoveryDialogTest, ModifyIpWithAnEmptyListAsksForARecorder) {
     click(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
     ASSERT_EQ(boxes.count(), 1u);
     EXPECT_EQ(boxes.last().text, QStringLiteral("Pleae select one device at least."));
+    EXPECT_EQ(boxes.last().caption, QStringLiteral("Prompt"));
+    EXPECT_TRUE(script.unexpected().empty());
+    EXPECT_TRUE(network.requests(DISC_LOGIN).empty());
+}
+
+TEST_F(DiscoveryDialogTest, ModifyIpWithSeveralRowsSelectedAsksForOne) {
+    auto dialog = openWithRows();
+    dialog->deviceList()->selectAll();
+    ASSERT_GT(dialog->deviceList()->selectedRows().size(), 1u);
+    DialogScript script; // no dialog may open
+    click(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.last().text, QStringLiteral("Please select only one device to modify its IP."));
     EXPECT_EQ(boxes.last().caption, QStringLiteral("Prompt"));
     EXPECT_TRUE(script.unexpected().empty());
     EXPECT_TRUE(network.requests(DISC_LOGIN).empty());

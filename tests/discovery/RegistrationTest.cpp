@@ -206,6 +206,24 @@ TEST_F(RegistrationTest, NameIsTrimmedAndNumberedAndRecorderAddressAndOrganisati
     EXPECT_TRUE(saved.contains("<GLOBAL index=\"10\"/>"));
 }
 
+TEST_F(RegistrationTest, AddOverTwoSelectedRowsNumbersEachName) {
+    openWindow();
+    DialogScript script;
+    script.then<DeviceManagementDialog>([](DeviceManagementDialog& dialog) {
+        fill(dialog,
+             Settings{QStringLiteral("Lobby"), QStringLiteral("admin"), QString(), QStringLiteral("4")});
+        press(dialog, IDOK);
+    });
+    window->deviceList()->selectAll();
+    ASSERT_EQ(window->deviceList()->selectedRows().size(), 2u);
+    press(*window, DiscoveryDialog::IDC_ADD);
+    EXPECT_TRUE(script.waitDone());
+    EXPECT_TRUE(script.unexpected().empty());
+    const QByteArray saved = savedFile();
+    EXPECT_TRUE(saved.contains("name=\"Lobby1\"")) << saved.toStdString();
+    EXPECT_TRUE(saved.contains("name=\"Lobby2\"")) << saved.toStdString();
+}
+
 TEST_F(RegistrationTest, NameWithPercentSignsIsStoredUnchanged) {
     openWindow();
     DialogScript script;
