@@ -55,6 +55,23 @@ struct Lines {
     }
 };
 
+// The recorder's progress reports up to the one marked complete; anything else is a failure.
+std::vector<int> progressUntilComplete(loopback::Tcp& tcp) {
+    std::vector<int> percents;
+    for (;;) {
+        const ReplyEvent e = decode(tcp.reply());
+        if (e.type != ReplyType::Progress) {
+            ADD_FAILURE() << "a reply that is no progress report";
+            break;
+        }
+        percents.push_back(e.percent);
+        if (e.complete) {
+            break;
+        }
+    }
+    return percents;
+}
+
 } // namespace
 
 TEST(RecorderSim, LoginIsAcceptedAndRefusedOverLoopback) {
@@ -91,15 +108,7 @@ TEST(RecorderSim, BiosFileArrivesByteIdenticalWithProgressToTheEnd) {
     sendUpgrade(tcp, KIND_BIOS, file);
 
     EXPECT_EQ(decode(tcp.reply()).type, ReplyType::UpgradeStart);
-    std::vector<int> percents;
-    for (;;) {
-        ReplyEvent e = decode(tcp.reply());
-        ASSERT_EQ(e.type, ReplyType::Progress);
-        percents.push_back(e.percent);
-        if (e.complete)
-            break;
-    }
-    EXPECT_EQ(percents, (std::vector<int>{0, 25, 50, 75, 100}));
+    EXPECT_EQ(progressUntilComplete(tcp), (std::vector<int>{0, 25, 50, 75, 100}));
 
     ASSERT_TRUE(sim.waitFor([](const sim::SimState& s) { return !s.upgrades.empty(); }, kWait));
     sim::UpgradeRecord u = sim.state().upgrades.at(0);
@@ -127,15 +136,7 @@ TEST(RecorderSim, LinkRateAndBurnTimeLoseNothing) {
     sendUpgrade(tcp, KIND_BIOS, file);
 
     EXPECT_EQ(decode(tcp.reply()).type, ReplyType::UpgradeStart);
-    std::vector<int> percents;
-    for (;;) {
-        ReplyEvent e = decode(tcp.reply());
-        ASSERT_EQ(e.type, ReplyType::Progress);
-        percents.push_back(e.percent);
-        if (e.complete)
-            break;
-    }
-    EXPECT_EQ(percents, (std::vector<int>{0, 25, 50, 75, 100}));
+    EXPECT_EQ(progressUntilComplete(tcp), (std::vector<int>{0, 25, 50, 75, 100}));
     ASSERT_TRUE(sim.waitFor([](const sim::SimState& s) { return !s.upgrades.empty(); }, kWait));
     sim::UpgradeRecord u = sim.state().upgrades.at(0);
     ASSERT_EQ(u.files.size(), 1u);
