@@ -47,6 +47,15 @@ protected:
     }
 
     // Opens the window and waits until the rows of the first search are listed.
+    // Modify IP was refused with one "Prompt" box: no dialog opened and no login went out.
+    void expectPromptOnly(const DialogScript& script, const QString& text) {
+        ASSERT_EQ(boxes.count(), 1u);
+        EXPECT_EQ(boxes.last().text, text);
+        EXPECT_EQ(boxes.last().caption, QStringLiteral("Prompt"));
+        EXPECT_TRUE(script.unexpected().empty());
+        EXPECT_TRUE(network.requests(DISC_LOGIN).empty());
+    }
+
     std::unique_ptr<DiscoveryDialog> openWithRows(std::size_t rows = 3,
                                                   std::chrono::milliseconds loginWait = 10s) {
         auto dialog = openWindow(loginWait);
@@ -202,11 +211,7 @@ TEST_F(DiscoveryDialogTest, ModifyIpWithAnEmptyListAsksForARecorder) {
     ASSERT_TRUE(network.recorder().waitRequests(1));
     DialogScript script; // no dialog may open
     click(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
-    ASSERT_EQ(boxes.count(), 1u);
-    EXPECT_EQ(boxes.last().text, QStringLiteral("Pleae select one device at least."));
-    EXPECT_EQ(boxes.last().caption, QStringLiteral("Prompt"));
-    EXPECT_TRUE(script.unexpected().empty());
-    EXPECT_TRUE(network.requests(DISC_LOGIN).empty());
+    expectPromptOnly(script, QStringLiteral("Pleae select one device at least."));
 }
 
 TEST_F(DiscoveryDialogTest, ModifyIpWithSeveralRowsSelectedAsksForOne) {
@@ -215,11 +220,7 @@ TEST_F(DiscoveryDialogTest, ModifyIpWithSeveralRowsSelectedAsksForOne) {
     ASSERT_GT(dialog->deviceList()->selectedRows().size(), 1u);
     DialogScript script; // no dialog may open
     click(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
-    ASSERT_EQ(boxes.count(), 1u);
-    EXPECT_EQ(boxes.last().text, QStringLiteral("Please select only one device to modify its IP."));
-    EXPECT_EQ(boxes.last().caption, QStringLiteral("Prompt"));
-    EXPECT_TRUE(script.unexpected().empty());
-    EXPECT_TRUE(network.requests(DISC_LOGIN).empty());
+    expectPromptOnly(script, QStringLiteral("Please select only one device to modify its IP."));
 }
 
 TEST_F(DiscoveryDialogTest, ModifyResultsOtherThanTheFourLeaveTheStatusAlone) {
