@@ -13,13 +13,23 @@ std::string normalMac(std::string_view mac) {
     return out;
 }
 
+namespace {
+
+// The subnet's own address (host part all zeros) or its broadcast address (all ones), which no
+// recorder may take; a /31 or /32 has neither.
+bool isOwnOrBroadcast(std::uint32_t address, std::uint32_t hosts) {
+    return hosts > 1 && ((address & hosts) == 0 || (address & hosts) == hosts);
+}
+
+} // namespace
+
 std::string subnetRefusal(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway) {
     // Ones followed by zeros: the complement plus one is a power of two.
     const std::uint32_t hosts = ~mask;
     if ((hosts & (hosts + 1)) != 0) {
         return "the subnet mask " + formatIpv4(mask) + " is not a run of ones followed by zeros";
     }
-    if (hosts > 1 && ((address & hosts) == 0 || (address & hosts) == hosts)) {
+    if (isOwnOrBroadcast(address, hosts)) {
         return "the address " + formatIpv4(address) + " is the own or broadcast address of its subnet";
     }
     if ((gateway & mask) != (address & mask)) {
@@ -40,8 +50,7 @@ std::optional<std::vector<std::uint32_t>> numberAddresses(std::uint32_t first, s
             return std::nullopt;
         }
         const auto address = std::uint32_t(a);
-        const bool ownOrBroadcast = hosts > 1 && ((address & hosts) == 0 || (address & hosts) == hosts);
-        if (!ownOrBroadcast && !inUse.contains(address)) {
+        if (!isOwnOrBroadcast(address, hosts) && !inUse.contains(address)) {
             numbers.push_back(address);
         }
     }
