@@ -5,10 +5,10 @@
 //
 // Usage: bench_clientstore [DEVICES] [FOLDER]   (defaults: 10000, a new folder under /tmp)
 
-#include "bench/common/ClientDataGenerator.h"
 #include "clientstore/ClientDataFile.h"
 #include "clientstore/ClientStore.h"
 #include "clientstore/password/Password.h"
+#include "tests/common/ClientDataGenerator.h"
 #include "xml/XmlFile.h"
 #include "xml/XmlParser.h"
 #include "xml/XmlWriter.h"

@@ -1,7 +1,7 @@
 // Parse and save speed of the XML engine against pugixml on the same generated client data file
 // (10,000 devices of 16 channels, about 26 MB), measured in the same run, and the peak memory of
 // each relative to the file size (each engine measured in a fresh process of its own).
-#include "bench/common/ClientDataGenerator.h"
+#include "tests/common/ClientDataGenerator.h"
 #include "xml/XmlParser.h"
 #include "xml/XmlWriter.h"
 

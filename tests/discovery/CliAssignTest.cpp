@@ -4,9 +4,9 @@
 #include "discovery/DeviceMarks.h"
 #include "simulator/SimProcess.h"
 #include "tests/clientstore/TempDir.h"
+#include "tests/common/CsvText.h"
 #include "tests/discovery/PelloryCliKit.h"
 #include "tests/support/ChildProgram.h"
-#include "tests/support/CsvText.h"
 
 #include <csignal>
 #include <gtest/gtest.h>

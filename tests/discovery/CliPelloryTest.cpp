@@ -5,10 +5,10 @@
 #include "clientstore/password/Password.h"
 #include "simulator/SimProcess.h"
 #include "tests/clientstore/TempDir.h"
+#include "tests/common/CsvText.h"
 #include "tests/discovery/FakeRecorder.h"
 #include "tests/discovery/PelloryCliKit.h"
 #include "tests/support/ChildProgram.h"
-#include "tests/support/CsvText.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -11,7 +11,7 @@
 #include "desktop/Browser.h"
 #include "desktop/ListViewControl.h"
 #include "desktop/testing/MessageBoxRecorder.h"
-#include "tests/support/CsvText.h"
+#include "tests/common/CsvText.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>

@@ -2,7 +2,7 @@
 
 // A small network for discovery tests, built from network namespaces (needs root and `ip`).
 //
-// The test program runs in a namespace of its own (tests/support/run-in-netns), which plays the
+// The test program runs in a namespace of its own (tests/common/run-in-netns), which plays the
 // technician's computer. The lab adds to it two veth links, each leading to a namespace that
 // plays a network segment with recorders on it, plus interfaces a real computer has that must not
 // get in the way. Nothing here can reach a real network: every address lives in these

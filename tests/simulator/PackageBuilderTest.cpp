@@ -7,7 +7,7 @@
 #include "tests/simulator/ZipFixture.h"
 
 #include "package/UpgradePackage.h"
-#include "tests/support/LoopbackSim.h"
+#include "tests/common/LoopbackSim.h"
 
 #include <gtest/gtest.h>
 

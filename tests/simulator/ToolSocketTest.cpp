@@ -6,7 +6,7 @@
 
 #include "support/NetSocket.h"
 #include "support/NetSocketCore.h"
-#include "tests/support/LoopbackSim.h"
+#include "tests/common/LoopbackSim.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "tests/upgrade/TestFiles.h"
 
 #include "simulator/RecorderSim.h"
-#include "tests/support/LoopbackSim.h"
+#include "tests/common/LoopbackSim.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeSession.h"
 

@@ -3,7 +3,7 @@
 #include "desktop/SettingsStore.h"
 #include "desktop/SingleInstance.h"
 #include "desktop/TrayIcon.h"
-#include "tests/support/LoopbackSim.h"
+#include "tests/common/LoopbackSim.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeState.h"
 

@@ -1,7 +1,7 @@
 // Large inputs: deep nesting must not exhaust the stack anywhere (parse, lookups, edits, save,
 // reload, free), and a client data file of the full size loads with every attribute right.
 // Built twice: at moderate sizes for every run, and at full size (XML_FULL_SIZE) as a slow suite.
-#include "bench/common/ClientDataGenerator.h"
+#include "tests/common/ClientDataGenerator.h"
 #include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlParser.h"
 #include "xml/XmlWriter.h"

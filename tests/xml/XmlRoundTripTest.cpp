@@ -1,7 +1,7 @@
 // Load and save against an outside reader: for generated well-formed documents, xmllint must
 // find the saved file well-formed and holding the same elements, attributes, text, comments and
 // processing instructions as the original (whitespace at the ends of text aside).
-#include "bench/common/ClientDataGenerator.h"
+#include "tests/common/ClientDataGenerator.h"
 #include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlParser.h"
 #include "xml/XmlWriter.h"
