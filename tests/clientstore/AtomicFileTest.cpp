@@ -1,5 +1,6 @@
 #include "clientstore/AtomicFile.h"
-#include "tests/clientstore/TempDir.h"
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -26,11 +27,11 @@ TEST(AtomicFile, NewFileGetsTheBytesAsWrittenAndTheUmaskPermissions) {
     text.push_back('\0');
     text += "c";
     ASSERT_TRUE(replaceFileAtomically(path, [&](std::ostream& out) { out << text; }));
-    EXPECT_EQ(readFile(path), text);
+    EXPECT_EQ(ReadFile(path), text);
     const mode_t mask = ::umask(022);
     ::umask(mask);
     EXPECT_EQ(modeOf(path), 0666 & ~mask);
-    EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
+    EXPECT_EQ(FolderEntries(dir.path()), Strings{"Data.xml"});
 }
 
 TEST(AtomicFile, TextOfManyBuffersArrivesWhole) {
@@ -45,22 +46,22 @@ TEST(AtomicFile, TextOfManyBuffersArrivesWhole) {
         out << text.substr(1, 100000);
         out.write(text.data() + 100001, static_cast<std::streamsize>(text.size() - 100001));
     }));
-    EXPECT_EQ(readFile(path), text);
+    EXPECT_EQ(ReadFile(path), text);
 }
 
 TEST(AtomicFile, ReplacedFileKeepsItsPermissionsAndLinksStay) {
     TempDir dir;
     const auto real = dir / "real.xml";
-    writeFile(real, "old");
+    WriteFile(real, "old");
     ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
     const auto link = dir / "link.xml";
     std::filesystem::create_symlink(real, link);
 
     ASSERT_TRUE(replaceFileAtomically(link, [](std::ostream& out) { out << "new"; }));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(readFile(real), "new");
+    EXPECT_EQ(ReadFile(real), "new");
     EXPECT_EQ(modeOf(real), 0640u);
-    EXPECT_EQ(folderEntries(dir.path()), (Strings{"link.xml", "real.xml"}));
+    EXPECT_EQ(FolderEntries(dir.path()), (Strings{"link.xml", "real.xml"}));
 }
 
 // A file size limit makes the kernel refuse the write half way, as a full disk would.
@@ -68,7 +69,7 @@ TEST(AtomicFile, WriteErrorLeavesTheOldFileByteForByte) {
     TempDir dir;
     const auto path = dir / "Data.xml";
     const std::string old = "<DATAROOT>\r\n\t<ORGINFO/>\r\n</DATAROOT>\r\n";
-    writeFile(path, old);
+    WriteFile(path, old);
 
     struct rlimit saved {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -85,48 +86,48 @@ TEST(AtomicFile, WriteErrorLeavesTheOldFileByteForByte) {
     std::signal(SIGXFSZ, previous);
 
     EXPECT_FALSE(ok);
-    EXPECT_EQ(readFile(path), old);
-    EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(FolderEntries(dir.path()), Strings{"Data.xml"});
 }
 
 TEST(AtomicFile, WriterThatFailsItsStreamLeavesTheOldFile) {
     TempDir dir;
     const auto path = dir / "Data.xml";
-    writeFile(path, "old\r\n");
+    WriteFile(path, "old\r\n");
     EXPECT_FALSE(replaceFileAtomically(path, [](std::ostream& out) {
         out << "half";
         out.setstate(std::ios::badbit);
     }));
-    EXPECT_EQ(readFile(path), "old\r\n");
-    EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
+    EXPECT_EQ(ReadFile(path), "old\r\n");
+    EXPECT_EQ(FolderEntries(dir.path()), Strings{"Data.xml"});
 }
 
 TEST(AtomicFile, MissingFolderOrFolderInTheWayFails) {
     TempDir dir;
     EXPECT_FALSE(replaceFileAtomically(dir / "XML/Data.xml", [](std::ostream& out) { out << "x"; }));
-    EXPECT_TRUE(folderEntries(dir.path()).empty());
+    EXPECT_TRUE(FolderEntries(dir.path()).empty());
 
     std::filesystem::create_directory(dir / "Data.xml");
     EXPECT_FALSE(replaceFileAtomically(dir / "Data.xml", [](std::ostream& out) { out << "x"; }));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "Data.xml"));
-    EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
+    EXPECT_EQ(FolderEntries(dir.path()), Strings{"Data.xml"});
 }
 
 TEST(AtomicFile, ReadOnlyFolderOrFileFailsAndKeepsTheOldFile) {
     TempDir dir;
     const auto path = dir / "Data.xml";
-    writeFile(path, "old");
+    WriteFile(path, "old");
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
     if (::access(path.c_str(), W_OK) == 0) {
         GTEST_SKIP() << "this user may write to read-only files (root); the write-error test covers the path";
     }
     EXPECT_FALSE(replaceFileAtomically(path, [](std::ostream& out) { out << "new"; }));
-    EXPECT_EQ(readFile(path), "old");
+    EXPECT_EQ(ReadFile(path), "old");
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     EXPECT_FALSE(replaceFileAtomically(path, [](std::ostream& out) { out << "new"; }));
-    EXPECT_EQ(readFile(path), "old");
-    EXPECT_EQ(folderEntries(dir.path()), Strings{"Data.xml"});
+    EXPECT_EQ(ReadFile(path), "old");
+    EXPECT_EQ(FolderEntries(dir.path()), Strings{"Data.xml"});
 }
 
 } // namespace
@@ -138,7 +139,7 @@ TEST(AtomicFile, FailuresNameTheirCause) {
     TempDir dir;
     std::filesystem::create_directory(dir / "folder");
     std::filesystem::create_symlink(dir / "nowhere.xml", dir / "link.xml");
-    writeFile(dir / "kept.xml", "old");
+    WriteFile(dir / "kept.xml", "old");
     ReplaceOptions refuse;
     refuse.beforeRename = [] { return std::string("changed underneath"); };
     struct Case {
@@ -161,9 +162,9 @@ TEST(AtomicFile, FailuresNameTheirCause) {
             c.path, [](std::ostream& out) { out << "new"; }, &why, c.options));
         EXPECT_EQ(why, c.why) << c.path;
     }
-    EXPECT_EQ(readFile(dir / "kept.xml"), "old");
+    EXPECT_EQ(ReadFile(dir / "kept.xml"), "old");
     EXPECT_FALSE(std::filesystem::exists(dir / "nowhere.xml"));
-    EXPECT_EQ(folderEntries(dir.path()), (Strings{"folder", "kept.xml", "link.xml"}));
+    EXPECT_EQ(FolderEntries(dir.path()), (Strings{"folder", "kept.xml", "link.xml"}));
 }
 
 TEST(AtomicFile, NewFileModeIsTakenAndAnExistingModeKept) {
@@ -173,7 +174,7 @@ TEST(AtomicFile, NewFileModeIsTakenAndAnExistingModeKept) {
     ASSERT_TRUE(replaceFileAtomically(
         dir / "new.xml", [](std::ostream& out) { out << "x"; }, nullptr, options));
     EXPECT_EQ(modeOf(dir / "new.xml"), 0600u);
-    writeFile(dir / "old.xml", "x");
+    WriteFile(dir / "old.xml", "x");
     ASSERT_EQ(::chmod((dir / "old.xml").c_str(), 0664), 0);
     ASSERT_TRUE(replaceFileAtomically(
         dir / "old.xml", [](std::ostream& out) { out << "y"; }, nullptr, options));

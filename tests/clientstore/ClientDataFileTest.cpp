@@ -20,7 +20,7 @@ TEST_F(DataFileTest, CounterWithoutIndexOrWithZeroOrEmptyIndexStartsAtOne) {
     for (const char* global :
          {"<GLOBAL/>", "<GLOBAL index=\"0\"/>", "<GLOBAL index=\"\"/>", "<GLOBAL index=\"x9\"/>"}) {
         ClientDataFile::release();
-        writeFile(file, std::string("<DATAROOT>") + global + "</DATAROOT>");
+        WriteFile(file, std::string("<DATAROOT>") + global + "</DATAROOT>");
         EXPECT_EQ(data().nextId(), 1u) << global;
         EXPECT_EQ(saved(), crlfLines({"<DATAROOT>", "\t<GLOBAL index=\"2\"/>", "</DATAROOT>"})) << global;
     }
@@ -51,7 +51,7 @@ TEST_F(DataFileTest, SixteenChannelsTake33IdsInVideoAlarmOrder) {
 }
 
 TEST_F(DataFileTest, OnlyTheFirstDevinfoIsUsedAndTheSecondIsKept) {
-    writeFile(file, "<DATAROOT><DEVINFO/><X><DEVINFO><DEV id=\"9\" name=\"Old\"/></DEVINFO></X></DATAROOT>");
+    WriteFile(file, "<DATAROOT><DEVINFO/><X><DEVINFO><DEV id=\"9\" name=\"Old\"/></DEVINFO></X></DATAROOT>");
     EXPECT_EQ(data().findDeviceByName("Old"), 0u);
     EXPECT_EQ(addOne(data(), makeRecord("New", "h", 1, 0)), 1u);
     const std::string text = saved();
@@ -75,7 +75,7 @@ TEST_F(DataFileTest, OnlyTheFirstDevinfoIsUsedAndTheSecondIsKept) {
 }
 
 TEST_F(DataFileTest, SectionsKeepTheirOrderAndMissingOnesAreAppended) {
-    writeFile(
+    WriteFile(
         file,
         "<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<!-- client data -->\r\n"
         "<DATAROOT><GLOBAL index=\"10\"/><DEVINFO></DEVINFO><USERS><U a=\"1\"/></USERS></DATAROOT>\r\n");
@@ -110,7 +110,7 @@ TEST_F(DataFileTest, WhatTheStoreDoesNotUseSurvivesLoadAndSaveByteForByte) {
         "\t<?client-hint keep=\"yes\"?>",
         "</DATAROOT>",
     });
-    writeFile(file, text);
+    WriteFile(file, text);
     // The single-quoted value is written back with double quotes: the only change.
     std::string expected = text;
     expected.replace(expected.find("kind='x'"), 8, "kind=\"x\"");
@@ -121,7 +121,7 @@ TEST_F(DataFileTest, WhatTheStoreDoesNotUseSurvivesLoadAndSaveByteForByte) {
 }
 
 TEST_F(DataFileTest, ReadingADeviceAddsTheAttributesItLacksInReadingOrder) {
-    writeFile(file, "<DATAROOT><DEVINFO><DEV id=\"5\" name=\"Old\" host=\"h\" port=\"80\" desc=\"d\"/>"
+    WriteFile(file, "<DATAROOT><DEVINFO><DEV id=\"5\" name=\"Old\" host=\"h\" port=\"80\" desc=\"d\"/>"
                     "</DEVINFO><GLOBAL index=\"6\"/></DATAROOT>");
     ClientStore& store = openStore();
     ASSERT_EQ(store.devices().count(5), 1u);
@@ -137,7 +137,7 @@ TEST_F(DataFileTest, ReadingADeviceAddsTheAttributesItLacksInReadingOrder) {
 }
 
 TEST_F(DataFileTest, LookupsReadOnlyUpToTheFirstMatchAndCountOnlyDevices) {
-    writeFile(
+    WriteFile(
         file,
         "<DATAROOT><DEVINFO><DEV id=\"1\"/><FOO name=\"X\"/><DEV id=\"3\" name=\"X\"/>"
         "<DEV id=\"\" name=\"Y\" host=\"h\" port=\"1\"/><DEV id=\"4\" name=\"Y\"/></DEVINFO></DATAROOT>");
@@ -169,7 +169,7 @@ TEST_F(DataFileTest, NumbersAreWrittenAndReadWithTheirWidths) {
         << text;
 
     ClientDataFile::release();
-    writeFile(file, "<DATAROOT><DEVINFO><DEV id=\"12abc\" cameras=\"65538\" port=\"70000\" ddnsFlag=\"258\" "
+    WriteFile(file, "<DATAROOT><DEVINFO><DEV id=\"12abc\" cameras=\"65538\" port=\"70000\" ddnsFlag=\"258\" "
                     "DDNSPort=\"99999999999\" OrgId=\"+3\"/></DEVINFO></DATAROOT>");
     DeviceRecord out{};
     ASSERT_EQ(data().getDevices(&out, sizeof out), 1);
@@ -184,7 +184,7 @@ TEST_F(DataFileTest, NumbersAreWrittenAndReadWithTheirWidths) {
 TEST_F(DataFileTest, ValuesLongerThanARecordFieldAreCutAtTheField) {
     const std::string longName(100, 'N');
     const std::string longHost(70, 'H');
-    writeFile(file, "<DATAROOT><DEVINFO><DEV id=\"1\" name=\"" + longName + "\" host=\"" + longHost +
+    WriteFile(file, "<DATAROOT><DEVINFO><DEV id=\"1\" name=\"" + longName + "\" host=\"" + longHost +
                         "\" username=\"u\" password=\"" + std::string(300, 'A') + "\" DDNSHost=\"" +
                         std::string(64, 'D') + "\"/></DEVINFO></DATAROOT>");
     DeviceRecord records[2];
@@ -201,7 +201,7 @@ TEST_F(DataFileTest, ValuesLongerThanARecordFieldAreCutAtTheField) {
 }
 
 TEST_F(DataFileTest, ArraysTooShortOrNullAreRefusedAndLeftAlone) {
-    writeFile(file, "<DATAROOT><ORGINFO><ORG id=\"1\" name=\"A\"/><ORG id=\"2\" name=\"B\"/></ORGINFO>"
+    WriteFile(file, "<DATAROOT><ORGINFO><ORG id=\"1\" name=\"A\"/><ORG id=\"2\" name=\"B\"/></ORGINFO>"
                     "<DEVINFO><DEV id=\"1\"/><DEV id=\"2\"/></DEVINFO></DATAROOT>");
     DeviceRecord records[2];
     std::memset(records, 0x5A, sizeof records);
@@ -262,10 +262,10 @@ TEST_F(DataFileTest, MissingOrEmptyFileGivesAnEmptyDocumentAndNothingOnDisk) {
     EXPECT_EQ(data().deviceCount(), 0);
     EXPECT_FALSE(std::filesystem::exists(file));
     ClientDataFile::release();
-    writeFile(file, "");
+    WriteFile(file, "");
     EXPECT_EQ(data().deviceCount(), 0);
     EXPECT_TRUE(data().loadedWhole());
-    EXPECT_EQ(readFile(file), "");
+    EXPECT_EQ(ReadFile(file), "");
     EXPECT_EQ(saved(), crlfLines({"<DATAROOT>", "\t<DEVINFO/>", "</DATAROOT>"}));
 }
 
@@ -298,7 +298,7 @@ TEST_F(DataFileTest, FileNotReadToItsEndIsRefusedWithWhereAndWhy) {
     };
     for (const Broken& c : cases) {
         ClientDataFile::release();
-        writeFile(file, c.text);
+        WriteFile(file, c.text);
         const std::string& why = data().loadError();
         EXPECT_EQ(why.rfind(c.where, 0), 0u) << c.what << ": " << why;
         EXPECT_NE(why.find(c.why), std::string::npos) << c.what << ": " << why;
@@ -306,8 +306,8 @@ TEST_F(DataFileTest, FileNotReadToItsEndIsRefusedWithWhereAndWhy) {
         EXPECT_EQ(data().addDevices(nullptr, 0), 0);
         EXPECT_FALSE(data().save()) << c.what;
         EXPECT_EQ(data().saveError(), why) << c.what;
-        EXPECT_EQ(readFile(file), c.text) << c.what;
-        EXPECT_EQ(folderEntries(dir / "XML"), (std::vector<std::string>{"Data.xml", "Data.xml.lock"}))
+        EXPECT_EQ(ReadFile(file), c.text) << c.what;
+        EXPECT_EQ(FolderEntries(dir / "XML"), (std::vector<std::string>{"Data.xml", "Data.xml.lock"}))
             << c.what;
     }
 }
@@ -328,7 +328,7 @@ TEST_F(DataFileTest, FilesThatAreWholeButOddStillLoad) {
     };
     for (const Whole& c : cases) {
         ClientDataFile::release();
-        writeFile(file, c.text);
+        WriteFile(file, c.text);
         EXPECT_EQ(data().loadError(), "") << c.text;
         EXPECT_EQ(data().deviceCount(), 0) << c.text;
         EXPECT_EQ(saved(), c.after) << c.text;
@@ -346,10 +346,10 @@ TEST_F(DataFileTest, SaveRefusesAFileChangedOnDiskSinceTheLoad) {
     const std::filesystem::path path = this->file;
     const Change cases[] = {
         {"rewritten in place",
-         [&] { writeFile(path, "<DATAROOT><DEVINFO><DEV id=\"5\"/></DEVINFO></DATAROOT>"); }, true},
+         [&] { WriteFile(path, "<DATAROOT><DEVINFO><DEV id=\"5\"/></DEVINFO></DATAROOT>"); }, true},
         {"replaced by the same bytes under a new inode",
          [&] {
-             writeFile(path.string() + ".new", loaded);
+             WriteFile(path.string() + ".new", loaded);
              std::filesystem::rename(path.string() + ".new", path);
          },
          true},
@@ -357,24 +357,26 @@ TEST_F(DataFileTest, SaveRefusesAFileChangedOnDiskSinceTheLoad) {
     };
     for (const Change& c : cases) {
         ClientDataFile::release();
-        writeFile(path, loaded);
+        WriteFile(path, loaded);
         addOne(data(), makeRecord("A", "h", 1, 0));
         c.change();
-        const std::string after = c.existsAfter ? readFile(path) : std::string();
+        const std::string after = c.existsAfter ? ReadFile(path) : std::string();
         EXPECT_FALSE(data().save()) << c.what;
         EXPECT_EQ(data().saveError(),
                   "it was changed by another program after it was loaded; that version is left as it is")
             << c.what;
         EXPECT_EQ(std::filesystem::exists(path), c.existsAfter) << c.what;
-        EXPECT_EQ(readFile(path), after) << c.what;
+        if (c.existsAfter) {
+            EXPECT_EQ(ReadFile(path), after) << c.what;
+        }
     }
     // A path that appeared where there was none is another program's too.
     ClientDataFile::release();
     std::filesystem::remove(path);
     addOne(data(), makeRecord("A", "h", 1, 0));
-    writeFile(path, loaded);
+    WriteFile(path, loaded);
     EXPECT_FALSE(data().save());
-    EXPECT_EQ(readFile(path), loaded);
+    EXPECT_EQ(ReadFile(path), loaded);
 }
 
 TEST_F(DataFileTest, ANewFileIsTheOwnersOnlyAndSavesAgainAfterItsOwnSave) {
@@ -392,7 +394,7 @@ TEST_F(DataFileTest, SaveWithoutTheXmlFolderFailsAndCreatesNothing) {
     std::filesystem::remove(dir / "XML");
     addOne(data(), makeRecord("A", "h", 1, 0));
     EXPECT_FALSE(data().save());
-    EXPECT_TRUE(folderEntries(dir.path()).empty());
+    EXPECT_TRUE(FolderEntries(dir.path()).empty());
 }
 
 TEST_F(DataFileTest, FailedSaveLeavesThePreviousFileByteForByte) {
@@ -413,8 +415,8 @@ TEST_F(DataFileTest, FailedSaveLeavesThePreviousFileByteForByte) {
 
     EXPECT_FALSE(ok);
     EXPECT_EQ(data().saveError(), "File too large");
-    EXPECT_EQ(readFile(file), before);
-    EXPECT_EQ(folderEntries(dir / "XML"), (std::vector<std::string>{"Data.xml", "Data.xml.lock"}));
+    EXPECT_EQ(ReadFile(file), before);
+    EXPECT_EQ(FolderEntries(dir / "XML"), (std::vector<std::string>{"Data.xml", "Data.xml.lock"}));
     EXPECT_TRUE(data().save());
     EXPECT_TRUE(xmllintAccepts(file));
 }
@@ -424,11 +426,11 @@ TEST_F(DataFileTest, FileWhoseTextCouldNotAllBeTakenInIsNeverOverwritten) {
     std::string text = "<DATAROOT><DEVINFO/>";
     text.push_back('\0');
     text += "<LOST/></DATAROOT>";
-    writeFile(file, text);
+    WriteFile(file, text);
     EXPECT_FALSE(data().loadedWhole());
     addOne(data(), makeRecord("A", "h", 1, 0));
     EXPECT_FALSE(data().save());
-    EXPECT_EQ(readFile(file), text);
+    EXPECT_EQ(ReadFile(file), text);
 }
 
 TEST_F(DataFileTest, DefaultPathIsTheXmlFolderBesideTheProgram) {
@@ -437,7 +439,7 @@ TEST_F(DataFileTest, DefaultPathIsTheXmlFolderBesideTheProgram) {
 }
 
 TEST_F(DataFileTest, DocumentMadeOfManyConstructsStaysWellFormedForAnOutsideReader) {
-    writeFile(file,
+    WriteFile(file,
               "<?xml version=\"1.0\"?><!-- head --><DATAROOT><ORGINFO><ORG id=\"1\" name=\"A\">"
               "<ORG id=\"2\" name=\"B\"/></ORG></ORGINFO><DEVINFO/><OTHER x='1'>text<![CDATA[c]]></OTHER>"
               "</DATAROOT>");

@@ -146,7 +146,7 @@ TEST_F(StoreTest, DdnsDevicesAreJudgedOnHostDdnsHostAndDdnsPort) {
 }
 
 TEST_F(StoreTest, UnknownOrganisationIsRefusedSilently) {
-    writeFile(file, "<DATAROOT><ORGINFO><ORG id=\"3\" name=\"North\"/></ORGINFO></DATAROOT>");
+    WriteFile(file, "<DATAROOT><ORGINFO><ORG id=\"3\" name=\"North\"/></ORGINFO></DATAROOT>");
     ClientStore& store = openStore();
     const std::string before = saved();
     EXPECT_EQ(store.addDevice(makeRecord("Hall1", "10.0.0.1", 5000, 1, 4)), 0u);
@@ -190,7 +190,7 @@ TEST_F(StoreTest, TextTheFileCannotHoldIsRefusedBeforeTheDocumentChanges) {
 }
 
 TEST_F(StoreTest, NonDeviceChildOfDevinfoIsFiledUnderIdZero) {
-    writeFile(file, "<DATAROOT><DEVINFO><!-- a note --><DEV id=\"7\" name=\"A\" OrgId=\"0\"/><FOO/>"
+    WriteFile(file, "<DATAROOT><DEVINFO><!-- a note --><DEV id=\"7\" name=\"A\" OrgId=\"0\"/><FOO/>"
                     "</DEVINFO></DATAROOT>");
     ClientStore& store = openStore();
     ASSERT_EQ(store.devices().size(), 2u);
@@ -203,7 +203,7 @@ TEST_F(StoreTest, NonDeviceChildOfDevinfoIsFiledUnderIdZero) {
 }
 
 TEST_F(StoreTest, OrganisationsLoadDepthFirstWithEntryZeroForTheTopLevel) {
-    writeFile(file, "<DATAROOT><ORGINFO>"
+    WriteFile(file, "<DATAROOT><ORGINFO>"
                     "<ORG id=\"1\" name=\"North\"><ORG id=\"2\" name=\"Hall\"/><ORG id=\"3\" name=\"Yard\">"
                     "<ORG id=\"4\" name=\"Gate\"/></ORG></ORG>"
                     "<ORG id=\"007\" name=\"Seven\"><ORG id=\"8\" name=\"Inner\"/></ORG>"
@@ -229,7 +229,7 @@ TEST_F(StoreTest, OrganisationsLoadDepthFirstWithEntryZeroForTheTopLevel) {
 TEST_F(StoreTest, OrganisationEntriesWithIdZeroOrOfTheirOwnAncestorsAreSkipped) {
     // Listed as id 0: a comment, an ORG without id, an ORG with id "0" or "abc". An ORG inside
     // itself (id 1 inside 1, or "01" found as 1 by listing, then 1 by id) would lead back to itself.
-    writeFile(file, "<DATAROOT><ORGINFO>"
+    WriteFile(file, "<DATAROOT><ORGINFO>"
                     "<ORG id=\"1\" name=\"North\"><!-- c --><ORG name=\"NoId\"/><ORG id=\"0\" name=\"Zero\"/>"
                     "<ORG id=\"abc\"/><ORG id=\"1\" name=\"Again\"><ORG id=\"5\" name=\"Deep\"/></ORG>"
                     "<ORG id=\"2\" name=\"Hall\"><ORG id=\"01\" name=\"Loop\"/></ORG></ORG>"
@@ -245,7 +245,7 @@ TEST_F(StoreTest, OrganisationEntriesWithIdZeroOrOfTheirOwnAncestorsAreSkipped) 
 }
 
 TEST_F(StoreTest, RepeatedOrganisationIdIsListedUnderEachParentWithTheLaterName) {
-    writeFile(
+    WriteFile(
         file,
         "<DATAROOT><ORGINFO><ORG id=\"1\" name=\"A\"><ORG id=\"3\" name=\"X\"><ORG id=\"4\"/></ORG></ORG>"
         "<ORG id=\"2\" name=\"B\"><ORG id=\"3\" name=\"Y\"/></ORG></ORGINFO></DATAROOT>");
@@ -285,7 +285,7 @@ TEST_F(StoreTest, DeeplyNestedOrganisationsLoadWithoutExhaustingTheStack) {
         text += "</ORG>";
     }
     text += "</ORGINFO></DATAROOT>";
-    writeFile(file, text);
+    WriteFile(file, text);
     ClientStore* store = ClientStore::instance();
     data().section("DEVINFO"); // the file is read and searched on this thread's full-sized stack
     onSmallStack(256 * 1024, [&] { store->load(); });
@@ -296,7 +296,7 @@ TEST_F(StoreTest, DeeplyNestedOrganisationsLoadWithoutExhaustingTheStack) {
 
 TEST_F(StoreTest, DocumentRefusingTheDeviceShowsXmlFailed) {
     // A counter at the last positive id: the device cannot get its ids.
-    writeFile(file, "<DATAROOT><GLOBAL index=\"2147483647\"/></DATAROOT>");
+    WriteFile(file, "<DATAROOT><GLOBAL index=\"2147483647\"/></DATAROOT>");
     ClientStore& store = openStore();
     const std::string before = saved();
     EXPECT_EQ(store.addDevice(makeRecord("Hall1", "10.0.0.1", 5000, 1)), 0u);

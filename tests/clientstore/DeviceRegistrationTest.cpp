@@ -140,7 +140,7 @@ TEST_F(RegisterDevicesTest, EachRecorderIsAddedNumberedWithItsCameraTypesAndSave
 TEST_F(RegisterDevicesTest, WhatIsNotRegisteredLeavesTheFileAsItWas) {
     openStore();
     ASSERT_EQ(registerDevices(gate(), {{"10.0.0.1", 37777}}).outcome, RegistrationOutcome::Registered);
-    const std::string before = readFile(file);
+    const std::string before = ReadFile(file);
     const struct Case {
         std::function<void(DeviceSettings&)> change;
         RegistrationOutcome outcome;
@@ -162,7 +162,7 @@ TEST_F(RegisterDevicesTest, WhatIsNotRegisteredLeavesTheFileAsItWas) {
         EXPECT_EQ(result.refusal.has_value(), c.outcome == RegistrationOutcome::Invalid);
         EXPECT_TRUE(result.ids.empty());
         EXPECT_EQ(messages, c.messages);
-        EXPECT_EQ(readFile(file), before);
+        EXPECT_EQ(ReadFile(file), before);
     }
 }
 

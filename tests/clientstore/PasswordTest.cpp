@@ -1,14 +1,15 @@
 #include "clientstore/password/Password.h"
+#include "tests/common/ChildProgram.h"
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
 
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -184,19 +185,17 @@ TEST(Password, SharedLibraryExportsTheTwoFunctionsOnly) {
     EXPECT_STREQ(field.data(), "via dlopen");
     dlclose(lib);
 
-    const std::string cmd = "nm -D --defined-only '" + path + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
+    const ChildResult nm = RunProgram({"nm", "-D", "--defined-only", path});
+    ASSERT_EQ(nm.status, 0) << nm.err;
     std::set<std::string> functions;
-    char line[512];
-    while (fgets(line, sizeof line, p) != nullptr) {
-        char address[64], type[8], name[400];
-        if (std::sscanf(line, "%63s %7s %399s", address, type, name) == 3 &&
-            (type[0] == 'T' || type[0] == 'W')) {
+    std::istringstream lines(nm.out);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name && (type == "T" || type == "W")) {
             functions.insert(name);
         }
     }
-    ASSERT_EQ(pclose(p), 0);
     functions.erase("_init");
     functions.erase("_fini");
     EXPECT_EQ(functions, (std::set<std::string>{"DecryptStringEX", "EncryptStringEX"}));

@@ -4,11 +4,12 @@
 
 #include "clientstore/ClientDataFile.h"
 #include "clientstore/ClientStore.h"
-#include "tests/clientstore/TempDir.h"
+#include "tests/common/ChildProgram.h"
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <initializer_list>
 #include <regex>
 #include <string>
@@ -37,35 +38,14 @@ inline std::string crlfLines(std::initializer_list<std::string> lines) {
     return text;
 }
 
-// Runs a command and gives what it printed; the exit status goes to *status.
-inline std::string runCommand(const std::string& command, int* status = nullptr) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr) {
-        return out;
-    }
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) {
-        out.append(buf, n);
-    }
-    const int rc = pclose(p);
-    if (status != nullptr) {
-        *status = rc;
-    }
-    return out;
-}
-
 // xmllint, an outside reader, accepts the file as well-formed XML.
 inline bool xmllintAccepts(const std::filesystem::path& path) {
-    int status = -1;
-    runCommand("xmllint --noout '" + path.string() + "' 2>&1", &status);
-    return status == 0;
+    return RunProgram({"xmllint", "--noout", path.string()}).status == 0;
 }
 
 // What xmllint makes of an XPath expression over the file.
 inline std::string xpath(const std::filesystem::path& path, const std::string& expr) {
-    std::string out = runCommand("xmllint --xpath \"" + expr + "\" '" + path.string() + "' 2>/dev/null");
+    std::string out = RunProgram({"xmllint", "--xpath", expr, path.string()}).out;
     while (!out.empty() && out.back() == '\n') {
         out.pop_back();
     }
@@ -110,7 +90,7 @@ protected:
     // Saves and gives the bytes on disk.
     std::string saved() {
         EXPECT_TRUE(data().save());
-        return readFile(file);
+        return ReadFile(file);
     }
 
     TempDir dir;

@@ -3,10 +3,11 @@
 
 #include "discovery/DeviceMarks.h"
 #include "simulator/SimProcess.h"
-#include "tests/clientstore/TempDir.h"
+#include "tests/common/ChildProgram.h"
 #include "tests/common/CsvText.h"
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 #include "tests/discovery/PelloryCliKit.h"
-#include "tests/support/ChildProgram.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -32,7 +33,7 @@ std::vector<std::string> Assign(const sim::SimProcess& recorder, const std::vect
 }
 
 ChildResult RunAssign(const std::vector<std::string>& args) {
-    return RunProgram(args, {{"KST_PW", "admin"}});
+    return RunProgram(args, {.env = {{"KST_PW", "admin"}}});
 }
 
 nlohmann::json Scan(const sim::SimProcess& recorder) {
@@ -47,7 +48,7 @@ std::vector<std::string> SettledLines(const sim::SimProcess& recorder, const std
     RunProgram(Join({kCli, "set-ip", "--mac", Mac(1), "--user", marker, "--password-env", "KST_PW", "--ip",
                      "127.0.1.9", "--mask", "255.255.255.0", "--gateway", "127.0.1.1", "--timeout", "5"},
                     Endpoint(recorder)),
-               {{"KST_PW", "x"}});
+               {.env = {{"KST_PW", "x"}}});
     EXPECT_TRUE(
         recorder.waitForLine([&](const std::string& l) { return Has(l, "\"" + marker + "\""); }, 20s));
     return recorder.lines();
@@ -95,7 +96,7 @@ TEST(PelloryCliAssign, APlanWithOneRecorderRefusingTheLoginEndsWithStatus12) {
     sim::SimProcess recorder(Batch(3, {"--refuse-login-of", "2"}));
     TempDir dir;
     // As a spreadsheet saves it: a byte order mark, CR LF, quotes, blank mask and gateway.
-    writeFile(dir / "plan.csv", "\xEF\xBB\xBFmac,ip,mask,gateway\r\n" + Mac(1) + ",127.0.1.21,,\r\n" +
+    WriteFile(dir / "plan.csv", "\xEF\xBB\xBFmac,ip,mask,gateway\r\n" + Mac(1) + ",127.0.1.21,,\r\n" +
                                     Mac(2) + ",127.0.1.22,255.255.0.0,127.0.0.1\r\n\"" + Mac(3) +
                                     "\",\"127.0.1.23\",255.255.255.0,\r\n\r\n");
     const ChildResult r =
@@ -131,7 +132,7 @@ TEST(PelloryCliAssign, PlansThatCannotBeCarriedOutAreRefusedAndNothingIsSent) {
     sim::SimProcess recorder(Batch(3));
     TempDir dir;
     const auto plan = [&](const std::string& name, const std::string& lines) {
-        writeFile(dir / name, "mac,ip,mask,gateway\n" + lines);
+        WriteFile(dir / name, "mac,ip,mask,gateway\n" + lines);
         return (dir / name).string();
     };
     const std::vector<std::string> options = {"--mask", "255.255.255.0", "--gateway", "127.0.1.1"};
@@ -207,7 +208,7 @@ TEST(PelloryCliAssign, CtrlCWhileSearchingEndsAtOnceWithNothingSent) {
         Join({kCli, "assign", "--scan-time", "600", "--user", "admin", "--password-env", "KST_PW", "--mac",
               Mac(1), "--first-ip", "127.0.1.20", "--mask", "255.255.255.0", "--gateway", "127.0.1.1"},
              Endpoint(recorder)),
-        {{"KST_PW", "admin"}});
+        {.env = {{"KST_PW", "admin"}}});
     ASSERT_TRUE(recorder.waitForLine([](const std::string& l) { return l == "search request"; }, 20s));
     child.Signal(SIGINT);
     // Far below the ten minutes of searching asked for.

@@ -1,8 +1,9 @@
 // pellory-cli on data files that are broken, shared by several processes, limited in size, on a
 // full file system, or stopped by a signal during a save: nothing is lost and nothing untrue said.
 #include "clientstore/DataFileLock.h"
-#include "tests/clientstore/TempDir.h"
-#include "tests/support/ChildProgram.h"
+#include "tests/common/ChildProgram.h"
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -45,7 +46,7 @@ std::string DataFileOf(int devices) {
 
 class PelloryCliDataFileSafety : public ::testing::Test {
 protected:
-    void SetUp() override { writeFile(m_dir / "pw", "s3cret\n"); }
+    void SetUp() override { WriteFile(m_dir / "pw", "s3cret\n"); }
 
     std::vector<std::string> Register(const std::string& name, const std::string& ip,
                                       const std::filesystem::path& data) const {
@@ -80,7 +81,7 @@ TEST_F(PelloryCliDataFileSafety, BrokenFilesAreRefusedWithWhereAndWhyAndLeftAsTh
         {"README", "\n\n# Pellory\n\nSee <b>Data.xml</b>.\n", "line 3 (byte 2)", "text outside any element"},
     };
     for (const Broken& c : cases) {
-        writeFile(m_data, c.text);
+        WriteFile(m_data, c.text);
         ChildResult r = RunProgram(Register("New", "10.0.0.1"));
         EXPECT_EQ(r.status, 9) << c.what << ": " << r.err;
         const std::string expected =
@@ -93,14 +94,14 @@ TEST_F(PelloryCliDataFileSafety, BrokenFilesAreRefusedWithWhereAndWhyAndLeftAsTh
         EXPECT_TRUE(Contains(r.err, expected)) << c.what << ": " << r.err;
         EXPECT_EQ(r.out, "") << c.what;
 
-        EXPECT_EQ(readFile(m_data), c.text) << c.what;
-        EXPECT_EQ(folderEntries(m_dir.path()), (std::vector<std::string>{"Data.xml", "Data.xml.lock", "pw"}));
+        EXPECT_EQ(ReadFile(m_data), c.text) << c.what;
+        EXPECT_EQ(FolderEntries(m_dir.path()), (std::vector<std::string>{"Data.xml", "Data.xml.lock", "pw"}));
     }
 }
 
 // Ten processes at once on one file: each lands with an id of its own, or says it could not.
 TEST_F(PelloryCliDataFileSafety, ConcurrentRegistrationsAllLandWithDistinctIdsOrSaySo) {
-    writeFile(m_data, DataFileOf(50));
+    WriteFile(m_data, DataFileOf(50));
     std::vector<std::unique_ptr<ChildProgram>> children;
     for (int i = 0; i < 10; ++i) {
         children.push_back(std::make_unique<ChildProgram>(
@@ -136,14 +137,14 @@ TEST_F(PelloryCliDataFileSafety, ConcurrentRegistrationsAllLandWithDistinctIdsOr
 }
 
 TEST_F(PelloryCliDataFileSafety, AFileInUseByAnotherProgramIsRefusedAfterAShortWait) {
-    writeFile(m_data, DataFileOf(1));
+    WriteFile(m_data, DataFileOf(1));
     DataFileLock held;
     ASSERT_EQ(held.acquire(m_data, std::chrono::milliseconds(0)), "");
     const ChildResult r = RunProgram(Register("New", "10.0.0.1"));
     EXPECT_EQ(r.status, 9) << r.err;
     EXPECT_TRUE(Contains(r.err, "in use by another program (process " + std::to_string(::getpid()) + ")"))
         << r.err;
-    EXPECT_EQ(readFile(m_data), DataFileOf(1));
+    EXPECT_EQ(ReadFile(m_data), DataFileOf(1));
 }
 
 TEST_F(PelloryCliDataFileSafety, NewFilesAreTheOwnersOnlyAndExistingOnesKeepTheirMode) {
@@ -151,7 +152,7 @@ TEST_F(PelloryCliDataFileSafety, NewFilesAreTheOwnersOnlyAndExistingOnesKeepThei
     EXPECT_EQ(ModeOf(m_data), 0600u);
 
     const auto other = m_dir / "Shared.xml";
-    writeFile(other, DataFileOf(1));
+    WriteFile(other, DataFileOf(1));
     ASSERT_EQ(::chmod(other.c_str(), 0640), 0);
     ASSERT_EQ(RunProgram(Register("B", "10.0.0.2", other)).status, 0);
     EXPECT_EQ(ModeOf(other), 0640u);
@@ -175,7 +176,7 @@ TEST_F(PelloryCliDataFileSafety, ADanglingLinkIsRefusedNamingTheLinkAndItsTarget
 TEST_F(PelloryCliDataFileSafety, AFileSizeLimitFailsTheSaveWithItsCause) {
     const std::string old = DataFileOf(1200);
     ASSERT_GT(old.size(), 100000u);
-    writeFile(m_data, old);
+    WriteFile(m_data, old);
     std::vector<std::string> args = {"/usr/bin/prlimit", "--fsize=100000"};
     for (const std::string& a : Register("New", "10.0.0.1")) {
         args.push_back(a);
@@ -184,8 +185,8 @@ TEST_F(PelloryCliDataFileSafety, AFileSizeLimitFailsTheSaveWithItsCause) {
     EXPECT_EQ(r.status, 11) << r.err;
     EXPECT_TRUE(Contains(r.err, "The data file " + m_data.string() + " could not be saved! (File too large)"))
         << r.err;
-    EXPECT_EQ(readFile(m_data), old);
-    EXPECT_EQ(folderEntries(m_dir.path()), (std::vector<std::string>{"Data.xml", "Data.xml.lock", "pw"}));
+    EXPECT_EQ(ReadFile(m_data), old);
+    EXPECT_EQ(FolderEntries(m_dir.path()), (std::vector<std::string>{"Data.xml", "Data.xml.lock", "pw"}));
 }
 
 // Another user's file that this user may read but not write.
@@ -194,7 +195,7 @@ TEST_F(PelloryCliDataFileSafety, AFileThisUserMayNotWriteFailsTheSaveWithItsCaus
         GTEST_SKIP() << "only root can run the tool as another user here";
     }
     const std::string old = DataFileOf(3);
-    writeFile(m_data, old);
+    WriteFile(m_data, old);
     ASSERT_EQ(::chmod(m_dir.path().c_str(), 0777), 0);
     std::vector<std::string> args = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     for (const std::string& a : Register("New", "10.0.0.1")) {
@@ -203,13 +204,13 @@ TEST_F(PelloryCliDataFileSafety, AFileThisUserMayNotWriteFailsTheSaveWithItsCaus
     const ChildResult r = RunProgram(args);
     EXPECT_EQ(r.status, 11) << r.err;
     EXPECT_TRUE(Contains(r.err, "could not be saved! (Permission denied)")) << r.err;
-    EXPECT_EQ(readFile(m_data), old);
+    EXPECT_EQ(ReadFile(m_data), old);
 }
 
 // A full file system, made as a small tmpfs in a mount namespace of the test's own.
 TEST_F(PelloryCliDataFileSafety, AFullFileSystemFailsTheSaveWithItsCause) {
     const std::string old = DataFileOf(1400);
-    writeFile(m_dir / "source.xml", old);
+    WriteFile(m_dir / "source.xml", old);
     std::filesystem::create_directory(m_dir / "small");
     const std::string cli = [&] {
         std::string line;
@@ -237,7 +238,7 @@ TEST_F(PelloryCliDataFileSafety, AFullFileSystemFailsTheSaveWithItsCause) {
 // old file stays and the temporary file (never readable by others) is gone.
 TEST_F(PelloryCliDataFileSafety, AStopSignalDuringASaveRemovesTheTemporaryFile) {
     const std::string old = DataFileOf(150000);
-    writeFile(m_data, old);
+    WriteFile(m_data, old);
     ASSERT_EQ(::chmod(m_data.c_str(), 0640), 0);
     for (const int signo : {SIGINT, SIGTERM, SIGHUP}) {
         const int watch = ::inotify_init1(IN_CLOEXEC);
@@ -267,9 +268,9 @@ TEST_F(PelloryCliDataFileSafety, AStopSignalDuringASaveRemovesTheTemporaryFile) 
         child.Signal(signo);
         const ChildResult r = child.Finish();
         EXPECT_EQ(r.status, 128 + signo) << "the save ended before the signal came: " << r.out << r.err;
-        EXPECT_EQ(folderEntries(m_dir.path()), (std::vector<std::string>{"Data.xml", "Data.xml.lock", "pw"}))
+        EXPECT_EQ(FolderEntries(m_dir.path()), (std::vector<std::string>{"Data.xml", "Data.xml.lock", "pw"}))
             << signo;
-        EXPECT_EQ(readFile(m_data), old) << signo;
+        EXPECT_EQ(ReadFile(m_data), old) << signo;
     }
 }
 

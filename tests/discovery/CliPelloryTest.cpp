@@ -4,11 +4,12 @@
 #include "clientstore/ClientDataFile.h"
 #include "clientstore/password/Password.h"
 #include "simulator/SimProcess.h"
-#include "tests/clientstore/TempDir.h"
+#include "tests/common/ChildProgram.h"
 #include "tests/common/CsvText.h"
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 #include "tests/discovery/FakeRecorder.h"
 #include "tests/discovery/PelloryCliKit.h"
-#include "tests/support/ChildProgram.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -138,7 +139,7 @@ TEST(PelloryCli, ARecordersTextCannotSteerTheTerminalOrTheSpreadsheet) {
         Join({kCli, "set-ip", "--mac", identity.substr(0, 17), "--user", "admin", "--password-env", "KST_PW",
               "--ip", "127.0.0.9", "--mask", "255.0.0.0", "--gateway", "127.0.0.1", "--timeout", "2"},
              Endpoint(recorder)),
-        {{"KST_PW", "admin"}});
+        {.env = {{"KST_PW", "admin"}}});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_FALSE(HoldsControlBytes(r.out + r.err)) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "Found " + shown + " at 127.0.0.1:")) << r.out;
@@ -217,7 +218,7 @@ TEST(PelloryCli, SetIpThroughAnAddressTalksToThatRecorderAlone) {
                     "--user",      "admin",      "--password-env", "KST_PW",
                     "--ip",        "127.0.0.42", "--mask",         "255.255.0.0",
                     "--gateway",   "127.0.0.1",  "--timeout",      "2"},
-                   {{"KST_PW", "admin"}});
+                   {.env = {{"KST_PW", "admin"}}});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "Found 02:53:49:4D:00:01 at 127.0.2.1:")) << r.out;
     EXPECT_TRUE(sims.second.waitForLine(
@@ -263,7 +264,7 @@ TEST(PelloryCli, BadAddressesAreUsageErrors) {
             Join({kCli, "set-ip", "--bind-port", "0", "--mac", Mac(1), "--user", "admin", "--password-env",
                   "KST_PW", "--ip", "127.0.0.9", "--mask", "255.0.0.0", "--gateway", "127.0.0.1"},
                  c.options),
-            {{"KST_PW", "admin"}});
+            {.env = {{"KST_PW", "admin"}}});
         EXPECT_EQ(r.status, 2) << c.text << "\n" << r.err;
         EXPECT_TRUE(Has(r.err, c.text)) << r.err;
     }
@@ -281,7 +282,7 @@ TEST(PelloryCli, ScanWithNothingAnsweringIsAnEmptyList) {
 TEST(PelloryCli, SetIpLogsInAndTheRecorderTakesTheNewAddress) {
     sim::SimProcess recorder({"--count", "3", "--verbose"});
     TempDir dir;
-    writeFile(dir / "pw", "admin\n");
+    WriteFile(dir / "pw", "admin\n");
     ChildResult r = RunProgram(
         Join({kCli, "set-ip", "--mac", "02-53-49-4d-00-02", "--user", "admin", "--password-file",
               (dir / "pw").string(), "--ip", "127.0.0.42", "--mask", "255.255.0.0", "--gateway", "127.0.0.1"},
@@ -327,7 +328,7 @@ TEST(PelloryCli, SetIpReportsEachRefusalWithTheWindowsText) {
             Join({kCli, "set-ip", "--mac", Mac(1), "--user", "admin", "--password-env", "KST_PW", "--ip",
                   "127.0.0.9", "--mask", "255.0.0.0", "--gateway", "127.0.0.1", "--timeout", "1"},
                  Endpoint(recorder)),
-            {{"KST_PW", c.password}});
+            {.env = {{"KST_PW", c.password}}});
         EXPECT_EQ(r.status, c.status) << c.text << "\n" << r.out << r.err;
         EXPECT_TRUE(Has(r.err, c.text)) << r.err;
     }
@@ -337,7 +338,7 @@ TEST(PelloryCli, SetIpReportsEachRefusalWithTheWindowsText) {
         Join({kCli, "set-ip", "--mac", "02:53:49:4D:00:99", "--user", "admin", "--password-env", "KST_PW",
               "--ip", "127.0.0.9", "--mask", "255.0.0.0", "--gateway", "127.0.0.1", "--timeout", "0.5"},
              Endpoint(recorder)),
-        {{"KST_PW", "admin"}});
+        {.env = {{"KST_PW", "admin"}}});
     EXPECT_EQ(r.status, 4) << r.out << r.err;
     EXPECT_TRUE(Has(r.err, "no recorder with the MAC address 02:53:49:4D:00:99")) << r.err;
 }
@@ -379,7 +380,7 @@ TEST(PelloryCli, SetIpTimeoutBoundsTheLoginWait) {
                                       "127.0.0.1:" + std::to_string(silent.port()),
                                       "--bind-port",
                                       "0"},
-                                     {{"KST_PW", "admin"}});
+                                     {.env = {{"KST_PW", "admin"}}});
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(r.status, 6) << r.out << r.err;
     EXPECT_TRUE(Has(r.err, "It is ouvertime.")) << r.err;
@@ -408,7 +409,7 @@ TEST(PelloryCli, SetIpRefusesZeroAddressesBeforeSendingAnything) {
             RunProgram(Join({kCli, "set-ip", "--mac", Mac(1), "--user", "admin", "--password-env", "KST_PW",
                              "--ip", c.ip, "--mask", c.mask, "--gateway", c.gateway},
                             Endpoint(recorder)),
-                       {{"KST_PW", "admin"}});
+                       {.env = {{"KST_PW", "admin"}}});
         EXPECT_EQ(r.status, 2) << c.text << "\n" << r.err;
         EXPECT_TRUE(Has(r.err, c.text)) << r.err;
     }
@@ -416,7 +417,7 @@ TEST(PelloryCli, SetIpRefusesZeroAddressesBeforeSendingAnything) {
         RunProgram(Join({kCli, "set-ip", "--mac", Mac(1), "--user", "", "--password-env", "KST_PW", "--ip",
                          "127.0.0.9", "--mask", "255.0.0.0", "--gateway", "127.0.0.1"},
                         Endpoint(recorder)),
-                   {{"KST_PW", "admin"}});
+                   {.env = {{"KST_PW", "admin"}}});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Has(r.err, "User name can not be null!")) << r.err;
     EXPECT_FALSE(SimPrinted(recorder, "search request"));
@@ -424,7 +425,7 @@ TEST(PelloryCli, SetIpRefusesZeroAddressesBeforeSendingAnything) {
 
 class PelloryCliDataFile : public ::testing::Test {
 protected:
-    void SetUp() override { writeFile(m_dir / "pw", "s3cret pass\n"); }
+    void SetUp() override { WriteFile(m_dir / "pw", "s3cret pass\n"); }
 
     std::vector<std::string> Register(std::vector<std::string> more) { return Register(more, m_data); }
     std::vector<std::string> Register(std::vector<std::string> more, const std::filesystem::path& data) {
@@ -445,7 +446,7 @@ TEST_F(PelloryCliDataFile, RegistrationIsSavedOnceWithTheDialogsRecord) {
 
     // An outside reader takes the file as well-formed XML.
     EXPECT_EQ(RunProgram({"/usr/bin/xmllint", "--noout", m_data.string()}).status, 0);
-    const std::string text = readFile(m_data);
+    const std::string text = ReadFile(m_data);
     EXPECT_TRUE(Has(text, "\r\n")); // written with CR LF, as the client expects
     // The device and its channels: video channels 0 to 2 carry the camera types.
     EXPECT_TRUE(Has(text, R"(<DEV id="2" type="0" name="Gate_1" channel="0" desc="" CameraType="1"/>)"))
@@ -494,20 +495,20 @@ TEST_F(PelloryCliDataFile, RegistrationIsSavedOnceWithTheDialogsRecord) {
 }
 
 TEST_F(PelloryCliDataFile, RegistrationUnderAnOrganisationOfTheFile) {
-    writeFile(m_data, "<DATAROOT>\r\n\t<ORGINFO>\r\n\t\t<ORG id=\"7\" name=\"Site A\"/>\r\n\t</ORGINFO>\r\n"
+    WriteFile(m_data, "<DATAROOT>\r\n\t<ORGINFO>\r\n\t\t<ORG id=\"7\" name=\"Site A\"/>\r\n\t</ORGINFO>\r\n"
                       "\t<GLOBAL index=\"8\"/>\r\n</DATAROOT>\r\n");
     ChildResult r = RunProgram(
         Register({"--ip", "10.0.0.5", "--port", "37777", "--name", "Hall", "--channels", "1", "--org", "7"}));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(Has(readFile(m_data), R"(name="Hall" host="10.0.0.5")")) << readFile(m_data);
-    EXPECT_TRUE(Has(readFile(m_data), R"(OrgId="7")"));
+    EXPECT_TRUE(Has(ReadFile(m_data), R"(name="Hall" host="10.0.0.5")")) << ReadFile(m_data);
+    EXPECT_TRUE(Has(ReadFile(m_data), R"(OrgId="7")"));
 
-    const std::string before = readFile(m_data);
+    const std::string before = ReadFile(m_data);
     r = RunProgram(Register(
         {"--ip", "10.0.0.6", "--port", "37777", "--name", "Hall2", "--channels", "1", "--org", "9"}));
     EXPECT_EQ(r.status, 10) << r.err;
     EXPECT_TRUE(Has(r.err, "no organisation 9")) << r.err;
-    EXPECT_EQ(readFile(m_data), before);
+    EXPECT_EQ(ReadFile(m_data), before);
 }
 
 TEST_F(PelloryCliDataFile, TheStoresRefusalsLeaveTheFileAsItWas) {
@@ -515,7 +516,7 @@ TEST_F(PelloryCliDataFile, TheStoresRefusalsLeaveTheFileAsItWas) {
                   Register({"--ip", "192.168.1.108", "--port", "37777", "--name", "Gate", "--channels", "2"}))
                   .status,
               0);
-    const std::string before = readFile(m_data);
+    const std::string before = ReadFile(m_data);
     struct Case {
         std::vector<std::string> args;
         const char* text;
@@ -528,7 +529,7 @@ TEST_F(PelloryCliDataFile, TheStoresRefusalsLeaveTheFileAsItWas) {
         const ChildResult r = RunProgram(Register(c.args));
         EXPECT_EQ(r.status, 10) << c.text;
         EXPECT_TRUE(Has(r.err, c.text)) << r.err;
-        EXPECT_EQ(readFile(m_data), before);
+        EXPECT_EQ(ReadFile(m_data), before);
     }
     // Another port on the same address is another recorder.
     EXPECT_EQ(RunProgram(
@@ -542,7 +543,7 @@ TEST_F(PelloryCliDataFile, BadOptionsAreUsageErrorsAndNoFileChanges) {
                   Register({"--ip", "192.168.1.108", "--port", "37777", "--name", "Gate", "--channels", "2"}))
                   .status,
               0);
-    const std::string before = readFile(m_data);
+    const std::string before = ReadFile(m_data);
     const std::string longName(64, 'n');
     struct Case {
         std::vector<std::string> args;
@@ -573,16 +574,16 @@ TEST_F(PelloryCliDataFile, BadOptionsAreUsageErrorsAndNoFileChanges) {
         const ChildResult r = RunProgram(Register(c.args));
         EXPECT_EQ(r.status, 2) << c.text << "\n" << r.err;
         EXPECT_TRUE(Has(r.err, c.text)) << c.text << "\n" << r.err;
-        EXPECT_EQ(readFile(m_data), before) << c.text;
+        EXPECT_EQ(ReadFile(m_data), before) << c.text;
     }
     // Without a password source, and no terminal to ask on.
     const ChildResult r = RunProgram({kCli, "register", "--data", m_data.string(), "--user", "admin", "--ip",
                                       "10.0.0.1", "--port", "1", "--name", "X", "--channels", "2"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Has(r.err, "no terminal")) << r.err;
-    EXPECT_EQ(readFile(m_data), before);
+    EXPECT_EQ(ReadFile(m_data), before);
     // Data.xml, its lock file and pw: no temporary file either
-    EXPECT_EQ(folderEntries(m_dir.path()).size(), 3u);
+    EXPECT_EQ(FolderEntries(m_dir.path()).size(), 3u);
 }
 
 TEST_F(PelloryCliDataFile, UnusableDataFilesAreRefused) {

@@ -3,15 +3,14 @@
 
 #include "discovery/DeviceListCsv.h"
 #include "discovery/DeviceSortKey.h"
+#include "tests/common/ChildProgram.h"
+#include "tests/common/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <numeric>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -23,31 +22,14 @@ const std::vector<std::string> kHeadings{"No.",         "IP Address",      "Port
 
 // The file as Python's csv module reads it, each field and each record ended by a separator.
 std::string readByPython(const std::string& csv) {
-    char path[] = "/tmp/kst-csv-XXXXXX";
-    const int fd = ::mkstemp(path);
-    if (fd < 0) {
-        return "mkstemp failed";
-    }
-    [[maybe_unused]] const ssize_t written = ::write(fd, csv.data(), csv.size());
-    ::close(fd);
-    const std::string command =
-        std::string("/usr/bin/python3 -c \"import csv,sys\nfor r in csv.reader(open(sys.argv[1], newline='', "
-                    "encoding='utf-8', errors='strict')):\n  sys.stdout.write(''.join(f + '|' for f in r) + "
-                    "'#')\" ") +
-        path;
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            out.append(buffer, n);
-        }
-        if (::pclose(pipe) != 0) {
-            out += "(python failed)";
-        }
-    }
-    std::remove(path);
-    return out;
+    TempDir dir;
+    const std::string path = dir.Write("list.csv", csv).string();
+    const ChildResult r = RunProgram({"/usr/bin/python3", "-c",
+                                      "import csv,sys\nfor r in csv.reader(open(sys.argv[1], newline='', "
+                                      "encoding='utf-8', errors='strict')):\n"
+                                      "  sys.stdout.write(''.join(f + '|' for f in r) + '#')",
+                                      path});
+    return r.status == 0 ? r.out : r.out + "(python failed) " + r.err;
 }
 
 std::string joined(const Rows& rows) {

@@ -9,11 +9,11 @@
 // namespaces, and the segments' namespaces are deleted when the lab goes, even after a failed
 // test; the program's own namespace ends with the program.
 
+#include "tests/common/ChildProgram.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -22,10 +22,9 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 class NetnsLab {
 public:
@@ -49,7 +48,7 @@ public:
         if (::geteuid() != 0) {
             return "network namespaces need root";
         }
-        m_ip = findIp();
+        m_ip = FindProgram("ip");
         if (m_ip.empty()) {
             return "the ip command is not installed";
         }
@@ -137,41 +136,15 @@ private:
                std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255) + "/24";
     }
 
-    static std::string findIp() {
-        for (const char* path : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"}) {
-            if (::access(path, X_OK) == 0) {
-                return path;
-            }
-        }
-        return {};
-    }
-
-    // Runs ip with these arguments, its output discarded; true when it succeeded.
+    // Runs ip with these arguments; true when it succeeded.
     bool ip(const std::vector<std::string>& args) const {
         std::vector<std::string> all{m_ip};
         all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t child = -1;
-        const int spawned = ::posix_spawn(&child, m_ip.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
+        try {
+            return RunProgram(all).status == 0;
+        } catch (const std::system_error&) {
             return false;
         }
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0) {
-            if (errno != EINTR) {
-                return false;
-            }
-        }
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
     // Namespaces of an earlier run that was killed before it could delete them.

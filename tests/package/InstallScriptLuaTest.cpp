@@ -15,7 +15,7 @@ const std::string kFlashSim = std::string(KST_SOURCE_DIR) + "/tests/package/flas
 constexpr std::uint32_t kSector = 0x10000;
 
 struct FlashRun {
-    RunResult run;
+    ChildResult run;
     std::vector<std::string> lines;
     Bytes logo, web;       // the two partitions after the run
     Bytes image;           // the package's image entry
@@ -31,21 +31,21 @@ FlashRun RunPackage(const std::vector<std::string>& files, const std::string& pa
     EXPECT_EQ(
         BuildUpgradePackage(static_cast<int>(files.size()), files.data(), packageName, package, root.path()),
         kPackageOk);
-    RunResult x = RunProgram({"unzip", "-q", package, "-d", entries.path()});
+    ChildResult x = RunProgram({"unzip", "-q", package, "-d", entries.path()});
     EXPECT_EQ(x.status, 0) << x.err;
     std::vector<std::string> argv{"lua5.1", kFlashSim, entries / "Install.lua", entries.path(),
                                   entries / "dump"};
-    for (const auto& e : ReadZipHeaders(ReadFile(package)).entries) {
+    for (const auto& e : ReadZipHeaders(ReadBytes(package)).entries) {
         argv.push_back(e.name);
         f.total += e.uncompressed;
     }
-    f.image = ReadFile(entries / imageName);
+    f.image = ReadBytes(entries / imageName);
     f.run = RunProgram(argv);
     std::istringstream in(f.run.out);
     for (std::string line; std::getline(in, line);)
         f.lines.push_back(line);
-    f.logo = ReadFile(entries / "dump.logo");
-    f.web = ReadFile(entries / "dump.web");
+    f.logo = ReadBytes(entries / "dump.logo");
+    f.web = ReadBytes(entries / "dump.web");
     EXPECT_EQ(RemoveUpgradePackage(package), 0);
     return f;
 }

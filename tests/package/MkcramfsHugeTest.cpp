@@ -28,12 +28,12 @@ TEST(MkcramfsHuge, OversizedImagesFailCleanly) {
 
     // Seventeen full files: the estimate passes the cap, and the last file would start beyond
     // the largest data offset.
-    RunResult r = RunProgram(argv);
+    ChildResult r = RunProgram(argv);
     EXPECT_EQ(r.status, 8);
     EXPECT_EQ(r.err, "warning: guestimate of required size (upper bound) is 273MB, but maximum image size is "
                      "272MB.  We might die prematurely.\n"
                      "filesystem too big.  Exiting.\n");
-    EXPECT_FALSE(Exists(dir / "img"));
+    EXPECT_FALSE(FileExists(dir / "img"));
 
     // A 3850-block file first ("q" sorts before "r") moves the sixteenth full file to start just
     // below the largest data offset, where its data would run past the capped allocation.
@@ -48,7 +48,7 @@ TEST(MkcramfsHuge, OversizedImagesFailCleanly) {
     EXPECT_NE(r.err.find("not enough space allocated for ROM image (285229051 allocated, "),
               std::string::npos)
         << r.err;
-    EXPECT_FALSE(Exists(dir / "img"));
+    EXPECT_FALSE(FileExists(dir / "img"));
 }
 
 } // namespace

@@ -42,21 +42,21 @@ protected:
 };
 
 TEST_F(MkcramfsTest, TooFewArgumentsPrintUsageAndExitZero) {
-    RunResult r = RunProgram({kMkcramfs});
+    ChildResult r = RunProgram({kMkcramfs});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "usage: " + kMkcramfs + "  outfile infile1 infile2 ...\n");
     EXPECT_EQ(r.out, "");
     r = RunProgram({kMkcramfs, dir_ / "img"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "usage: " + kMkcramfs + "  outfile infile1 infile2 ...\n");
-    EXPECT_FALSE(Exists(dir_ / "img"));
+    EXPECT_FALSE(FileExists(dir_ / "img"));
 }
 
 TEST_F(MkcramfsTest, ProgressReportOnStandardOutput) {
     Bytes h = TextBytes(5000, 21);
     WriteFile(dir_ / "e", Bytes{});
     WriteFile(dir_ / "h", h);
-    RunResult r = RunProgram({kMkcramfs, dir_ / "img", dir_ / "h", dir_ / "e"});
+    ChildResult r = RunProgram({kMkcramfs, dir_ / "img", dir_ / "h", dir_ / "e"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
 
@@ -66,7 +66,7 @@ TEST_F(MkcramfsTest, ProgressReportOnStandardOutput) {
     int change = static_cast<int>(end) - 108 - 5000;
     char line[128];
     std::snprintf(line, sizeof line, "%6.2f%% (%+d bytes)\th\n", change * 100 / 5000.0, change);
-    Bytes img = ReadFile(dir_ / "img");
+    Bytes img = ReadBytes(dir_ / "img");
     char crc[32];
     std::snprintf(crc, sizeof crc, "CRC: %x\n", Get32(img, 32));
     EXPECT_EQ(r.out, std::string("  e\n  h\nDirectory data: 108 bytes\n") + line +
@@ -79,7 +79,8 @@ TEST_F(MkcramfsTest, BaseNamesFollowTheLastSlashThenBackslash) {
     std::filesystem::create_directories(dir_ / "sub");
     WriteFile(dir_ / "x\\dir1\\logo.bmp", std::string("one"));
     WriteFile(dir_ / "sub/we\\b.htm", std::string("q"));
-    RunResult r = RunProgram({kMkcramfs, "img", "x\\dir1\\logo.bmp", "sub/we\\b.htm"}, dir_.path());
+    ChildResult r =
+        RunProgram({kMkcramfs, "img", "x\\dir1\\logo.bmp", "sub/we\\b.htm"}, {.cwd = dir_.path().string()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find("Directory")), "  logo.bmp\n  we\\b.htm\n");
     EXPECT_EQ(CheckWithFsck(dir_ / "img", {{"logo.bmp", Bytes{'o', 'n', 'e'}}, {"we\\b.htm", Bytes{'q'}}}),
@@ -104,7 +105,7 @@ TEST_F(MkcramfsTest, RefusalsLeaveTheOutputAsItWas) {
         std::vector<std::string> args;
         std::string err;
     } cases[] = {
-        {{out, c, dir_ / "in/missing"}, "fopen " + (dir_ / "in/missing") + " fail\n"},
+        {{out, c, dir_ / "in/missing"}, "fopen " + (dir_ / "in/missing").string() + " fail\n"},
         {{out, a, c, b}, a + " and " + b + " would both be named index.htm in the image\n"},
         {{out, longB, longA},
          longB + " and " + longA + " would both be named " + std::string(252, 'n') + " in the image\n"},
@@ -116,19 +117,19 @@ TEST_F(MkcramfsTest, RefusalsLeaveTheOutputAsItWas) {
     for (const Case& k : cases) {
         std::vector<std::string> argv{kMkcramfs};
         argv.insert(argv.end(), k.args.begin(), k.args.end());
-        RunResult r = RunProgram(argv);
+        ChildResult r = RunProgram(argv);
         EXPECT_EQ(r.status, 1) << k.err;
         EXPECT_EQ(r.err, k.err);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(ReadFile(out), TextBytesOf("old image"));
-        EXPECT_EQ(ReadFile(c), TextBytesOf(c));
+        EXPECT_EQ(ReadBytes(out), TextBytesOf("old image"));
+        EXPECT_EQ(ReadBytes(c), TextBytesOf(c));
         EXPECT_EQ(std::filesystem::read_symlink(linkToC).string(), c);
     }
     EXPECT_EQ(ListOf(dir_ / "out"), (std::vector<std::string>{"hard", "img", "link"}));
 
     // Replaced only once whole: the old image goes, the mode stays, nothing is left beside it.
     ASSERT_EQ(::chmod(out.c_str(), 0640), 0);
-    RunResult r = RunProgram({kMkcramfs, out, a, c});
+    ChildResult r = RunProgram({kMkcramfs, out, a, c});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(CheckWithFsck(out, {{"index.htm", TextBytesOf(a)}, {"c.htm", TextBytesOf(c)}}), "");
     struct stat st {};
@@ -141,11 +142,11 @@ TEST_F(MkcramfsTest, FailuresPrintTheirMessageAndExitWithTheirStatus) {
     WriteFile(dir_ / "good", std::string("data"));
     std::string img = dir_ / "img";
 
-    RunResult r = RunProgram({kMkcramfs, img, dir_ / "good", dir_ / "missing"});
+    ChildResult r = RunProgram({kMkcramfs, img, dir_ / "good", dir_ / "missing"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "fopen " + (dir_ / "missing") + " fail\n");
+    EXPECT_EQ(r.err, "fopen " + (dir_ / "missing").string() + " fail\n");
     EXPECT_EQ(r.out, "");
-    EXPECT_FALSE(Exists(img));
+    EXPECT_FALSE(FileExists(img));
 
     r = RunProgram({kMkcramfs, dir_ / "none/img", dir_ / "good"});
     EXPECT_EQ(r.status, 1);
@@ -166,7 +167,7 @@ TEST_F(MkcramfsTest, FailuresPrintTheirMessageAndExitWithTheirStatus) {
     EXPECT_EQ(r.status, 8);
     EXPECT_TRUE(r.err.starts_with("ROM image write failed (")) << r.err;
     EXPECT_TRUE(r.err.ends_with(")\nwrite: File too large\n")) << r.err;
-    EXPECT_EQ(ReadFile(img), TextBytesOf("old image"));
+    EXPECT_EQ(ReadBytes(img), TextBytesOf("old image"));
     EXPECT_EQ(ListOf(dir_.path()), (std::vector<std::string>{"big", "good", "img"}));
     ::unlink(img.c_str());
 
@@ -187,27 +188,27 @@ TEST_F(MkcramfsTest, FailuresPrintTheirMessageAndExitWithTheirStatus) {
         ::chmod((dir_ / "locked").c_str(), 0);
         r = RunProgram({kMkcramfs, img, dir_ / "locked"});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "fopen " + (dir_ / "locked") + " fail\n");
+        EXPECT_EQ(r.err, "fopen " + (dir_ / "locked").string() + " fail\n");
     }
 }
 
 TEST_F(MkcramfsTest, FirstFailingInputInDirectoryOrderIsReported) {
     // A sysfs attribute claims 4096 bytes and yields a few: a read failure.
     const std::string shortRead = "/sys/kernel/uevent_seqnum";
-    if (!Exists(shortRead))
+    if (!FileExists(shortRead))
         GTEST_SKIP() << shortRead << " is not there";
     WriteFile(dir_ / "m_big", RandomBytes(5 << 20, 22)); // enough to be read on several threads
     std::string img = dir_ / "img";
 
-    RunResult r = RunProgram({kMkcramfs, img, dir_ / "zz_missing", shortRead, dir_ / "m_big"});
+    ChildResult r = RunProgram({kMkcramfs, img, dir_ / "zz_missing", shortRead, dir_ / "m_big"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "read: Input/output error\n");
     EXPECT_EQ(r.out, "");
 
     r = RunProgram({kMkcramfs, img, shortRead, dir_ / "m_big", dir_ / "aa_missing"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "fopen " + (dir_ / "aa_missing") + " fail\n");
-    EXPECT_FALSE(Exists(img));
+    EXPECT_EQ(r.err, "fopen " + (dir_ / "aa_missing").string() + " fail\n");
+    EXPECT_FALSE(FileExists(img));
 }
 
 TEST_F(MkcramfsTest, TruncationWarningsComeLastInOrder) {
@@ -216,7 +217,7 @@ TEST_F(MkcramfsTest, TruncationWarningsComeLastInOrder) {
     std::string big = dir_ / "big";
     WriteFile(big, std::string("head"));
     ASSERT_EQ(::truncate(big.c_str(), 20 << 20), 0);
-    RunResult r = RunProgram({kMkcramfs, dir_ / "img", big, longName});
+    ChildResult r = RunProgram({kMkcramfs, dir_ / "img", big, longName});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "warning: filenames truncated to 252 bytes.\n"
                      "warning: file sizes truncated to 16MB (minus 1 byte).\n");

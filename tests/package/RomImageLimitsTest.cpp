@@ -28,7 +28,7 @@ TEST_F(RomImageLimitsTest, FilesOver16MBAreCut) {
     ASSERT_EQ(::truncate(big.c_str(), 16777216 + 100), 0);
     std::string out = dir_ / "img";
     ASSERT_EQ(WriteImage(out, {big}), 0);
-    Bytes img = ReadFile(out);
+    Bytes img = ReadBytes(out);
     auto d = Directory(img);
     ASSERT_EQ(d.size(), 1u);
     EXPECT_EQ(d[0].size, 0xFFFFFFu);
@@ -48,10 +48,10 @@ TEST_F(RomImageLimitsTest, DirectoryTooBigForTheRootInodeIsRefused) {
         inputs.push_back(Make(std::string(252 - number.size(), 'n') + number, {}));
     }
     EXPECT_EQ(WriteImage(out, inputs), kRomExitFatal);
-    EXPECT_FALSE(Exists(out));
+    EXPECT_FALSE(FileExists(out));
     inputs.pop_back();
     ASSERT_EQ(WriteImage(out, inputs), 0);
-    EXPECT_EQ(Get32(ReadFile(out), 44), 63551u);
+    EXPECT_EQ(Get32(ReadBytes(out), 44), 63551u);
 }
 
 } // namespace

@@ -75,7 +75,7 @@ TEST_F(RomImageTest, SmallestImageIsOneEmptyFileInOneBlock) {
     want.resize(4096, 0);
     Put32(want, 32, static_cast<std::uint32_t>(crc32(0, want.data(), 4096)));
 
-    Bytes img = ReadFile(out);
+    Bytes img = ReadBytes(out);
     EXPECT_EQ(img, want);
     EXPECT_EQ(CheckWithFsck(out, {{"e", {}}}), "");
 }
@@ -98,7 +98,7 @@ TEST_F(RomImageTest, OneSmallFileMatchesHandLayout) {
     want.resize(4096, 0);
     Put32(want, 32, static_cast<std::uint32_t>(crc32(0, want.data(), 4096)));
 
-    EXPECT_EQ(ReadFile(out), want);
+    EXPECT_EQ(ReadBytes(out), want);
     EXPECT_EQ(CheckWithFsck(out, {{"ab", content}}), "");
 }
 
@@ -122,7 +122,7 @@ TEST_F(RomImageTest, BlockBoundariesAndPointerTables) {
     Bytes c4096 = TextBytes(4096, 1), c4097 = TextBytes(4097, 2), c1 = {'x'};
     std::string out = dir_ / "img";
     ASSERT_EQ(WriteImage(out, {Make("f4097", c4097), Make("f4096", c4096), Make("f1", c1)}), 0);
-    Bytes img = ReadFile(out);
+    Bytes img = ReadBytes(out);
     auto d = Directory(img);
     ASSERT_EQ(d.size(), 3u);
     EXPECT_EQ(d[0].name, "f1");
@@ -153,7 +153,7 @@ TEST_F(RomImageTest, DirectoryIsSortedBytewiseAndStable) {
     std::vector<std::string> inputs = {Make("b.htm", {3}),     Make("a.gif", {1}), Make("A.gif", {4}),
                                        Make("\xE9t\xE9", {5}), Make("ab", {6}),    Make("a", {7})};
     ASSERT_EQ(WriteImage(out, inputs), 0);
-    Bytes img = ReadFile(out);
+    Bytes img = ReadBytes(out);
     std::vector<std::string> names;
     std::vector<std::uint32_t> sizes;
     for (const auto& n : Directory(img)) {
@@ -165,7 +165,7 @@ TEST_F(RomImageTest, DirectoryIsSortedBytewiseAndStable) {
     EXPECT_EQ(Fsck({"-v", out}).status, 0);
     // With --extract, -v lists the entries in directory order.
     TempDir x;
-    RunResult v = Fsck({"-v", "--extract=" + (x / "root"), out});
+    ChildResult v = Fsck({"-v", "--extract=" + (x / "root").string(), out});
     ASSERT_EQ(v.status, 0) << v.out << v.err;
     const std::string& listing = v.out;
     EXPECT_LT(listing.find("/A.gif"), listing.find("/a.gif"));
@@ -178,7 +178,7 @@ TEST_F(RomImageTest, EmptyFileHasNoDataButCounts) {
     Bytes h = TextBytes(5000, 3);
     std::string out = dir_ / "img";
     ASSERT_EQ(WriteImage(out, {Make("z", {}), Make("h", h)}), 0);
-    Bytes img = ReadFile(out);
+    Bytes img = ReadBytes(out);
     auto d = Directory(img);
     ASSERT_EQ(d.size(), 2u);
     EXPECT_EQ(d[1].name, "z");
@@ -195,11 +195,11 @@ TEST_F(RomImageTest, SecondImageInSameProcessStartsAfresh) {
     std::string first = dir_ / "first", second = dir_ / "second", alone = dir_ / "alone";
     ASSERT_EQ(WriteImage(first, {pa, pb}), 0);
     ASSERT_EQ(WriteImage(second, {pb}), 0);
-    Bytes img = ReadFile(second);
+    Bytes img = ReadBytes(second);
     EXPECT_EQ(Get32(img, 44), 2u);
     EXPECT_EQ(Get32(img, 40), 2u);
     ASSERT_EQ(WriteImage(alone, {pb}), 0);
-    EXPECT_EQ(img, ReadFile(alone));
+    EXPECT_EQ(img, ReadBytes(alone));
     EXPECT_EQ(CheckWithFsck(second, {{"b", b}}), "");
 }
 
@@ -208,7 +208,7 @@ TEST_F(RomImageTest, LongNamesAreCutToWhatTheInodeCanHold) {
     Bytes c = TextBytes(100, 6);
     std::string out = dir_ / "img";
     ASSERT_EQ(WriteImage(out, {Make(n252, c), Make(n253, c), Make(n255, c)}), 0);
-    Bytes img = ReadFile(out);
+    Bytes img = ReadBytes(out);
     auto d = Directory(img);
     ASSERT_EQ(d.size(), 3u);
     for (const auto& n : d) {
@@ -235,11 +235,11 @@ TEST_F(RomImageTest, ImageIsTheSameOnAnyNumberOfThreads) {
     }
     std::string one = dir_ / "one";
     ASSERT_EQ(WriteImage(one, inputs, 1), 0);
-    Bytes ref = ReadFile(one);
+    Bytes ref = ReadBytes(one);
     for (unsigned threads : {2u, 3u, 8u, 0u}) {
         std::string out = dir_ / ("img" + std::to_string(threads));
         ASSERT_EQ(WriteImage(out, inputs, threads), 0);
-        EXPECT_EQ(ReadFile(out), ref) << threads << " threads";
+        EXPECT_EQ(ReadBytes(out), ref) << threads << " threads";
     }
     for (const auto& n : Directory(ref)) {
         for (const auto& [name, c] : files)
@@ -253,7 +253,7 @@ TEST_F(RomImageTest, FailuresReturnTheirStatusAndCreateNoOutput) {
     std::string good = Make("good", TextBytes(100, 8));
     std::string out = dir_ / "img";
     EXPECT_EQ(WriteImage(out, {good, dir_ / "missing"}), kRomExitFailure);
-    EXPECT_FALSE(Exists(out));
+    EXPECT_FALSE(FileExists(out));
 
     EXPECT_EQ(WriteImage(out, {good, dir_.path()}), kRomExitFailure); // a directory is no input
 
@@ -271,10 +271,10 @@ TEST_F(RomImageTest, FailuresReturnTheirStatusAndCreateNoOutput) {
     std::string dirOnly = dir_ / "unused";
     const char* argv[] = {"mkcramfs", dirOnly.c_str(), nullptr};
     EXPECT_EQ(WriteRomImage(2, argv), kRomExitOk); // the usage message, nothing written
-    EXPECT_FALSE(Exists(dirOnly));
+    EXPECT_FALSE(FileExists(dirOnly));
 
     // Nothing was left beside the output; a good image can still be written afterwards.
-    EXPECT_EQ(dir_.List(), (std::vector<std::string>{"a_big", "fifo", "good"}));
+    EXPECT_EQ(FolderEntries(dir_.path()), (std::vector<std::string>{"a_big", "fifo", "good"}));
     ASSERT_EQ(WriteImage(out, {good}), 0);
     EXPECT_EQ(CheckWithFsck(out, {{"good", TextBytes(100, 8)}}), "");
 }

@@ -67,7 +67,7 @@ std::string ExpectedScript() {
 }
 
 std::string Unzip(const std::string& zip, const std::string& entry) {
-    RunResult r = RunProgram({"unzip", "-p", zip, entry});
+    ChildResult r = RunProgram({"unzip", "-p", zip, entry});
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
 }
@@ -97,11 +97,11 @@ protected:
                                       root_.path()),
                   kPackageOk);
         EXPECT_FALSE(built.empty());
-        auto dirs = root_.List();
+        auto dirs = FolderEntries(root_.path());
         EXPECT_EQ(dirs.size(), 1u);
         if (dirs.size() == 1) {
             EXPECT_EQ(dirs[0].substr(0, 17), "kestrion-package.");
-            EXPECT_EQ(built, (root_ / dirs[0]) + "/" + std::string(BaseNameOf(packagePath)));
+            EXPECT_EQ(built, (root_ / dirs[0]).string() + "/" + std::string(BaseNameOf(packagePath)));
             auto inside = std::filesystem::directory_iterator(root_ / dirs[0]);
             EXPECT_EQ(std::distance(inside, std::filesystem::directory_iterator()), 1);
         }
@@ -113,7 +113,7 @@ protected:
     void ExpectPackage(const std::string& package, const char* imageName,
                        const std::vector<std::string>& files,
                        std::vector<std::pair<std::string, Bytes>> contents) {
-        RunResult t = RunProgram({"unzip", "-t", package});
+        ChildResult t = RunProgram({"unzip", "-t", package});
         EXPECT_EQ(t.status, 0) << t.out << t.err;
         EXPECT_NE(t.out.find("No errors detected"), std::string::npos) << t.out;
 
@@ -123,12 +123,12 @@ protected:
 
         TempDir ref;
         ASSERT_EQ(WriteImage(ref / "img", files), 0);
-        Bytes refImage = ReadFile(ref / "img");
+        Bytes refImage = ReadBytes(ref / "img");
         EXPECT_EQ(ToBytes(image), refImage);
         WriteFile(ref / "got", image);
         EXPECT_EQ(CheckWithFsck(ref / "got", contents), "");
 
-        ZipHeaders h = ReadZipHeaders(ReadFile(package));
+        ZipHeaders h = ReadZipHeaders(ReadBytes(package));
         EXPECT_EQ(h.commentLength, 0);
         ASSERT_EQ(h.totalEntries, 2);
         ASSERT_EQ(h.entries.size(), 2u);
@@ -178,7 +178,7 @@ TEST_F(PackageTest, InstallScriptIsTheFixedText) {
     std::string path;
     ASSERT_EQ(WriteInstallScript(path, inputs_.path()), 0);
     EXPECT_EQ(path, inputs_ / "Install.lua");
-    Bytes got = ReadFile(path);
+    Bytes got = ReadBytes(path);
     EXPECT_EQ(got, ToBytes(expected));
     EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 0);
     EXPECT_EQ(std::count(got.begin(), got.end(), '\r'), 0);
@@ -187,7 +187,7 @@ TEST_F(PackageTest, InstallScriptIsTheFixedText) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(WriteInstallScript(path, inputs_ / "missing"), -1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "fopen " + (inputs_ / "missing/Install.lua") + " fail\n");
+              "fopen " + (inputs_ / "missing/Install.lua").string() + " fail\n");
     EXPECT_EQ(path, "");
 }
 
@@ -198,7 +198,7 @@ TEST_F(PackageTest, LogoPackageHoldsScriptThenLogoImage) {
     EXPECT_EQ(BaseNameOf(package), "temp_logo.bin");
     ExpectPackage(package, "logo.cramfs", files, {{"a.bmp", a}, {"b.bmp", b}});
     EXPECT_EQ(RemoveUpgradePackage(package), 0);
-    EXPECT_TRUE(root_.List().empty());
+    EXPECT_TRUE(FolderEntries(root_.path()).empty());
 }
 
 TEST_F(PackageTest, WebPackageHoldsScriptThenWebImage) {
@@ -208,7 +208,7 @@ TEST_F(PackageTest, WebPackageHoldsScriptThenWebImage) {
     EXPECT_EQ(BaseNameOf(package), "tmp_web.bin");
     ExpectPackage(package, "web.cramfs", files, {{"index.htm", page}, {"pic.jpg", pic}});
     EXPECT_EQ(RemoveUpgradePackage(package), 0);
-    EXPECT_TRUE(root_.List().empty());
+    EXPECT_TRUE(FolderEntries(root_.path()).empty());
 }
 
 TEST_F(PackageTest, PathWithLogoAndWebIsALogoPackage) {
@@ -234,7 +234,7 @@ TEST_F(PackageTest, OnlyTheFirstTenFilesGoIntoTheImage) {
                   contents);
     TempDir t;
     WriteFile(t / "img", Unzip(package, "web.cramfs"));
-    EXPECT_EQ(Get32(ReadFile(t / "img"), 44), 11u);
+    EXPECT_EQ(Get32(ReadBytes(t / "img"), 44), 11u);
     EXPECT_EQ(RemoveUpgradePackage(package), 0);
 }
 
@@ -271,12 +271,12 @@ TEST_F(PackageTest, FailuresLeaveNothingBehind) {
     std::string package = Build(std::vector<std::string>(big.begin(), big.begin() + 2), "temp_logo.bin");
     EXPECT_EQ(RemoveUpgradePackage(package), 0);
 
-    EXPECT_TRUE(root_.List().empty());
+    EXPECT_TRUE(FolderEntries(root_.path()).empty());
 }
 
 // Runs fn in a child process whose files cannot grow past limit bytes (a longer write fails
 // with EFBIG rather than stopping the process), both output streams captured.
-RunResult RunWithFileSizeLimit(rlim_t limit, const std::function<int()>& fn) {
+ChildResult RunWithFileSizeLimit(rlim_t limit, const std::function<int()>& fn) {
     TempDir capture;
     std::string outPath = capture / "out", errPath = capture / "err";
     std::fflush(stdout);
@@ -295,12 +295,12 @@ RunResult RunWithFileSizeLimit(rlim_t limit, const std::function<int()>& fn) {
         std::fflush(nullptr);
         ::_exit(status & 0xFF);
     }
-    RunResult r;
+    ChildResult r;
     int wstatus = 0;
     if (pid < 0 || ::waitpid(pid, &wstatus, 0) != pid)
         return r;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    Bytes o = ReadFile(outPath), e = ReadFile(errPath);
+    Bytes o = ReadBytes(outPath), e = ReadBytes(errPath);
     r.out.assign(o.begin(), o.end());
     r.err.assign(e.begin(), e.end());
     return r;
@@ -311,7 +311,7 @@ TEST_F(PackageTest, FailedImageWriteIsNamedBeforeTheInputs) {
     std::filesystem::create_directory(inputs_ / "web");
     std::vector<std::string> pages = {Make("web/p1.htm", RandomBytes(100000, 80)),
                                       Make("web/p2.htm", RandomBytes(100000, 81))};
-    RunResult r = RunWithFileSizeLimit(64 << 10, [&] {
+    ChildResult r = RunWithFileSizeLimit(64 << 10, [&] {
         std::string built;
         return BuildUpgradePackage(2, pages.data(), "tmp_web.bin", built, root_.path());
     });
@@ -321,7 +321,7 @@ TEST_F(PackageTest, FailedImageWriteIsNamedBeforeTheInputs) {
     EXPECT_TRUE(r.out.ends_with("web.cramfs could not be written; the package was not built from:\n  " +
                                 pages[0] + "\n  " + pages[1] + "\n"))
         << r.out;
-    EXPECT_TRUE(root_.List().empty());
+    EXPECT_TRUE(FolderEntries(root_.path()).empty());
 }
 
 TEST_F(PackageTest, PackagePathThatIsAnInputIsRefused) {
@@ -330,8 +330,8 @@ TEST_F(PackageTest, PackagePathThatIsAnInputIsRefused) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(BuildUpgradePackageAt(2, files.data(), page, root_.path()), kPackageFailed);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), page + " is one of the files to pack\n");
-    EXPECT_EQ(ReadFile(page), TextBytes(300, 82));
-    EXPECT_TRUE(root_.List().empty());
+    EXPECT_EQ(ReadBytes(page), TextBytes(300, 82));
+    EXPECT_TRUE(FolderEntries(root_.path()).empty());
 }
 
 TEST_F(PackageTest, TypeComesFromTheGivenNameNotTheTemporaryRoot) {
@@ -353,14 +353,14 @@ TEST_F(PackageTest, PackageAtAGivenPathReplacesAStaleOne) {
     WriteFile(path, std::string("an old package"));
     std::vector<std::string> missing = {inputs_ / "missing.htm"};
     EXPECT_EQ(BuildUpgradePackageAt(1, missing.data(), path, root_.path()), kPackageFailed);
-    EXPECT_FALSE(Exists(path));
+    EXPECT_FALSE(FileExists(path));
 
     WriteFile(path, std::string("an old package"));
     Bytes page = TextBytes(5000, 71);
     std::vector<std::string> files = {Make("i.htm", page)};
     EXPECT_EQ(BuildUpgradePackageAt(1, files.data(), path, root_.path()), kPackageOk);
     ExpectPackage(path, "web.cramfs", files, {{"i.htm", page}});
-    EXPECT_TRUE(root_.List().empty());
+    EXPECT_TRUE(FolderEntries(root_.path()).empty());
 }
 
 TEST_F(PackageTest, ZipStepReportsFailedEntries) {
@@ -371,7 +371,7 @@ TEST_F(PackageTest, ZipStepReportsFailedEntries) {
     const char* argv[] = {"zip", zip.c_str(), "-x", a.c_str(), nullptr};
     EXPECT_EQ(ZipFiles(4, argv), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "creating " + zip + "\n");
-    ZipHeaders h = ReadZipHeaders(ReadFile(zip));
+    ZipHeaders h = ReadZipHeaders(ReadBytes(zip));
     ASSERT_EQ(h.entries.size(), 1u); // the option word was skipped
     EXPECT_EQ(h.entries[0].name, "a.txt");
     EXPECT_EQ(RunProgram({"unzip", "-t", zip}).status, 0);
@@ -388,14 +388,14 @@ TEST_F(PackageTest, ZipStepReportsFailedEntries) {
     const char* noArchive[] = {"zip", noDir.c_str(), a.c_str(), nullptr};
     EXPECT_NE(ZipFiles(3, noArchive), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "error opening " + noDir + "\n");
-    EXPECT_FALSE(Exists(noDir));
+    EXPECT_FALSE(FileExists(noDir));
 }
 
 TEST_F(PackageTest, RemovingAPackageTakesItsPrivateDirectory) {
     std::vector<std::string> files = {Make("i.htm", TextBytes(100, 90))};
     std::string package = Build(files, "tmp_web.bin");
     EXPECT_EQ(RemoveUpgradePackage(package), 0);
-    EXPECT_TRUE(root_.List().empty());
+    EXPECT_TRUE(FolderEntries(root_.path()).empty());
     EXPECT_EQ(RemoveUpgradePackage(package), 0); // already gone
     EXPECT_EQ(RemoveUpgradePackage(""), 0);
 
@@ -403,8 +403,8 @@ TEST_F(PackageTest, RemovingAPackageTakesItsPrivateDirectory) {
     std::string other = inputs_ / "other.bin";
     WriteFile(other, std::string("x"));
     EXPECT_EQ(RemoveUpgradePackage(other), 0);
-    EXPECT_FALSE(Exists(other));
-    EXPECT_TRUE(Exists(inputs_.path()));
+    EXPECT_FALSE(FileExists(other));
+    EXPECT_TRUE(FileExists(inputs_.path()));
 }
 
 } // namespace

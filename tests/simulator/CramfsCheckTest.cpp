@@ -1,10 +1,14 @@
 #include "simulator/CramfsCheck.h"
 
+#include "tests/common/ChildProgram.h"
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 #include "tests/simulator/CramfsFixture.h"
 #include "tests/simulator/ZipFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 using fixture::getLe32;
@@ -15,9 +19,9 @@ namespace {
 // An outside reader's verdict: fsck.cramfs checks the superblock and CRC and, with --extract,
 // inflates every block.
 int fsckStatus(const std::vector<uint8_t>& image) {
-    fixture::TempDir dir;
-    fixture::writeFile(dir.file("image"), image);
-    return fixture::run("fsck.cramfs --extract " + dir.file("image"));
+    TempDir dir;
+    WriteFile((dir / "image").string(), image);
+    return RunProgram({FindProgram("fsck.cramfs"), "--extract", (dir / "image").string()}).status;
 }
 
 // The smallest image, written out byte by byte from the layout: one empty file named "a".
@@ -66,7 +70,7 @@ size_t firstTable(const std::vector<uint8_t>& image) {
 TEST(CramfsCheck, SmallestImageWrittenByHandPasses) {
     std::vector<uint8_t> image = smallestImageByHand();
     EXPECT_EQ(image, fixture::makeCramfs({{"a", {}}})) << "the test's image writer strays from the layout";
-    if (fixture::haveProgram("fsck.cramfs")) {
+    if (!FindProgram("fsck.cramfs").empty()) {
         EXPECT_EQ(fsckStatus(image), 0);
     }
     sim::CramfsReport r = sim::checkCramfsImage(image);
@@ -78,7 +82,7 @@ TEST(CramfsCheck, SmallestImageWrittenByHandPasses) {
 
 TEST(CramfsCheck, ImageWithSeveralFilesAndBlocksPasses) {
     std::vector<uint8_t> image = webImage();
-    if (fixture::haveProgram("fsck.cramfs")) {
+    if (!FindProgram("fsck.cramfs").empty()) {
         EXPECT_EQ(fsckStatus(image), 0);
     }
     sim::CramfsReport r = sim::checkCramfsImage(image);
@@ -89,16 +93,18 @@ TEST(CramfsCheck, ImageWithSeveralFilesAndBlocksPasses) {
 }
 
 TEST(CramfsCheck, ImageFromMkfsCramfsWithSubdirectoryAndLinkPasses) {
-    if (!fixture::haveProgram("mkfs.cramfs"))
+    if (FindProgram("mkfs.cramfs").empty())
         GTEST_SKIP() << "mkfs.cramfs is not installed";
-    fixture::TempDir dir;
-    ASSERT_EQ(fixture::run("mkdir -p " + dir.file("root/images")), 0);
-    fixture::writeFile(dir.file("root/index.htm"), fixture::textBytes(9000));
-    fixture::writeFile(dir.file("root/images/logo.bmp"), fixture::patternBytes(5000, 3));
-    fixture::writeFile(dir.file("root/empty"), {});
-    ASSERT_EQ(fixture::run("ln -s index.htm " + dir.file("root/home.htm")), 0);
-    ASSERT_EQ(fixture::run("mkfs.cramfs " + dir.file("root") + " " + dir.file("image")), 0);
-    sim::CramfsReport r = sim::checkCramfsImage(fixture::readFile(dir.file("image")));
+    TempDir dir;
+    std::filesystem::create_directories(dir / "root/images");
+    WriteFile((dir / "root/index.htm").string(), fixture::textBytes(9000));
+    WriteFile((dir / "root/images/logo.bmp").string(), fixture::patternBytes(5000, 3));
+    WriteFile(dir / "root/empty", "");
+    std::filesystem::create_symlink("index.htm", dir / "root/home.htm");
+    const ChildResult made =
+        RunProgram({FindProgram("mkfs.cramfs"), (dir / "root").string(), (dir / "image").string()});
+    ASSERT_EQ(made.status, 0) << made.err;
+    sim::CramfsReport r = sim::checkCramfsImage(ReadBytes((dir / "image").string()));
     EXPECT_TRUE(r.ok) << r.problem;
     EXPECT_EQ(r.files, 6u);
 }
@@ -177,7 +183,7 @@ TEST(CramfsCheck, DamagedImagesAreRejectedWithTheReason) {
          "directory /", false},
         {"shorter than a superblock", [](auto& b) { b.resize(40); }, "shorter than a superblock", true},
     };
-    bool haveFsck = fixture::haveProgram("fsck.cramfs");
+    bool haveFsck = !FindProgram("fsck.cramfs").empty();
     for (const auto& c : cases) {
         std::vector<uint8_t> image = webImage();
         c.damage(image);

@@ -3,6 +3,8 @@
 #include "simulator/PackageCheck.h"
 #include "simulator/RecorderSim.h"
 
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 #include "tests/simulator/Loopback.h"
 #include "tests/simulator/ZipFixture.h"
 
@@ -21,25 +23,25 @@ const std::string kPages[] = {KST_SOURCE_DIR "/demo/web/index.htm", KST_SOURCE_D
 } // namespace
 
 TEST(PackageBuilder, WebAndLogoPackagesPassTheRecordersChecks) {
-    fixture::TempDir dir;
-    std::string web = dir.file("tmp_web.bin"), logo = dir.file("temp_logo.bin");
+    TempDir dir;
+    std::string web = (dir / "tmp_web.bin").string(), logo = (dir / "temp_logo.bin").string();
     ASSERT_EQ(BuildUpgradePackageAt(3, kPages, web, dir.path()), 0);
     ASSERT_EQ(BuildUpgradePackageAt(2, kPages, logo, dir.path()), 0);
 
-    sim::PackageReport r = sim::checkUpgradePackage(fixture::readFile(web), "web.cramfs");
+    sim::PackageReport r = sim::checkUpgradePackage(ReadBytes(web), "web.cramfs");
     EXPECT_TRUE(r.ok) << r.problem;
     EXPECT_EQ(r.entries, (std::vector<std::string>{"Install.lua", "web.cramfs"}));
     EXPECT_EQ(r.image.names, (std::vector<std::string>{"index.htm", "live.htm", "setup.htm"}));
-    r = sim::checkUpgradePackage(fixture::readFile(logo), "logo.cramfs");
+    r = sim::checkUpgradePackage(ReadBytes(logo), "logo.cramfs");
     EXPECT_TRUE(r.ok) << r.problem;
     EXPECT_EQ(r.image.names, (std::vector<std::string>{"index.htm", "live.htm"}));
 }
 
 TEST(PackageBuilder, WebPackageArrivesByteIdenticalAndIsAnsweredRight) {
-    fixture::TempDir dir;
-    std::string web = dir.file("tmp_web.bin");
+    TempDir dir;
+    std::string web = (dir / "tmp_web.bin").string();
     ASSERT_EQ(BuildUpgradePackageAt(3, kPages, web, dir.path()), 0);
-    std::vector<uint8_t> package = fixture::readFile(web);
+    std::vector<uint8_t> package = ReadBytes(web);
 
     sim::SimOptions o = LoopbackSimOptions();
     o.upgrade.verdict = sim::Verdict::Right;

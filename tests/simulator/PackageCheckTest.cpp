@@ -1,5 +1,8 @@
 #include "simulator/PackageCheck.h"
 
+#include "tests/common/ChildProgram.h"
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 #include "tests/simulator/CramfsFixture.h"
 #include "tests/simulator/ZipFixture.h"
 
@@ -15,18 +18,18 @@ std::vector<uint8_t> image() {
 }
 
 std::vector<uint8_t> zip(const fixture::ZipEntries& entries) {
-    fixture::TempDir dir;
-    return fixture::makeZip(dir.file("package.bin"), entries);
+    TempDir dir;
+    return fixture::makeZip((dir / "package.bin").string(), entries);
 }
 
 } // namespace
 
 TEST(PackageCheck, WebPackageWithScriptAndImagePasses) {
-    fixture::TempDir dir;
+    TempDir dir;
     std::vector<uint8_t> package =
-        fixture::makeZip(dir.file("tmp_web.bin"), {{"Install.lua", kScript}, {"web.cramfs", image()}});
-    if (fixture::haveProgram("unzip")) {
-        EXPECT_EQ(fixture::run("unzip -t " + dir.file("tmp_web.bin")), 0);
+        fixture::makeZip((dir / "tmp_web.bin").string(), {{"Install.lua", kScript}, {"web.cramfs", image()}});
+    if (!FindProgram("unzip").empty()) {
+        EXPECT_EQ(RunProgram({"unzip", "-t", (dir / "tmp_web.bin").string()}).status, 0);
     }
     sim::PackageReport r = sim::checkUpgradePackage(package, "web.cramfs");
     EXPECT_TRUE(r.ok) << r.problem;
@@ -77,18 +80,18 @@ TEST(PackageCheck, PackagesMissingWhatTheRecorderNeedsAreRejected) {
 }
 
 TEST(PackageCheck, DamagedArchivesAreRejected) {
-    fixture::TempDir dir;
+    TempDir dir;
     std::vector<uint8_t> good =
-        fixture::makeZip(dir.file("p.bin"), {{"Install.lua", kScript}, {"web.cramfs", image()}});
+        fixture::makeZip((dir / "p.bin").string(), {{"Install.lua", kScript}, {"web.cramfs", image()}});
 
     // A byte changed inside the deflated script: the entry's CRC-32 no longer matches (or the
     // stream no longer inflates), as unzip -t also finds.
     std::vector<uint8_t> flipped = good;
     size_t deflated = fixture::getLe32(good, 18); // compressed size in the first local header
     flipped[30 + 11 + deflated / 2] ^= 0x55;
-    fixture::writeFile(dir.file("flipped.bin"), flipped);
-    if (fixture::haveProgram("unzip")) {
-        EXPECT_NE(fixture::run("unzip -t " + dir.file("flipped.bin")), 0);
+    WriteFile((dir / "flipped.bin").string(), flipped);
+    if (!FindProgram("unzip").empty()) {
+        EXPECT_NE(RunProgram({"unzip", "-t", (dir / "flipped.bin").string()}).status, 0);
     }
     sim::PackageReport r = sim::checkUpgradePackage(flipped, "web.cramfs");
     EXPECT_FALSE(r.ok);

@@ -1,5 +1,7 @@
 #include "simulator/RecorderSim.h"
 
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 #include "tests/simulator/CramfsFixture.h"
 #include "tests/simulator/Loopback.h"
 #include "tests/simulator/ZipFixture.h"
@@ -95,7 +97,7 @@ TEST(RecorderSim, LoginIsAcceptedAndRefusedOverLoopback) {
 }
 
 TEST(RecorderSim, BiosFileArrivesByteIdenticalWithProgressToTheEnd) {
-    fixture::TempDir dir;
+    TempDir dir;
     Lines printed;
     sim::SimOptions o = loopbackOptions();
     o.upgrade.saveDir = dir.path();
@@ -115,7 +117,7 @@ TEST(RecorderSim, BiosFileArrivesByteIdenticalWithProgressToTheEnd) {
     EXPECT_EQ(u.verdict, "progress");
     ASSERT_EQ(u.files.size(), 1u);
     EXPECT_EQ(u.files[0].data, file);
-    EXPECT_EQ(fixture::readFile(u.files[0].savedPath), file);
+    EXPECT_EQ(ReadBytes(u.files[0].savedPath), file);
     auto lines = printed.get();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("upgrade 1: BIOS, 1 file, 300000 bytes (crc32 ", 0), 0u) << lines[0];
@@ -145,12 +147,12 @@ TEST(RecorderSim, LinkRateAndBurnTimeLoseNothing) {
 }
 
 TEST(RecorderSim, WebPackageArrivesIdenticalAndACorruptedOneIsAnsweredError) {
-    fixture::TempDir dir;
+    TempDir dir;
     std::vector<uint8_t> image = fixture::makeCramfs({{"index.htm", fixture::textBytes(20000)},
                                                       {"live.htm", fixture::textBytes(700)},
                                                       {"logo.gif", fixture::patternBytes(3000, 2)}});
     std::vector<uint8_t> good = fixture::makeZip(
-        dir.file("tmp_web.bin"), {{"Install.lua", fixture::textBytes(1938)}, {"web.cramfs", image}});
+        (dir / "tmp_web.bin").string(), {{"Install.lua", fixture::textBytes(1938)}, {"web.cramfs", image}});
     std::vector<uint8_t> corrupted = good;
     corrupted[corrupted.size() / 2] ^= 0x20;
 

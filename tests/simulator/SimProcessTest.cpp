@@ -1,5 +1,6 @@
 #include "simulator/SimProcess.h"
 
+#include "tests/common/ChildProgram.h"
 #include "tests/simulator/CramfsFixture.h"
 #include "tests/simulator/Loopback.h"
 
@@ -8,23 +9,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <sstream>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-// Runs the program with the arguments; gives its exit status and everything it printed.
+// Runs the program with the arguments (separated by spaces); gives its exit status and
+// everything it printed.
 std::pair<int, std::string> runProgram(const std::string& args) {
-    std::string command = sim::SimProcess::defaultProgram() + " " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    std::vector<std::string> argv{sim::SimProcess::defaultProgram()};
+    std::istringstream words(args);
+    for (std::string word; words >> word;)
+        argv.push_back(word);
+    const ChildResult r = RunProgram(argv);
+    return {r.status, r.out + r.err};
 }
 
 } // namespace

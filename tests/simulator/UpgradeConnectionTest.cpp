@@ -2,6 +2,8 @@
 
 #include "simulator/RequestCheck.h"
 
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 #include "tests/simulator/CramfsFixture.h"
 #include "tests/simulator/ZipFixture.h"
 
@@ -405,12 +407,12 @@ TEST_F(UpgradeConnectionTest, BrokenStreamsAreAnsweredError) {
 
 TEST_F(UpgradeConnectionTest, PackagesAreCheckedAndABrokenOneGetsError) {
     behaviour.verdict = sim::Verdict::Right;
-    fixture::TempDir dir;
+    TempDir dir;
     auto image = fixture::makeCramfs({{"index.htm", fixture::textBytes(9000)}});
-    auto good = fixture::makeZip(dir.file("tmp_web.bin"),
+    auto good = fixture::makeZip((dir / "tmp_web.bin").string(),
                                  {{"Install.lua", fixture::textBytes(1938)}, {"web.cramfs", image}});
     image[200] ^= 0x01;
-    auto bad = fixture::makeZip(dir.file("bad.bin"),
+    auto bad = fixture::makeZip((dir / "bad.bin").string(),
                                 {{"Install.lua", fixture::textBytes(1938)}, {"web.cramfs", image}});
 
     login();
@@ -569,10 +571,10 @@ TEST_F(UpgradeConnectionTest, MacValueIsTakenWithoutLoginAndCheckedForStrayBytes
 }
 
 TEST_F(UpgradeConnectionTest, ReceivedFilesAreSavedWithoutReplacingOldOnes) {
-    fixture::TempDir dir;
+    TempDir dir;
     behaviour.saveDir = dir.path();
     behaviour.keepData = false;
-    fixture::writeFile(dir.file("upgrade-001-file-1-bios.bin"), {1, 2, 3});
+    WriteFile((dir / "upgrade-001-file-1-bios.bin").string(), {1, 2, 3});
     login();
     std::vector<uint8_t> file = fixture::patternBytes(4000, 6);
     feed(upgradeStream(KIND_BIOS, {file}, 4000));
@@ -580,7 +582,7 @@ TEST_F(UpgradeConnectionTest, ReceivedFilesAreSavedWithoutReplacingOldOnes) {
     ASSERT_EQ(observer.upgrades.size(), 1u);
     const auto& f = observer.upgrades[0].files.at(0);
     EXPECT_TRUE(f.data.empty());
-    EXPECT_EQ(f.savedPath, dir.file("upgrade-001-file-1-bios-2.bin"));
-    EXPECT_EQ(fixture::readFile(f.savedPath), file);
-    EXPECT_EQ(fixture::readFile(dir.file("upgrade-001-file-1-bios.bin")), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(f.savedPath, (dir / "upgrade-001-file-1-bios-2.bin").string());
+    EXPECT_EQ(ReadBytes(f.savedPath), file);
+    EXPECT_EQ(ReadBytes((dir / "upgrade-001-file-1-bios.bin").string()), (std::vector<uint8_t>{1, 2, 3}));
 }

@@ -7,6 +7,7 @@
 #include "support/cli/Console.h"
 #include "support/cli/PasswordInput.h"
 #include "support/cli/TextTable.h"
+#include "tests/common/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -19,15 +20,6 @@
 #include <vector>
 
 namespace {
-
-std::string TempFile(const std::string& bytes) {
-    char name[] = "/tmp/cli-support-XXXXXX";
-    const int fd = ::mkstemp(name);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-    return name;
-}
 
 std::string Contents(std::FILE* file) {
     std::fflush(file);
@@ -116,6 +108,7 @@ TEST(CliTable, ColumnsLineUpAndControlCharactersCannotReachTheTerminal) {
 }
 
 TEST(CliPassword, FirstLineOfTheFileWithoutItsLineEnd) {
+    TempDir dir;
     struct Case {
         std::string bytes;
         std::string password;
@@ -123,19 +116,15 @@ TEST(CliPassword, FirstLineOfTheFileWithoutItsLineEnd) {
     for (const Case& c : {Case{"admin\n", "admin"}, Case{"admin\r\nsecond line\n", "admin"},
                           Case{"no line end", "no line end"}, Case{"", ""}, Case{"\n", ""},
                           Case{"  blanks kept  \n", "  blanks kept  "}}) {
-        const std::string path = TempFile(c.bytes);
-        const cli::PasswordReading r = cli::ReadPasswordFile(path);
+        const cli::PasswordReading r = cli::ReadPasswordFile(dir.Write("pw", c.bytes));
         EXPECT_TRUE(r.ok) << c.bytes;
         EXPECT_EQ(r.password, c.password);
-        ::unlink(path.c_str());
     }
     const cli::PasswordReading missing = cli::ReadPasswordFile("/nonexistent/pw");
     EXPECT_FALSE(missing.ok);
     EXPECT_NE(missing.error.find("/nonexistent/pw"), std::string::npos);
 
-    const std::string huge = TempFile(std::string(10000, 'x'));
-    EXPECT_FALSE(cli::ReadPasswordFile(huge).ok);
-    ::unlink(huge.c_str());
+    EXPECT_FALSE(cli::ReadPasswordFile(dir.Write("huge", std::string(10000, 'x'))).ok);
 }
 
 TEST(CliPassword, FromTheEnvironmentAndTheFileFirst) {
@@ -150,9 +139,9 @@ TEST(CliPassword, FromTheEnvironmentAndTheFileFirst) {
     ::unsetenv("KST_CLI_TEST_PW");
     EXPECT_FALSE(cli::ReadPassword(source, "").ok);
 
-    source.file = TempFile("from file\n");
+    TempDir dir;
+    source.file = dir.Write("pw", "from file\n");
     EXPECT_EQ(cli::ReadPassword(source, "").password, "from file");
-    ::unlink(source.file.c_str());
 }
 
 TEST(CliConsole, ProgressInAFileIsPlainLinesAtItsSteps) {

@@ -3,7 +3,7 @@
 // password sources, and the commands that need no recorder.
 
 #include "simulator/SimProcess.h"
-#include "tests/support/ChildProgram.h"
+#include "tests/common/ChildProgram.h"
 #include "tests/upgrade/TestFiles.h"
 #include "upgrade/cli/ExitStatus.h"
 
@@ -66,7 +66,7 @@ protected:
 
     ChildResult Run(const std::vector<std::string>& args, std::map<std::string, std::string> env = {}) {
         env["TMPDIR"] = m_tmp;
-        return RunProgram(args, env);
+        return RunProgram(args, {.env = env});
     }
 
     bool NoPackageLeft() const { return std::filesystem::is_empty(m_tmp); }
@@ -237,7 +237,7 @@ TEST_F(KestrionCli, RefusedFilesEndBeforeAnyRecorderIsContacted) {
     const std::vector<Case> cases = {
         {{text}, "Kestrion: Not BIOS Upgrade file!"},
         {{Bios(), kWebDir + "/index.htm"}, "Kestrion: These files are not the same styles!"},
-        {{m_dir / "missing.bin"}, "Error: Open file " + (m_dir / "missing.bin") + " ,failed"},
+        {{m_dir / "missing.bin"}, "Error: Open file " + (m_dir / "missing.bin").string() + " ,failed"},
         {std::vector<std::string>(11, kWebDir + "/index.htm"),
          "Kestrion: Too many files! At most 10 files can be sent at once."},
     };
@@ -374,7 +374,7 @@ TEST_F(KestrionCli, PasswordIsAskedOnTheTerminalWithoutEcho) {
 
     ChildProgram child({kCli, "upgrade", "--host", "127.0.0.1:" + std::to_string(recorder.tcpPort()),
                         "--user", "admin", Bios()},
-                       {{"TMPDIR", m_tmp}}, slave);
+                       {.env = {{"TMPDIR", m_tmp}}, .terminal = slave});
     // Read what the terminal shows until the prompt is there, then type the password.
     std::string screen;
     const auto deadline = std::chrono::steady_clock::now() + 20s;
@@ -489,7 +489,7 @@ TEST_F(KestrionCli, BadOptionsAreUsageErrorsAndNothingIsSent) {
 
 TEST_F(KestrionCli, InterruptEndsTheUpgradeAndDeletesThePackage) {
     sim::SimProcess recorder(SimArgs({"--verdict", "silence"}));
-    ChildProgram child(UpgradeArgs(recorder.tcpPort(), {}, DemoPages()), {{"TMPDIR", m_tmp}});
+    ChildProgram child(UpgradeArgs(recorder.tcpPort(), {}, DemoPages()), {.env = {{"TMPDIR", m_tmp}}});
     ASSERT_TRUE(child.WaitForOutput("File has been sent, please wait...", 20s)) << child.SoFar().out;
     EXPECT_FALSE(NoPackageLeft()); // the package lives until the upgrade ends
     child.Signal(SIGINT);
@@ -542,7 +542,7 @@ TEST_F(KestrionCli, ClassifyShowsFileNamesWithoutControlCharacters) {
     const std::string gone = m_dir / "gone\x07\r.bin";
     r = Run({kCli, "classify", gone});
     EXPECT_EQ(r.status, 3) << r.out << r.err;
-    EXPECT_TRUE(Has(r.err, "Open file " + (m_dir / "gone\\x07\\x0d.bin") + " ,failed")) << r.err;
+    EXPECT_TRUE(Has(r.err, "Open file " + (m_dir / "gone\\x07\\x0d.bin").string() + " ,failed")) << r.err;
     for (const char c : r.out + r.err)
         EXPECT_TRUE(static_cast<unsigned char>(c) >= 32 || c == '\n') << static_cast<int>(c);
 }
@@ -559,7 +559,7 @@ TEST_F(KestrionCli, PackageIsWrittenOnlyForTheKindAskedFor) {
     EXPECT_TRUE(NoPackageLeft());
     // The package was built beside its place: no temporary folder stays there.
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) {
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());

@@ -181,13 +181,15 @@ TEST_F(FileClassifierTest, FileThatCannotBeOpenedChangesNothing) {
     const std::string missing = dir / "missing.bin";
 
     EXPECT_FALSE(classifier.ClassifyFile(missing));
-    EXPECT_FALSE(classifier.ClassifyFile(dir.Path())); // a directory is no upgrade file either
+    EXPECT_FALSE(classifier.ClassifyFile(dir.path())); // a directory is no upgrade file either
 
     EXPECT_THAT(
         view.Calls(),
-        ElementsAre(
-            "take", RecordingView::Box("Error", MessageIcon::Error, "Open file " + missing + " ,failed"),
-            "take", RecordingView::Box("Error", MessageIcon::Error, "Open file " + dir.Path() + " ,failed")));
+        ElementsAre("take",
+                    RecordingView::Box("Error", MessageIcon::Error, "Open file " + missing + " ,failed"),
+                    "take",
+                    RecordingView::Box("Error", MessageIcon::Error,
+                                       "Open file " + dir.path().string() + " ,failed")));
     EXPECT_EQ(g_nUpgradeKind, KIND_FONT);
     EXPECT_THAT(view.EnabledUpgradeButtons(), ElementsAre(IDC_FONT));
     EXPECT_EQ(state.m_nFileLength, 77);

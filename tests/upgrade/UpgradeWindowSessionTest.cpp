@@ -103,7 +103,7 @@ TEST_F(WindowWithRecorder, LoginThenABiosUpgradeFromTheCommandLineEndsInSuccess)
     EXPECT_EQ(upgrade.kind, KIND_BIOS);
     EXPECT_EQ(upgrade.announcedLength, 300000u);
     ASSERT_EQ(upgrade.files.size(), 1u);
-    EXPECT_EQ(upgrade.files[0].data, ReadWholeFile(bios));
+    EXPECT_EQ(upgrade.files[0].data, ReadBytes(bios));
     EXPECT_TRUE(upgrade.problem.empty()) << upgrade.problem;
 }
 
@@ -282,7 +282,7 @@ void SavePicture(QWidget& widget, const QString& name, const TempDir& dir) {
     const QPixmap picture = widget.grab();
     const QString folder = qEnvironmentVariableIsSet("KST_SCREENSHOT_DIR")
                                ? qEnvironmentVariable("KST_SCREENSHOT_DIR")
-                               : QString::fromStdString(dir.Path());
+                               : QString::fromStdString(dir.path());
     const QImage image = picture.toImage();
     EXPECT_EQ(picture.size(), widget.size() * widget.devicePixelRatio());
     QSet<QRgb> colours;
@@ -340,7 +340,7 @@ TEST_P(WindowAfterRight, IsIdleAndChoosesAgain) {
     auto window = OpenWindow();
     TypeRecorderAddress(*window);
     Login(*window);
-    const QString folder = QString::fromStdString(m_dir.Path());
+    const QString folder = QString::fromStdString(m_dir.path());
     OpenFiles(*window, folder, {QString::fromLatin1(row.file)});
     ASSERT_TRUE(window->isItemEnabled(row.button));
 

@@ -466,11 +466,11 @@ TEST_F(UpgradeWindow, OpenFilesDialogListsUpperCaseNamesAndReturnsEveryChosenFil
             return;
         }
         auto* model = dialog->findChild<QFileSystemModel*>();
-        if (dialog->directory().absolutePath() != QString::fromStdString(m_dir.Path())) {
-            dialog->setDirectory(QString::fromStdString(m_dir.Path()));
+        if (dialog->directory().absolutePath() != QString::fromStdString(m_dir.path())) {
+            dialog->setDirectory(QString::fromStdString(m_dir.path()));
             return;
         }
-        const QModelIndex root = model->index(QString::fromStdString(m_dir.Path()));
+        const QModelIndex root = model->index(QString::fromStdString(m_dir.path()));
         if (model->rowCount(root) == 0) {
             return; // still loading
         }

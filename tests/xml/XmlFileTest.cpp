@@ -1,5 +1,7 @@
 // Reading files into parse buffers.
 #include "xml/XmlFile.h"
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 #include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlParser.h"
 
@@ -7,9 +9,6 @@
 
 #include <cstdlib>
 #include <string>
-
-using xmltest::TempDir;
-using xmltest::writeFile;
 
 namespace {
 
@@ -44,9 +43,9 @@ std::string patterned(std::size_t size) {
 
 TEST(XmlFile, ReadsAWholeFile) {
     TempDir dir;
-    const std::string path = dir.file("f.xml");
+    const std::string path = (dir / "f.xml").string();
     const std::string content = patterned(10000);
-    writeFile(path, content);
+    WriteFile(path, content);
     const Loaded loaded = loadInChunks(path);
     EXPECT_TRUE(loaded.ok);
     EXPECT_EQ(loaded.count, 10000u);
@@ -56,11 +55,11 @@ TEST(XmlFile, ReadsAWholeFile) {
 TEST(XmlFile, AZeroByteCutsTheRestOfItsChunk) {
     // Chunks of 4095 bytes: [0, 4095), [4095, 8190), [8190, 10000).
     TempDir dir;
-    const std::string path = dir.file("f.xml");
+    const std::string path = (dir / "f.xml").string();
     std::string content = patterned(10000);
     content[100] = '\0';
     content[9000] = '\0';
-    writeFile(path, content);
+    WriteFile(path, content);
     const Loaded loaded = loadInChunks(path);
     EXPECT_TRUE(loaded.ok);
     EXPECT_EQ(loaded.count, 10000u);
@@ -69,8 +68,8 @@ TEST(XmlFile, AZeroByteCutsTheRestOfItsChunk) {
 
 TEST(XmlFile, SmallChunks) {
     TempDir dir;
-    const std::string path = dir.file("f.xml");
-    writeFile(path, "<a/>");
+    const std::string path = (dir / "f.xml").string();
+    WriteFile(path, "<a/>");
     const Loaded loaded = loadInChunks(path, 2);
     EXPECT_TRUE(loaded.ok);
     EXPECT_EQ(loaded.text, "<a/>");
@@ -80,9 +79,9 @@ TEST(XmlFile, SmallChunks) {
 
 TEST(XmlFile, NothingToRead) {
     TempDir dir;
-    const std::string empty = dir.file("empty.xml");
-    writeFile(empty, "");
-    for (const std::string& path : {dir.file("missing.xml"), empty, dir.path().string()}) {
+    const std::string empty = (dir / "empty.xml").string();
+    WriteFile(empty, "");
+    for (const std::string& path : {(dir / "missing.xml").string(), empty, dir.path().string()}) {
         SCOPED_TRACE(path);
         const Loaded loaded = loadInChunks(path);
         EXPECT_FALSE(loaded.ok);
@@ -98,8 +97,8 @@ TEST(XmlFile, NothingToRead) {
 
 TEST(XmlFile, ParserLoadsAFile) {
     TempDir dir;
-    const std::string path = dir.file("Data.xml");
-    writeFile(path, "<?xml version=\"1.0\"?>\r\n<DATAROOT>\r\n\t<GLOBAL index=\"6\"/>\r\n</DATAROOT>\r\n");
+    const std::string path = (dir / "Data.xml").string();
+    WriteFile(path, "<?xml version=\"1.0\"?>\r\n<DATAROOT>\r\n\t<GLOBAL index=\"6\"/>\r\n</DATAROOT>\r\n");
     XmlParser parser;
     ASSERT_TRUE(parser.loadFile(path.c_str()));
     EXPECT_EQ(parser.root().firstByName("GLOBAL").attribute("index").text(), "6");
@@ -107,7 +106,7 @@ TEST(XmlFile, ParserLoadsAFile) {
     EXPECT_EQ(parser.options(), XmlParser::ParseDefault);
 
     XmlParser missing;
-    EXPECT_FALSE(missing.loadFile(dir.file("none.xml").c_str()));
+    EXPECT_FALSE(missing.loadFile((dir / "none.xml").string().c_str()));
     EXPECT_TRUE(missing.root().isDocument());
     EXPECT_EQ(missing.root().childCount(), 0u);
 }

@@ -2,6 +2,7 @@
 // reload, free), and a client data file of the full size loads with every attribute right.
 // Built twice: at moderate sizes for every run, and at full size (XML_FULL_SIZE) as a slow suite.
 #include "tests/common/ClientDataGenerator.h"
+#include "tests/common/TempDir.h"
 #include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlParser.h"
 #include "xml/XmlWriter.h"
@@ -74,8 +75,8 @@ TEST(XML_LARGE_SUITE, DeeplyNestedElements) {
     expected.replace(text.rfind("<e>"), 3, "<e edited=\"1\">");
     EXPECT_TRUE(compact.str() == expected);
 
-    xmltest::TempDir dir;
-    const std::string path = dir.file("deep.xml");
+    TempDir dir;
+    const std::string path = (dir / "deep.xml").string();
     ASSERT_TRUE(saveDocument(path.c_str(), parser.root()));
     XmlParser reloaded;
     ASSERT_TRUE(reloaded.loadFile(path.c_str()));

@@ -1,7 +1,10 @@
 // Load and save against an outside reader: for generated well-formed documents, xmllint must
 // find the saved file well-formed and holding the same elements, attributes, text, comments and
 // processing instructions as the original (whitespace at the ends of text aside).
+#include "tests/common/ChildProgram.h"
 #include "tests/common/ClientDataGenerator.h"
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 #include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlParser.h"
 #include "xml/XmlWriter.h"
@@ -12,9 +15,6 @@
 #include <random>
 #include <set>
 #include <string>
-
-using xmltest::runCommand;
-using xmltest::TempDir;
 
 namespace {
 
@@ -177,10 +177,10 @@ private:
 
 // The canonical form of a file by xmllint, with whitespace next to tags removed.
 std::string canonical(const std::string& path) {
-    const auto result = runCommand("xmllint --huge --c14n '" + path + "' 2>&1");
-    EXPECT_EQ(result.status, 0) << result.output;
+    const ChildResult result = RunProgram({"xmllint", "--huge", "--c14n", path});
+    EXPECT_EQ(result.status, 0) << result.err;
     std::string out;
-    const std::string& c = result.output;
+    const std::string& c = result.out;
     for (std::size_t i = 0; i < c.size(); ++i) {
         const bool space = c[i] == ' ' || c[i] == '\t' || c[i] == '\n' || c[i] == '\r';
         if (!space) {
@@ -202,17 +202,17 @@ std::string canonical(const std::string& path) {
 }
 
 bool wellFormed(const std::string& path, std::string* complaint) {
-    const auto result = runCommand("xmllint --huge --noout '" + path + "' 2>&1");
-    *complaint = result.output;
+    const ChildResult result = RunProgram({"xmllint", "--huge", "--noout", path});
+    *complaint = result.out + result.err;
     return result.status == 0;
 }
 
 void expectRoundTrip(const std::string& original, const std::string& what) {
     SCOPED_TRACE(what);
     TempDir dir;
-    const std::string in = dir.file("in.xml");
-    const std::string out = dir.file("out.xml");
-    xmltest::writeFile(in, original);
+    const std::string in = (dir / "in.xml").string();
+    const std::string out = (dir / "out.xml").string();
+    WriteFile(in, original);
     std::string complaint;
     XmlParser parser;
     ASSERT_TRUE(parser.loadFile(in.c_str()));
@@ -224,7 +224,7 @@ void expectRoundTrip(const std::string& original, const std::string& what) {
 } // namespace
 
 TEST(XmlRoundTrip, XmllintIsAvailable) {
-    ASSERT_EQ(runCommand("xmllint --version 2>&1").status, 0) << "xmllint (libxml2-utils) is needed";
+    ASSERT_NE(FindProgram("xmllint"), "") << "xmllint (libxml2-utils) is needed";
 }
 
 TEST(XmlRoundTrip, GeneratedDocuments) {

@@ -1,17 +1,9 @@
-// Helpers shared by the XML suites: a node-by-node rendering of a tree, temporary folders, files
-// and running an outside program.
+// Helpers shared by the XML suites: a node-by-node rendering of a tree.
 #pragma once
 
 #include "xml/XmlTree.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace xmltest {
@@ -89,62 +81,6 @@ inline std::string dumpChildren(XmlNodeRef node) {
         }
     }
     return out;
-}
-
-// A fresh folder below the system's temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "xmltest-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) {
-            std::abort();
-        }
-        m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return m_path; }
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-struct CommandResult {
-    int status = -1; // exit status, or -1 when the program could not be run
-    std::string output;
-};
-
-// Runs a shell command, collecting its standard output.
-inline CommandResult runCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        return result;
-    }
-    char buffer[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.output.append(buffer, got);
-    }
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
 }
 
 } // namespace xmltest

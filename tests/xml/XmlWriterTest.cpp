@@ -1,6 +1,8 @@
 // The writer: the text each tree gives in the indented and compact forms, the data file save with
 // CR LF line ends, quoting, and write failures.
 #include "xml/XmlWriter.h"
+#include "tests/common/Files.h"
+#include "tests/common/TempDir.h"
 #include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlParser.h"
 
@@ -8,9 +10,6 @@
 
 #include <sstream>
 #include <string>
-
-using xmltest::readFile;
-using xmltest::TempDir;
 
 namespace {
 
@@ -139,10 +138,10 @@ TEST(XmlWriter, RegisteredDeviceInAnEmptyFile) {
     EXPECT_EQ(written(parser.root()), kRegisteredDevice);
 
     TempDir dir;
-    const std::string path = dir.file("Data.xml");
-    xmltest::writeFile(path, "old content that is longer than nothing at all");
+    const std::string path = (dir / "Data.xml").string();
+    WriteFile(path, "old content that is longer than nothing at all");
     ASSERT_TRUE(saveDocument(path.c_str(), parser.root()));
-    EXPECT_EQ(readFile(path), crlf(kRegisteredDevice));
+    EXPECT_EQ(ReadFile(path), crlf(kRegisteredDevice));
 
     // What was saved loads back into the same tree.
     XmlParser reloaded;
@@ -259,7 +258,7 @@ TEST(XmlWriter, ValuesWithQuotesStayReadable) {
               "<r double='say \"hi\"' single=\"it's\" both=\"it's &quot;x&quot;\"/>\n");
 
     TempDir dir;
-    const std::string path = dir.file("quotes.xml");
+    const std::string path = (dir / "quotes.xml").string();
     ASSERT_TRUE(saveDocument(path.c_str(), parser.root()));
     XmlParser reloaded;
     ASSERT_TRUE(reloaded.loadFile(path.c_str()));
@@ -278,16 +277,16 @@ TEST(XmlWriter, LineBreaksReachTheFileAsCrLfOnce) {
     r.attribute("crlf").setText("1\r\n2");
     r.attribute("cr").setText("1\r2");
     TempDir dir;
-    const std::string path = dir.file("breaks.xml");
+    const std::string path = (dir / "breaks.xml").string();
     ASSERT_TRUE(saveDocument(path.c_str(), parser.root()));
     const std::string expected = "<r lf=\"1\r\n2\" crlf=\"1\r\n2\" cr=\"1\r2\">\r\n\t<a/>\r\n</r>\r\n";
-    EXPECT_EQ(readFile(path), expected);
+    EXPECT_EQ(ReadFile(path), expected);
 
     // Loading and saving again adds no CR.
     XmlParser again;
     ASSERT_TRUE(again.loadFile(path.c_str()));
     ASSERT_TRUE(saveDocument(path.c_str(), again.root()));
-    EXPECT_EQ(readFile(path), expected);
+    EXPECT_EQ(ReadFile(path), expected);
 }
 
 TEST(XmlWriter, CrLfStreamBufAcrossPieces) {
@@ -334,14 +333,14 @@ TEST(XmlWriter, SaveReportsFailures) {
     XmlParser parser;
     parser.parseText("<r/>");
     TempDir dir;
-    EXPECT_FALSE(saveDocument(dir.file("missing/Data.xml").c_str(), parser.root()));
+    EXPECT_FALSE(saveDocument((dir / "missing/Data.xml").string().c_str(), parser.root()));
     EXPECT_FALSE(saveDocument(nullptr, parser.root()));
     EXPECT_FALSE(saveDocument(dir.path().c_str(), parser.root())); // a folder
     if (std::filesystem::exists("/dev/full")) {
         EXPECT_FALSE(saveDocument("/dev/full", parser.root())); // the disk is full
     }
     // An empty handle writes an empty file and that is not a failure.
-    const std::string path = dir.file("empty.xml");
+    const std::string path = (dir / "empty.xml").string();
     EXPECT_TRUE(saveDocument(path.c_str(), XmlNodeRef()));
-    EXPECT_EQ(readFile(path), "");
+    EXPECT_EQ(ReadFile(path), "");
 }
