@@ -160,9 +160,12 @@ TEST_F(FileClassifierTest, DebugBiosSetsTheStatusLineInOrder) {
 
     EXPECT_TRUE(classifier.ClassifyFile(path));
 
-    EXPECT_THAT(view.Calls(), ElementsAre("take", "enable 1015 0", "enable 1003 1", "enable 1004 0",
-                                          "enable 1005 0", "enable 1010 0", "enable 1011 0", "enable 1012 0",
-                                          "text 1009 Upgrade Debug BIOS program...", RefreshLine(path)));
+    EXPECT_THAT(view.Calls(),
+                ElementsAre("take", RecordingView::Disabled(IDC_EXE), RecordingView::Enabled(IDC_BIOS),
+                            RecordingView::Disabled(IDC_WEB), RecordingView::Disabled(IDC_BOOT),
+                            RecordingView::Disabled(IDC_BOTH), RecordingView::Disabled(IDC_FONT),
+                            RecordingView::Disabled(IDC_LOGO),
+                            RecordingView::Status("Upgrade Debug BIOS program..."), RefreshLine(path)));
 }
 
 TEST_F(FileClassifierTest, OnlyABiosImageWithDAsThirdByteIsDebug) {

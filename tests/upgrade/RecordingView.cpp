@@ -30,12 +30,20 @@ void RecordingView::Log(std::string line) {
     m_changed.notify_all();
 }
 
+std::string RecordingView::Text(int id, const std::string& text) {
+    return "text " + std::to_string(id) + " " + text;
+}
+
+std::string RecordingView::Enable(int id, bool enable) {
+    return "enable " + std::to_string(id) + (enable ? " 1" : " 0");
+}
+
 void RecordingView::SetControlText(int id, const std::string& text) {
     {
         std::lock_guard lock(m_lock);
         m_texts[id] = text;
     }
-    Log("text " + std::to_string(id) + " " + text);
+    Log(Text(id, text));
 }
 
 void RecordingView::EnableControl(int id, bool enable) {
@@ -43,7 +51,7 @@ void RecordingView::EnableControl(int id, bool enable) {
         std::lock_guard lock(m_lock);
         m_enabled[id] = enable;
     }
-    Log("enable " + std::to_string(id) + (enable ? " 1" : " 0"));
+    Log(Enable(id, enable));
 }
 
 void RecordingView::SetProgress(int percent) {

@@ -28,6 +28,11 @@ public:
     static std::string Plain(const std::string& text) {
         return Box(kProgramName, MessageIcon::Exclamation, text);
     }
+    // The lines of a control's text and state, named by the control rather than its number.
+    static std::string Text(int id, const std::string& text);
+    static std::string Status(const std::string& text) { return Text(IDC_STATUS, text); }
+    static std::string Enabled(int id) { return Enable(id, true); }
+    static std::string Disabled(int id) { return Enable(id, false); }
 
     // The boxes as the user left them; TakeForm copies them into the session's form.
     UpgradeForm boxes;
@@ -84,6 +89,7 @@ public:
                  std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
 
 private:
+    static std::string Enable(int id, bool enable);
     void Log(std::string line);
 
     mutable std::mutex m_lock;

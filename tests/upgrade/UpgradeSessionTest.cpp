@@ -141,12 +141,13 @@ TEST_F(SessionTest, BiosUpgradeFollowsTheRecordersProgressToSuccess) {
 
     const auto calls = Press(IDC_BIOS);
 
-    EXPECT_THAT(calls, ElementsAre("take", "progress 20", "progress 40", "progress 61", "progress 81",
-                                   "progress 100", "text 1009 File has been sent, please wait...",
-                                   "progress 0", "progress 0", "progress 0", "progress 40", "progress 0",
-                                   "progress 80", "progress 0", "progress 100",
-                                   Complete("BIOS Upgrade success,Device will reboot!..."),
-                                   "text 1009 Current Progress", "progress 0"));
+    EXPECT_THAT(calls,
+                ElementsAre("take", "progress 20", "progress 40", "progress 61", "progress 81",
+                            "progress 100", RecordingView::Status("File has been sent, please wait..."),
+                            "progress 0", "progress 0", "progress 0", "progress 40", "progress 0",
+                            "progress 80", "progress 0", "progress 100",
+                            Complete("BIOS Upgrade success,Device will reboot!..."),
+                            RecordingView::Status("Current Progress"), "progress 0"));
     const auto record = LastUpgrade();
     EXPECT_EQ(record.kind, KIND_BIOS);
     EXPECT_EQ(record.announcedLength, 5000u);
@@ -166,8 +167,9 @@ TEST_F(SessionTest, FontUpgradeEndsWithoutAnyMessage) {
 
     const auto calls = Press(IDC_FONT);
 
-    EXPECT_THAT(WithoutProgress(calls), ElementsAre("take", "text 1009 File has been sent, please wait...",
-                                                    "text 1009 Current Progress"));
+    EXPECT_THAT(WithoutProgress(calls),
+                ElementsAre("take", RecordingView::Status("File has been sent, please wait..."),
+                            RecordingView::Status("Current Progress")));
     EXPECT_EQ(LastUpgrade().kind, KIND_FONT);
 }
 
@@ -180,9 +182,9 @@ TEST_F(SessionTest, RightAfterTheEndPacketIsSuccessWithNoFailureAfterIt) {
     const auto calls = Press(IDC_BIOS);
 
     EXPECT_THAT(calls, ElementsAre("take", "progress 50", "progress 100",
-                                   "text 1009 File has been sent, please wait...",
+                                   RecordingView::Status("File has been sent, please wait..."),
                                    Complete("BIOS Upgrade success,Device will reboot!..."),
-                                   "text 1009 Current Progress", "progress 0"));
+                                   RecordingView::Status("Current Progress"), "progress 0"));
     EXPECT_EQ(ended.ending, UpgradeEnding::Success);
     EXPECT_EQ(ended.lastPercent, -1);
     EXPECT_EQ(ended.bytesSent, 2048);
@@ -197,16 +199,16 @@ TEST_F(SessionTest, SilenceEndsTheWaitWithTheKindsMessages) {
 
     Choose({dir.Write("index.htm", "<html><body>hello</body></html>")});
     EXPECT_THAT(WithoutProgress(Press(IDC_WEB)),
-                ElementsAre("take", "text 1009 File has been sent, please wait...",
-                            Failed("Send web data Failed!"), "text 1009 Current Progress"));
+                ElementsAre("take", RecordingView::Status("File has been sent, please wait..."),
+                            Failed("Send web data Failed!"), RecordingView::Status("Current Progress")));
 
     std::string boot = "\xC0\x80";
     boot += std::string(3000, 'b');
     Choose({dir.Write("boot.img", boot)});
     EXPECT_THAT(WithoutProgress(Press(IDC_BOOT)),
-                ElementsAre("take", "text 1009 File has been sent, please wait...",
+                ElementsAre("take", RecordingView::Status("File has been sent, please wait..."),
                             Failed("BOOT Upgrade Failed!"), Failed("Send boot data Failed!"),
-                            "text 1009 Current Progress"));
+                            RecordingView::Status("Current Progress")));
     EXPECT_EQ(LastUpgrade(2).kind, KIND_BOOT);
 }
 
@@ -220,9 +222,10 @@ TEST_F(SessionTest, ErrorWordEndsTheWaitAtOnceWithTheWaitsMessages) {
 
     const auto calls = Press(IDC_BIOS);
 
-    EXPECT_THAT(calls, ElementsAre("take", "progress 100", "text 1009 File has been sent, please wait...",
+    EXPECT_THAT(calls, ElementsAre("take", "progress 100",
+                                   RecordingView::Status("File has been sent, please wait..."),
                                    Failed("BIOS Upgrade Failed!"), Failed("Send bios data Failed!"),
-                                   "text 1009 Current Progress", "progress 0"));
+                                   RecordingView::Status("Current Progress"), "progress 0"));
     EXPECT_EQ(LastUpgrade().verdict, "error");
     EXPECT_EQ(ended.ending, UpgradeEnding::RecorderError);
 }
@@ -466,7 +469,7 @@ TEST_F(SessionTest, EightFailedSendsEndTheUpgrade) {
     const auto calls = Press(IDC_BIOS);
 
     EXPECT_THAT(calls, ElementsAre("take", "progress 34", RecordingView::Plain("Send Data Error"),
-                                   "text 1009 Current Progress", "progress 0"));
+                                   RecordingView::Status("Current Progress"), "progress 0"));
     const auto attempts = factory.Attempts();
     EXPECT_EQ(attempts.at(1), 8);
     EXPECT_EQ(attempts.count(2), 0u) << "nothing is sent after the failed chunk";
@@ -484,7 +487,7 @@ TEST_F(SessionTest, GivingUpInsideAPacketClosesTheConnection) {
     Choose({dir.Write("fw.bin", PatternBytes("MZ", 3000))});
 
     EXPECT_THAT(Press(IDC_BIOS), ElementsAre("take", "progress 34", RecordingView::Plain("Send Data Error"),
-                                             "text 1009 Current Progress", "progress 0"));
+                                             RecordingView::Status("Current Progress"), "progress 0"));
     EXPECT_EQ(factory.Attempts().at(1), 8);
     const auto record = LastUpgrade();
     EXPECT_EQ(record.verdict, "none") << "the recorder saw the connection end inside the upgrade";
@@ -551,7 +554,7 @@ TEST_F(SessionTest, WorkerThatCannotOpenItsFileReportsTheFileNamesText) {
     EXPECT_THAT(calls,
                 ElementsAre("take",
                             RecordingView::Box("Error", MessageIcon::Error, "Open file " + path + " ,failed"),
-                            "text 1009 Current Progress", "progress 0"));
+                            RecordingView::Status("Current Progress"), "progress 0"));
 }
 
 // ---- packages
@@ -629,8 +632,9 @@ TEST_F(SessionTest, PackageThatCannotBeDeletedIsReported) {
     ASSERT_NE(package, "");
     EXPECT_THAT(
         WithoutProgress(calls),
-        ElementsAre("take", "text 1009 File has been sent, please wait...",
-                    Complete("WEB Upgrade success,Device will reboot!..."), "text 1009 Current Progress",
+        ElementsAre("take", RecordingView::Status("File has been sent, please wait..."),
+                    Complete("WEB Upgrade success,Device will reboot!..."),
+                    RecordingView::Status("Current Progress"),
                     RecordingView::Box("Error", MessageIcon::Error, "Delete file " + package + " failed!")));
     std::filesystem::remove_all(std::filesystem::path(package).parent_path());
 }
@@ -641,16 +645,20 @@ TEST_F(SessionTest, LoginSendsTheRequestAndLogoutClosesTheConnection) {
     StartSim();
     MakeSession();
     Login("admin", "admin");
-    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|admin", "text 1019 Logout",
-                                          "enable 1 1", "end-login"));
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|admin",
+                                          RecordingView::Text(IDC_LOGIN, "Logout"),
+                                          RecordingView::Enabled(IDC_OPEN_FILES), "end-login"));
     ASSERT_TRUE(sim->waitFor([](const sim::SimState& s) { return s.logins.size() == 1; }, 10s));
     EXPECT_TRUE(sim->state().logins[0].accepted);
 
     view.ClearCalls();
     session->OnLoginButton();
-    EXPECT_THAT(view.Calls(), ElementsAre("take", "text 1019 Login", "enable 1 0", "enable 1003 0",
-                                          "enable 1004 0", "enable 1005 0", "enable 1010 0", "enable 1011 0",
-                                          "enable 1012 0", "enable 1015 0"));
+    EXPECT_THAT(view.Calls(),
+                ElementsAre("take", RecordingView::Text(IDC_LOGIN, "Login"),
+                            RecordingView::Disabled(IDC_OPEN_FILES), RecordingView::Disabled(IDC_BIOS),
+                            RecordingView::Disabled(IDC_WEB), RecordingView::Disabled(IDC_BOOT),
+                            RecordingView::Disabled(IDC_BOTH), RecordingView::Disabled(IDC_FONT),
+                            RecordingView::Disabled(IDC_LOGO), RecordingView::Disabled(IDC_EXE)));
     EXPECT_FALSE(session->HasConnection());
     EXPECT_TRUE(AllSocketObjectsGone());
 }
@@ -681,8 +689,9 @@ TEST_F(SessionTest, CancelAfterOkDoesNotWithdrawTheLogin) {
     session->OnLoginButton();
 
     ASSERT_TRUE(view.WaitFor("end-login"));
-    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|admin", "text 1019 Logout",
-                                          "enable 1 1", "end-login"));
+    EXPECT_THAT(view.Calls(), ElementsAre("take", "login-dialog", "login-ok admin|admin",
+                                          RecordingView::Text(IDC_LOGIN, "Logout"),
+                                          RecordingView::Enabled(IDC_OPEN_FILES), "end-login"));
     EXPECT_TRUE(session->HasConnection());
 }
 
@@ -704,8 +713,9 @@ TEST_F(SessionTest, FailedConnectKeepsTheObjectUntilTheNextLoginPress) {
     session->OnLoginButton();
 
     EXPECT_THAT(view.Calls(),
-                ElementsAre("take", "login-dialog", "login-ok admin|admin", "enable 1003 0", "enable 1004 0",
-                            "enable 1005 0", "enable 1010 0",
+                ElementsAre("take", "login-dialog", "login-ok admin|admin", RecordingView::Disabled(IDC_BIOS),
+                            RecordingView::Disabled(IDC_WEB), RecordingView::Disabled(IDC_BOOT),
+                            RecordingView::Disabled(IDC_BOTH),
                             RecordingView::Plain("Connect 127.0.0.1 failed!"), "ended connect-failed|-1|0"));
     EXPECT_TRUE(session->HasConnection());
     view.ClearCalls();
@@ -760,7 +770,7 @@ TEST_F(SessionTest, UpgradeButtonWithoutConnectionReportsASendFailure) {
     session->OnUpgradeButton(IDC_BIOS);
 
     EXPECT_THAT(view.Calls(), ElementsAre("take", RecordingView::Plain("Send data error"),
-                                          "ended send-failed|-1|0", "enable 1003 0"));
+                                          "ended send-failed|-1|0", RecordingView::Disabled(IDC_BIOS)));
     EXPECT_FALSE(session->IsBusy());
 }
 
@@ -828,7 +838,7 @@ TEST_F(SessionTest, ClosingTheSessionEndsTheVerdictWait) {
     Choose({dir.Write("index.htm", "<html></html>")});
     const size_t mark = view.Mark();
     session->OnUpgradeButton(IDC_WEB);
-    ASSERT_TRUE(view.WaitFor("text 1009 File has been sent, please wait...", mark));
+    ASSERT_TRUE(view.WaitFor(RecordingView::Status("File has been sent, please wait..."), mark));
     const std::string package = session->State().m_strFiles[0];
 
     session.reset();
@@ -883,7 +893,7 @@ TEST_F(ScriptedSessionTest, ProgressFromAnEarlierUpgradeSparesTheDataFailureMess
         if (r.type == RequestType::End && first) {
             first = false;
             // Answer once the worker is waiting, so that the view's lines come in one order.
-            view.WaitFor("text 1009 File has been sent, please wait...");
+            view.WaitFor(RecordingView::Status("File has been sent, please wait..."));
             p.Reply(BuildUpgradeReply("", 2, 0));
             p.Reply(BuildUpgradeReply("", 2, 40));
             p.Reply(BuildUpgradeReply("", 2, 100));
@@ -895,15 +905,17 @@ TEST_F(ScriptedSessionTest, ProgressFromAnEarlierUpgradeSparesTheDataFailureMess
     Login();
     Choose({dir.Write("fw.bin", PatternBytes("MZ", 1000))});
     EXPECT_THAT(Press(IDC_BIOS),
-                ElementsAre("take", "progress 100", "text 1009 File has been sent, please wait...",
-                            "progress 0", "progress 0", "progress 0", "progress 40", "progress 0",
-                            "progress 100", Complete("BIOS Upgrade success,Device will reboot!..."),
-                            "text 1009 Current Progress", "progress 0"));
+                ElementsAre("take", "progress 100",
+                            RecordingView::Status("File has been sent, please wait..."), "progress 0",
+                            "progress 0", "progress 0", "progress 40", "progress 0", "progress 100",
+                            Complete("BIOS Upgrade success,Device will reboot!..."),
+                            RecordingView::Status("Current Progress"), "progress 0"));
 
     Choose({dir.Write("fw2.bin", PatternBytes("MZ", 1000))});
-    EXPECT_THAT(Press(IDC_BIOS),
-                ElementsAre("take", "progress 100", "text 1009 File has been sent, please wait...",
-                            Failed("BIOS Upgrade Failed!"), "text 1009 Current Progress", "progress 0"));
+    EXPECT_THAT(Press(IDC_BIOS), ElementsAre("take", "progress 100",
+                                             RecordingView::Status("File has been sent, please wait..."),
+                                             Failed("BIOS Upgrade Failed!"),
+                                             RecordingView::Status("Current Progress"), "progress 0"));
     EXPECT_TRUE(peer.WaitForRequests(RequestType::Start, 2));
 }
 

@@ -1,6 +1,7 @@
 // The Kestrion window driven like a technician drives it, against the simulated recorder on
 // loopback: login through the login dialog, a file from the command line, a BIOS upgrade to
 // success, the MAC command, dropped files, and Exit from the tray in the middle of an upgrade.
+#include "tests/upgrade/RecordingView.h"
 #include "tests/upgrade/SessionTestKit.h"
 #include "tests/upgrade/WindowTestKit.h"
 
@@ -83,7 +84,7 @@ TEST_F(WindowWithRecorder, LoginThenABiosUpgradeFromTheCommandLineEndsInSuccess)
     // The bar follows the stream to 100, then the recorder's reports after the status line says
     // the file is sent, and goes back to 0 when the session is idle again.
     const std::vector<std::string> log = window->Log();
-    const std::size_t sent = IndexOf(log, "text 1009 " + kSent.toStdString());
+    const std::size_t sent = IndexOf(log, RecordingView::Status(kSent.toStdString()));
     ASSERT_LT(sent, log.size());
     EXPECT_LT(IndexOf(log, "progress 100"), sent);
     std::size_t at = sent;
@@ -92,7 +93,7 @@ TEST_F(WindowWithRecorder, LoginThenABiosUpgradeFromTheCommandLineEndsInSuccess)
         EXPECT_LT(next, log.size()) << step << " after the file was sent";
         at = next;
     }
-    const std::size_t idle = IndexOf(log, "text 1009 Current Progress", sent);
+    const std::size_t idle = IndexOf(log, RecordingView::Status("Current Progress"), sent);
     EXPECT_LT(at, idle);
     EXPECT_EQ(log.back(), "progress 0");
     EXPECT_EQ(window->itemText(IDC_STATUS), QStringLiteral("Current Progress"));

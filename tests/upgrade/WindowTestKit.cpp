@@ -4,6 +4,7 @@
 #include "desktop/SingleInstance.h"
 #include "desktop/TrayIcon.h"
 #include "tests/common/LoopbackSim.h"
+#include "tests/upgrade/RecordingView.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeState.h"
 
@@ -24,7 +25,7 @@ using namespace std::chrono_literals;
 void LoggingUpgradeDlg::SetControlText(int id, const std::string& text) {
     {
         std::lock_guard lock(m_lock);
-        m_log.push_back("text " + std::to_string(id) + " " + text);
+        m_log.push_back(RecordingView::Text(id, text));
     }
     CUpgradeDlg::SetControlText(id, text);
 }

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-// The main window, with a log of what the session told it, in order: "text <id> <text>" and
-// "progress <percent>".
+// The main window, with a log of what the session told it, in order: the lines of a RecordingView
+// for control texts ("text <id> <text>") and "progress <percent>".
 class LoggingUpgradeDlg : public CUpgradeDlg {
 public:
     using CUpgradeDlg::CUpgradeDlg;
