@@ -1,4 +1,4 @@
-#include "upgrade/cli/RecorderList.h"
+#include "upgrade/RecorderList.h"
 
 #include <nlohmann/json.hpp>
 
@@ -38,7 +38,7 @@ std::vector<std::string> CsvRecordAt(const std::string& text, size_t& at) {
     return fields;
 }
 
-std::vector<std::string> FromCsv(const std::string& text, const std::string& name) {
+std::vector<ListedRecorder> FromCsv(const std::string& text, const std::string& name) {
     size_t at = 0;
     const std::vector<std::string> headings = CsvRecordAt(text, at);
     const auto column = [&](const char* heading) {
@@ -51,7 +51,10 @@ std::vector<std::string> FromCsv(const std::string& text, const std::string& nam
     };
     const size_t address = column("IP Address");
     const size_t port = column("Port Number");
-    std::vector<std::string> recorders;
+    // The window's heading carries a trailing space, and the list keeps it.
+    const auto macAt = std::find(headings.begin(), headings.end(), "Mac Address ");
+    const size_t mac = static_cast<size_t>(macAt - headings.begin());
+    std::vector<ListedRecorder> recorders;
     for (unsigned line = 2; at < text.size(); ++line) {
         const std::vector<std::string> fields = CsvRecordAt(text, at);
         if (fields.size() == 1 && fields[0].empty()) {
@@ -60,12 +63,12 @@ std::vector<std::string> FromCsv(const std::string& text, const std::string& nam
         if (fields.size() <= std::max(address, port)) {
             throw RecorderListError{name + ": line " + std::to_string(line) + " has too few fields"};
         }
-        recorders.push_back(fields[address] + ":" + fields[port]);
+        recorders.push_back({fields[address], fields[port], mac < fields.size() ? fields[mac] : ""});
     }
     return recorders;
 }
 
-std::vector<std::string> FromJson(const std::string& text, const std::string& name) {
+std::vector<ListedRecorder> FromJson(const std::string& text, const std::string& name) {
     nlohmann::json list;
     try {
         list = nlohmann::json::parse(text);
@@ -75,7 +78,7 @@ std::vector<std::string> FromJson(const std::string& text, const std::string& na
     if (!list.is_array()) {
         throw RecorderListError{name + ": expected a JSON array of recorders"};
     }
-    std::vector<std::string> recorders;
+    std::vector<ListedRecorder> recorders;
     for (size_t i = 0; i < list.size(); ++i) {
         const auto& r = list[i];
         const std::string which = name + ": recorder " + std::to_string(i + 1);
@@ -83,14 +86,16 @@ std::vector<std::string> FromJson(const std::string& text, const std::string& na
             !r["port"].is_number_unsigned()) {
             throw RecorderListError{which + " lacks a text \"ip\" or a number \"port\""};
         }
-        recorders.push_back(r["ip"].get<std::string>() + ":" + std::to_string(r["port"].get<uint64_t>()));
+        const auto mac = r.find("mac");
+        recorders.push_back({r["ip"].get<std::string>(), std::to_string(r["port"].get<uint64_t>()),
+                             mac != r.end() && mac->is_string() ? mac->get<std::string>() : ""});
     }
     return recorders;
 }
 
 } // namespace
 
-std::vector<std::string> ParseRecorderList(const std::string& text, const std::string& name) {
+std::vector<ListedRecorder> ParseRecorderList(const std::string& text, const std::string& name) {
     const size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) {
         throw RecorderListError{name + ": the file names no recorder"};
@@ -98,7 +103,7 @@ std::vector<std::string> ParseRecorderList(const std::string& text, const std::s
     return text[first] == '[' ? FromJson(text, name) : FromCsv(text, name);
 }
 
-std::vector<std::string> ReadRecorderList(const std::string& path) {
+std::vector<ListedRecorder> ReadRecorderList(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     if (!in || !(text << in.rdbuf())) {
