@@ -1,5 +1,8 @@
 #include "upgrade/RecorderList.h"
 
+#include "support/VisibleText.h"
+
+#include <arpa/inet.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -110,4 +113,19 @@ std::vector<ListedRecorder> ReadRecorderList(const std::string& path) {
         throw RecorderListError{path + ": cannot be read"};
     }
     return ParseRecorderList(text.str(), path);
+}
+
+RecorderAddress CheckedAddress(const ListedRecorder& listed, const std::string& name) {
+    in_addr address{};
+    const bool dotted = inet_pton(AF_INET, listed.address.c_str(), &address) == 1;
+    const std::string& port = listed.port;
+    const bool digits =
+        !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned long number = digits ? std::stoul(port) : 0;
+    if (!dotted || number < 1 || number > 65535) {
+        throw RecorderListError{
+            name + ": " + VisibleText(listed.Text()) +
+            (dotted ? ": the port must be a number from 1 to 65535" : ": not a dotted IPv4 address")};
+    }
+    return {listed.address, static_cast<uint32_t>(number)};
 }

@@ -3,6 +3,8 @@
 // port as written, and the MAC text when the list has one. Nothing is checked beyond the file's
 // form: the programs that take the recorders check the addresses themselves.
 
+#include "upgrade/RecorderUpgrade.h"
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,6 +20,10 @@ struct ListedRecorder {
 struct RecorderListError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// The recorder's address and port, checked: a dotted IPv4 address and a port from 1 to 65535.
+// Throws RecorderListError naming `name` (the file) and the recorder, its controls escaped.
+RecorderAddress CheckedAddress(const ListedRecorder& listed, const std::string& name);
 
 // Reads the file at path; throws RecorderListError naming the file and, for a CSV file, the
 // line when the file cannot be read or is not such a list.

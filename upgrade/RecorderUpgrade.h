@@ -48,9 +48,17 @@ RecorderOutcome RunRecorderUpgrade(const UpgradeRequest& request, CRecorderUpgra
 struct FileChoice {
     int button = 0;              // the one upgrade button enabled, 0 when the files were refused
     int64_t announcedLength = 0; // what the start packet will announce
+    // The classifier's messages, as the window would have shown them.
+    struct Message {
+        std::string text;
+        std::string caption;
+        MessageIcon icon;
+    };
+    std::vector<Message> messages;
 };
 
-// Classifies `files` as one choice; the classifier's messages go to `report` unless `quiet`.
+// Classifies `files` as one choice; the classifier's messages also go to `report` unless
+// `quiet`.
 FileChoice ClassifyChoice(const std::vector<std::string>& files, CRecorderUpgradeReport& report, bool quiet);
 
 // The button's name as the window labels it ("Bios", "Web", ...) and what it upgrades.
