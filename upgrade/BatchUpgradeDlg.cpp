@@ -138,6 +138,9 @@ void CBatchUpgradeDlg::buildLayout() {
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->hide();
+    for (int c : {ColAddress, ColPort, ColMac}) {
+        m_table->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    }
     m_table->horizontalHeader()->setSectionResizeMode(ColPhase, QHeaderView::Stretch);
     for (size_t i = 0; i < m_recorders.size(); ++i) {
         const BatchRecorder& r = m_recorders[i];

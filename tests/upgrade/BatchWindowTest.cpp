@@ -10,6 +10,7 @@
 #include "upgrade/UpgradeApp.h"
 
 #include <QDir>
+#include <QPixmap>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -257,4 +258,38 @@ TEST_F(BatchWindow, KestrionBatchOpensTheRecordersOfAScanList) {
             EXPECT_EQ(m_boxes.count(), 0u) << c.name;
         }
     }
+}
+
+// The picture for the README: a site's batch mid-run, one recorder done, one burning its flash,
+// one being sent to and one waiting its turn. Written to KST_SCREENSHOT_DIR when it is set.
+TEST_F(BatchWindow, ScreenshotMidRun) {
+    const std::vector<BatchRecorder> recorders = {
+        AddSim(),
+        AddSim([](sim::SimOptions& o) {
+            o.upgrade.burn = 20000ms;
+            o.upgrade.progressStep = 10;
+        }),
+        AddSim(SlowLink),
+        AddSim(),
+    };
+    auto window = Open(recorders, kLargeImage, 60000);
+    window->setAtOnce(2);
+    window->start();
+    ASSERT_TRUE(WaitUntil([&] {
+        return Cell(*window, 0, CBatchUpgradeDlg::ColResult) == QStringLiteral("success") &&
+               Cell(*window, 1, CBatchUpgradeDlg::ColPercent).endsWith(QStringLiteral("0%")) &&
+               Cell(*window, 1, CBatchUpgradeDlg::ColPercent) != QStringLiteral("0%") &&
+               Cell(*window, 2, CBatchUpgradeDlg::ColPhase).startsWith(QStringLiteral("sending ")) &&
+               Cell(*window, 3, CBatchUpgradeDlg::ColPhase) == QStringLiteral("waiting");
+    }));
+    EXPECT_EQ(window->overallText(), QStringLiteral("1 of 4 done, 0 failed"));
+    const QPixmap picture = window->grab();
+    EXPECT_EQ(picture.size(), window->size());
+    const QString folder = qEnvironmentVariable("KST_SCREENSHOT_DIR");
+    if (!folder.isEmpty()) {
+        EXPECT_TRUE(picture.save(QDir(folder).filePath(QStringLiteral("kestrion-batch.png")), "PNG"));
+    }
+    m_boxes.queueAnswer(desktop::IDYES);
+    window->close();
+    EXPECT_FALSE(window->running());
 }
