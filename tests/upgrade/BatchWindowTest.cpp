@@ -11,10 +11,12 @@
 
 #include <QDir>
 #include <QPixmap>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -234,7 +236,9 @@ TEST_F(BatchWindow, KestrionBatchOpensTheRecordersOfAScanList) {
         CUpgradeApp app(
             {QStringLiteral("kestrion"), QStringLiteral("--batch"), QString::fromStdString(path)});
         std::vector<std::string> shown;
-        QTimer::singleShot(0, [&] {
+        // A list refused before any window opens leaves the call pending: it goes with `scope`.
+        QObject scope;
+        QTimer::singleShot(0, &scope, [&] {
             CBatchUpgradeDlg* window = app.BatchWindow();
             if (window == nullptr) {
                 return;
@@ -292,4 +296,41 @@ TEST_F(BatchWindow, ScreenshotMidRun) {
     m_boxes.queueAnswer(desktop::IDYES);
     window->close();
     EXPECT_FALSE(window->running());
+}
+
+// Web pages are packed once, before the first recorder starts, and that one package goes to
+// every recorder; it is gone once the batch has ended.
+TEST_F(BatchWindow, WebPagesArePackedOnceForEveryRecorder) {
+    const std::string tmp = m_dir / "tmp";
+    std::filesystem::create_directory(tmp);
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QByteArray::fromStdString(tmp));
+    const auto restore = qScopeGuard([&] { qputenv("TMPDIR", oldTmp); });
+    const auto silent = [](sim::SimOptions& o) { o.upgrade.verdict = sim::Verdict::Silence; };
+    const std::vector<BatchRecorder> recorders = {AddSim(silent), AddSim(silent)};
+    auto window = Open(recorders, 1000, 60000);
+    const QString web = QStringLiteral(KST_SOURCE_DIR "/demo/web/");
+    ASSERT_TRUE(window->chooseFiles({web + "index.htm", web + "live.htm", web + "setup.htm"}));
+    window->start();
+    ASSERT_TRUE(WaitUntil([&] {
+        return Cell(*window, 0, CBatchUpgradeDlg::ColPhase) == QStringLiteral("burning") &&
+               Cell(*window, 1, CBatchUpgradeDlg::ColPhase) == QStringLiteral("burning");
+    }));
+    const auto packages = std::distance(std::filesystem::directory_iterator(tmp), {});
+    EXPECT_EQ(packages, 1);
+    m_boxes.queueAnswer(desktop::IDYES);
+    window->close();
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
+
+    for (const auto& recorder : m_sims) {
+        const sim::SimState state = recorder->state();
+        ASSERT_EQ(state.upgrades.size(), 1u);
+        ASSERT_EQ(state.upgrades[0].files.size(), 1u);
+        EXPECT_EQ(state.upgrades[0].files[0].problem, "");
+        EXPECT_EQ(state.upgrades[0].files[0].imageNames,
+                  (std::vector<std::string>{"index.htm", "live.htm", "setup.htm"}));
+    }
+    for (const BatchRecord& r : window->records()) {
+        EXPECT_EQ(r.kind, "web pages");
+    }
 }
