@@ -5,6 +5,7 @@
 #include "upgrade/RecorderUpgrade.h"
 #include "upgrade/UpgradeBatch.h"
 #include "upgrade/UpgradeIds.h"
+#include "upgrade/UpgradeProtocol.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -69,7 +70,7 @@ unsigned MessageType(MessageIcon icon) {
     return desktop::MB_OK | desktop::MB_ICONEXCLAMATION;
 }
 
-// The classifier's messages, kept for the window to show once the choice is made.
+// Says nothing: the classifier's messages come back with its choice, and the window shows them.
 class CQuietReport final : public CRecorderUpgradeReport {
 public:
     void Line(const std::string&) override {}
@@ -106,7 +107,28 @@ CBatchUpgradeDlg::~CBatchUpgradeDlg() {
 
 void CBatchUpgradeDlg::buildLayout() {
     setWindowTitle(QString::fromUtf8(kWindowTitle));
-    auto* form = new QFormLayout;
+    m_overall = new QLabel(this);
+    m_start = new QPushButton(QStringLiteral("Start"), this);
+    m_stop = new QPushButton(QStringLiteral("Stop"), this);
+    m_save = new QPushButton(QStringLiteral("Save report..."), this);
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    connect(m_start, &QPushButton::clicked, this, &CBatchUpgradeDlg::start);
+    connect(m_stop, &QPushButton::clicked, this, &CBatchUpgradeDlg::stop);
+    connect(m_save, &QPushButton::clicked, this, &CBatchUpgradeDlg::askSaveReport);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_overall, 1);
+    for (QPushButton* b : {m_start, m_stop, m_save, close}) {
+        buttons->addWidget(b);
+    }
+    auto* page = new QVBoxLayout(this);
+    page->addLayout(buildChoices());
+    page->addWidget(buildTable(), 1);
+    page->addLayout(buttons);
+    resize(760, 360);
+}
+
+QLayout* CBatchUpgradeDlg::buildChoices() {
     auto* files = new QHBoxLayout;
     m_fileText = new QLineEdit(this);
     m_fileText->setReadOnly(true);
@@ -116,21 +138,28 @@ void CBatchUpgradeDlg::buildLayout() {
     files->addWidget(m_fileText, 1);
     files->addWidget(browse);
     files->addWidget(m_kindText);
-    form->addRow(QStringLiteral("Files:"), files);
-    auto* account = new QHBoxLayout;
+    // A recorder takes no more of a name or password than its login request holds.
     m_user = new QLineEdit(QStringLiteral("admin"), this);
+    m_user->setMaxLength(static_cast<int>(PacketHeader::kLoginUserSize));
     m_password = new QLineEdit(this);
+    m_password->setMaxLength(static_cast<int>(PacketHeader::kLoginPasswordSize));
     m_password->setEchoMode(QLineEdit::Password);
     m_atOnce = new QSpinBox(this);
     m_atOnce->setRange(1, kMostAtOnce);
     m_atOnce->setValue(kDefaultAtOnce);
+    auto* account = new QHBoxLayout;
     account->addWidget(m_user);
     account->addWidget(new QLabel(QStringLiteral("Password:"), this));
     account->addWidget(m_password);
     account->addWidget(new QLabel(QStringLiteral("At once:"), this));
     account->addWidget(m_atOnce);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Files:"), files);
     form->addRow(QStringLiteral("Name:"), account);
+    return form;
+}
 
+QTableWidget* CBatchUpgradeDlg::buildTable() {
     m_table = new QTableWidget(static_cast<int>(m_recorders.size()), ColumnCount, this);
     m_table->setHorizontalHeaderLabels({QStringLiteral("Address"), QStringLiteral("Port"),
                                         QStringLiteral("MAC"), QStringLiteral("Phase"),
@@ -155,26 +184,7 @@ void CBatchUpgradeDlg::buildLayout() {
             m_table->setItem(static_cast<int>(i), c, new QTableWidgetItem(cells[c]));
         }
     }
-
-    m_overall = new QLabel(this);
-    m_start = new QPushButton(QStringLiteral("Start"), this);
-    m_stop = new QPushButton(QStringLiteral("Stop"), this);
-    m_save = new QPushButton(QStringLiteral("Save report..."), this);
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
-    connect(m_start, &QPushButton::clicked, this, &CBatchUpgradeDlg::start);
-    connect(m_stop, &QPushButton::clicked, this, &CBatchUpgradeDlg::stop);
-    connect(m_save, &QPushButton::clicked, this, &CBatchUpgradeDlg::askSaveReport);
-    connect(close, &QPushButton::clicked, this, &QWidget::close);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_overall, 1);
-    for (QPushButton* b : {m_start, m_stop, m_save, close}) {
-        buttons->addWidget(b);
-    }
-    auto* page = new QVBoxLayout(this);
-    page->addLayout(form);
-    page->addWidget(m_table, 1);
-    page->addLayout(buttons);
-    resize(760, 360);
+    return m_table;
 }
 
 void CBatchUpgradeDlg::openFiles() {

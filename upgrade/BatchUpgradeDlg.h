@@ -22,6 +22,7 @@
 #include <vector>
 
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -77,6 +78,8 @@ private:
     };
 
     void buildLayout();
+    QLayout* buildChoices();
+    QTableWidget* buildTable();
     void openFiles();
     void askSaveReport();
     void rowEvent(size_t row, const BatchRowEvent& event);
