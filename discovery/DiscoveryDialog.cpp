@@ -10,6 +10,7 @@
 #include "discovery/ModifyIpDialog.h"
 #include "discovery/PelloryIcons.h"
 #include "discovery/ValidateDialog.h"
+#include "upgrade/BatchUpgradeDlg.h"
 
 #include "desktop/Browser.h"
 #include "desktop/ListViewControl.h"
@@ -428,6 +429,8 @@ void DiscoveryDialog::showListMenu(int listRow, const QPoint& globalPos) {
     QAction* copyMac = menu.addAction(QString::fromUtf8(kCopyMacText));
     menu.addSeparator();
     QAction* exportAll = menu.addAction(QString::fromUtf8(kExportListText));
+    QAction* upgrade = menu.addAction(QString::fromUtf8(kUpgradeText));
+    upgrade->setEnabled(!list->selectedRows().empty());
     for (QAction* action : {open, copyAddress, copyMac}) {
         action->setEnabled(hasRow);
     }
@@ -444,7 +447,27 @@ void DiscoveryDialog::showListMenu(int listRow, const QPoint& globalPos) {
         QGuiApplication::clipboard()->setText(mac);
     } else if (chosen == exportAll) {
         exportList();
+    } else if (chosen == upgrade) {
+        upgradeSelected();
     }
+}
+
+CBatchUpgradeDlg* DiscoveryDialog::upgradeSelected() {
+    ListViewControl* list = deviceList();
+    std::vector<BatchRecorder> recorders;
+    for (int row : list->selectedRows()) {
+        // The MAC cell shows each byte the recorder sent as one character.
+        recorders.push_back({list->itemText(row, ColumnAddress).toStdString(),
+                             list->itemText(row, ColumnPort).toUInt(),
+                             list->itemText(row, ColumnMac).toLatin1().toStdString()});
+    }
+    if (recorders.empty()) {
+        return nullptr;
+    }
+    auto* window = new CBatchUpgradeDlg(std::move(recorders), this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    return window;
 }
 
 void DiscoveryDialog::exportList() {

@@ -16,6 +16,7 @@
 namespace desktop {
 class ListViewControl;
 }
+class CBatchUpgradeDlg;
 
 struct DiscoveryWindowOptions {
     DiscoveryEngineConfig engine;
@@ -71,6 +72,7 @@ public:
     static constexpr const char* kCopyAddressText = "Copy address";
     static constexpr const char* kCopyMacText = "Copy MAC address";
     static constexpr const char* kExportListText = "Export list...";
+    static constexpr const char* kUpgradeText = "Upgrade...";
 
     using Options = DiscoveryWindowOptions;
 
@@ -86,6 +88,9 @@ public:
     // Whether a login is waiting for its recorder.
     bool isBusy() const { return m_busy; }
     DiscoveryEngine& engine() { return m_engine; }
+    // Opens the batch upgrade window with the selected recorders (address, port, MAC), and
+    // returns it; null when none is selected.
+    CBatchUpgradeDlg* upgradeSelected();
 
 signals:
     // A list row was added for the engine's row.

@@ -1,12 +1,25 @@
 #include "upgrade/UpgradeApp.h"
 
+#include "desktop/MessageBox.h"
 #include "desktop/SingleInstance.h"
+#include "support/VisibleText.h"
+#include "upgrade/BatchUpgradeDlg.h"
+#include "upgrade/RecorderList.h"
 #include "upgrade/UpgradeDlg.h"
+
+namespace {
+constexpr const char* kBatchOption = "--batch";
+// Exit status of a batch that could not open: as the command-line tool's for bad arguments.
+constexpr int kBadArguments = 2;
+} // namespace
 
 CUpgradeApp::CUpgradeApp(QStringList arguments, SessionTimings timings)
     : m_arguments(std::move(arguments)), m_timings(timings) {}
 
 int CUpgradeApp::InitInstance() {
+    if (m_arguments.size() >= 2 && m_arguments[1] == QLatin1String(kBatchOption)) {
+        return RunBatch();
+    }
     m_bHandedOver = desktop::bringForwardWindow(QString::fromUtf8(kRunningWindowTitle));
     if (m_bHandedOver) {
         return 0;
@@ -15,5 +28,29 @@ int CUpgradeApp::InitInstance() {
     m_pMainWnd = &dialog;
     dialog.doModal();
     m_pMainWnd = nullptr;
+    return 0;
+}
+
+int CUpgradeApp::RunBatch() {
+    if (m_arguments.size() != 3) {
+        desktop::appMessageBox(nullptr, QStringLiteral("Usage: kestrion --batch FILE, with FILE a list that "
+                                                       "pellory-cli scan wrote (csv or json)."));
+        return kBadArguments;
+    }
+    const std::string path = m_arguments[2].toStdString();
+    std::vector<BatchRecorder> recorders;
+    try {
+        for (const ListedRecorder& listed : ReadRecorderList(path)) {
+            const RecorderAddress address = CheckedAddress(listed, path);
+            recorders.push_back({address.host, address.port, listed.mac});
+        }
+    } catch (const RecorderListError& e) {
+        desktop::appMessageBox(nullptr, QString::fromStdString(VisibleText(e.what())));
+        return kBadArguments;
+    }
+    CBatchUpgradeDlg dialog(std::move(recorders), nullptr, m_timings);
+    m_pBatchWnd = &dialog;
+    dialog.exec();
+    m_pBatchWnd = nullptr;
     return 0;
 }

@@ -151,6 +151,7 @@ struct CUpgradeSession::UpgradeJob {
     std::vector<std::string> files;
     UpgradeKind kind = KIND_BIOS;
     bool deleteAfterSend = false;
+    bool package = false;
     std::string fileText;
     ClientPtr client;
     // What the start packet announced for the one file it sends; -1 when it announces another
@@ -439,6 +440,7 @@ void CUpgradeSession::OnUpgradeButton(int id) {
     case IDC_FONT:
     case IDC_EXE:
         m_state.m_bDeleteAfterSend = false;
+        m_state.m_bSendsPackage = false;
         break;
     case IDC_WEB:
     case IDC_LOGO: {
@@ -449,11 +451,7 @@ void CUpgradeSession::OnUpgradeButton(int id) {
         BuildUpgradePackage(count, m_state.m_strFiles.data(),
                             id == IDC_WEB ? kWebPackageName : kLogoPackageName, built);
         m_state.m_bDeleteAfterSend = true;
-        for (int i = 0; i < count; ++i) {
-            m_state.m_strFiles[static_cast<size_t>(i)].clear();
-        }
-        m_state.m_strFiles[0] = built;
-        m_state.m_nFileCount = 1;
+        UsePackage(built);
         break;
     }
     default:
@@ -461,6 +459,25 @@ void CUpgradeSession::OnUpgradeButton(int id) {
     }
     StartUpgrade();
     m_view.EnableControl(id, false);
+}
+
+void CUpgradeSession::SendBuiltPackage(int id, const std::string& package) {
+    if (IsBusy() || (id != IDC_WEB && id != IDC_LOGO)) {
+        return;
+    }
+    m_state.m_bDeleteAfterSend = false;
+    UsePackage(package);
+    StartUpgrade();
+    m_view.EnableControl(id, false);
+}
+
+void CUpgradeSession::UsePackage(const std::string& package) {
+    for (auto& entry : m_state.m_strFiles) {
+        entry.clear();
+    }
+    m_state.m_strFiles[0] = package;
+    m_state.m_nFileCount = 1;
+    m_state.m_bSendsPackage = true;
 }
 
 bool CUpgradeSession::StartUpgrade() {
@@ -489,9 +506,10 @@ bool CUpgradeSession::StartUpgrade() {
     job.files.assign(m_state.m_strFiles.begin(), m_state.m_strFiles.begin() + count);
     job.kind = kind;
     job.deleteAfterSend = m_state.m_bDeleteAfterSend;
+    job.package = m_state.m_bSendsPackage;
     job.fileText = m_state.m_form.m_strFileText;
     job.client = client;
-    if (count == 1 && !job.deleteAfterSend) {
+    if (count == 1 && !job.package) {
         job.announcedLength = m_state.m_nFileLength;
     }
 
@@ -574,6 +592,7 @@ bool CUpgradeSession::SendWithRetries(const ClientPtr& client, const uint8_t* pa
 
 void CUpgradeSession::UpgradeWorker(UpgradeJob job) {
     m_state.m_nChunksSent = 0;
+    m_state.m_nUpgradeBytesSent = 0;
     std::vector<uint8_t> packet(PacketHeader::kSize + kMaxDataPayload);
     UpgradeResult result;
     result.ending = UpgradeEnding::Success;
@@ -598,7 +617,7 @@ bool CUpgradeSession::SendFile(const UpgradeJob& job, const std::string& path, u
     CSessionFile file;
     if (!file.Open(path)) {
         // The package of a web or logo upgrade is missing only when it was not built.
-        result.ending = job.deleteAfterSend ? UpgradeEnding::PackageFailed : UpgradeEnding::FileRefused;
+        result.ending = job.package ? UpgradeEnding::PackageFailed : UpgradeEnding::FileRefused;
         result.message = OpenFailedText(job.fileText);
         if (Stopping()) {
             result.ending = UpgradeEnding::Stopped;
@@ -627,6 +646,7 @@ bool CUpgradeSession::SendFile(const UpgradeJob& job, const std::string& path, u
         }
         bytesSent += static_cast<int64_t>(n);
         result.bytesSent += static_cast<int64_t>(n);
+        m_state.m_nUpgradeBytesSent = result.bytesSent;
         m_state.m_nBytesSent = bytesSent;
         ++m_state.m_nChunksSent;
         const int percent = Percent(bytesSent, length);

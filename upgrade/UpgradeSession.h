@@ -89,6 +89,9 @@ public:
     void SendMacValue();
     // One of the seven upgrade buttons (IDC_BIOS ... IDC_EXE). Nothing while an upgrade runs.
     void OnUpgradeButton(int id);
+    // Web or Logo with a package built beforehand from the chosen files, as the button builds
+    // it, and left in place afterwards: one package serves every recorder of a batch.
+    void SendBuiltPackage(int id, const std::string& package);
     // Open files, files dropped on the window, the file named on the command line.
     Classification ChooseFiles();
     Classification AcceptDroppedFiles(const std::vector<std::string>& paths);
@@ -140,6 +143,8 @@ private:
 
     // Window thread.
     bool StartUpgrade();
+    // Entry 0 of the files becomes the package, the only file sent.
+    void UsePackage(const std::string& package);
     bool NewClient(ClientPtr& client);
     void DropClient(); // takes m_pClient out, closes it, lets go of it
     void ReapWorker();

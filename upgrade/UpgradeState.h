@@ -29,12 +29,17 @@ struct CUpgradeState {
     int m_nFileCount = 0;
     // Entry 0 is a temporary package, deleted when the upgrade ends. Window thread only.
     bool m_bDeleteAfterSend = false;
+    // Entry 0 is a package made of the chosen files (its own or one shared by several
+    // recorders). Window thread only.
+    bool m_bSendsPackage = false;
 
     // Length of the file last examined (classifier) or being sent (worker).
     std::atomic<int64_t> m_nFileLength{0};
     // Bytes of the current file sent, and data packets sent in this upgrade.
     std::atomic<int64_t> m_nBytesSent{0};
     std::atomic<int64_t> m_nChunksSent{0};
+    // File bytes sent in this upgrade over all its files.
+    std::atomic<int64_t> m_nUpgradeBytesSent{0};
 
     // The recorder reported completion ("right", or 100 percent).
     std::atomic<bool> m_bUpgradeDone{false};

@@ -1,4 +1,5 @@
-// kestrion: the upgrade tool's window. kestrion [FILE] opens with FILE already classified.
+// kestrion: the upgrade tool's window. kestrion [FILE] opens with FILE already classified;
+// kestrion --batch LIST opens the batch upgrade window with the recorders of a scan list.
 
 #include "desktop/Application.h"
 #include "upgrade/ProgramIcon.h"

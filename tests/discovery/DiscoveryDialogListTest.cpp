@@ -7,6 +7,7 @@
 #include "discovery/ModifyIpDialog.h"
 #include "discovery/ValidateDialog.h"
 #include "tests/discovery/GuiTestSupport.h"
+#include "upgrade/BatchUpgradeDlg.h"
 
 #include "desktop/Browser.h"
 #include "desktop/ListViewControl.h"
@@ -328,9 +329,13 @@ TEST_F(DiscoveryDialogListTest, CopiesPutTheRowsAddressAndMacOnTheClipboard) {
 TEST_F(DiscoveryDialogListTest, MenuAwayFromARowOffersOnlyTheExport) {
     auto dialog = openWithRows();
     ListViewControl* list = dialog->deviceList();
-    const QStringList onRow = {"Open web page", "Copy address", "Copy MAC address", "Export list..."};
+    const QStringList onRow = {"Open web page", "Copy address", "Copy MAC address", "Export list...",
+                               "Upgrade..."};
+    // Upgrade acts on the selected rows, wherever the menu opens.
     const QStringList offRow = {"Open web page (off)", "Copy address (off)", "Copy MAC address (off)",
-                                "Export list..."};
+                                "Export list...", "Upgrade..."};
+    const QStringList emptyList = {"Open web page (off)", "Copy address (off)", "Copy MAC address (off)",
+                                   "Export list...", "Upgrade... (off)"};
     QStringList seen;
     const auto look = [&](QMenu& menu) {
         seen = entries(menu);
@@ -349,7 +354,7 @@ TEST_F(DiscoveryDialogListTest, MenuAwayFromARowOffersOnlyTheExport) {
     dialog->itemAs<QPushButton>(DiscoveryDialog::IDC_REFRESH)->click();
     ASSERT_EQ(list->itemCount(), 0);
     withListMenu(*dialog, QPoint(1, 1), look, QContextMenuEvent::Keyboard);
-    EXPECT_EQ(seen, offRow);
+    EXPECT_EQ(seen, emptyList);
     EXPECT_TRUE(opened.empty());
 }
 
@@ -482,4 +487,26 @@ TEST_F(DiscoveryDialogListTest, NoMenuWhileALoginWaits) {
 
     ASSERT_TRUE(ended.wait(10000));
     EXPECT_EQ(boxes.last().text, QStringLiteral("It is ouvertime."));
+}
+
+TEST_F(DiscoveryDialogListTest, UpgradeFromTheMenuOpensTheBatchWindowWithTheSelectedRecorders) {
+    auto dialog = openWithRows();
+    ListViewControl* list = dialog->deviceList();
+    list->selectItem(0);
+    list->selectionModel()->select(list->model()->index(2, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    withListMenu(*dialog, QPoint(1, 1), choose(DiscoveryDialog::kUpgradeText), QContextMenuEvent::Keyboard);
+
+    const auto windows = dialog->findChildren<CBatchUpgradeDlg*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_TRUE(windows[0]->isVisible());
+    std::vector<std::string> rows;
+    for (const BatchRecord& r : windows[0]->records()) {
+        rows.push_back(r.address + " " + std::to_string(r.port) + " " + r.mac);
+    }
+    // The MAC's bytes come through as the recorder sent them.
+    EXPECT_EQ(rows, (std::vector<std::string>{"10.0.0.10 37777 00:11:22:33:44:01",
+                                              "10.0.0.9 8000 =1+2,\"x\"\xE9"}));
+    EXPECT_EQ(boxes.count(), 0u);
+    windows[0]->close();
 }

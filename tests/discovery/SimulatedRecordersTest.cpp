@@ -8,6 +8,7 @@
 #include "discovery/ModifyIpDialog.h"
 #include "discovery/ValidateDialog.h"
 #include "tests/discovery/GuiTestSupport.h"
+#include "upgrade/BatchUpgradeDlg.h"
 
 #include "simulator/RecorderSim.h"
 #include "simulator/SimProcess.h"
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -229,4 +231,43 @@ TEST(PelloryWithSimulatedRecorders, AFoundRecorderIsRegisteredWithItsAddressAndP
                                QByteArray::number(recorders.tcpPort() + 2) + "\" cameras=\"4\""))
         << saved.toStdString();
     ClientDataFile::setPath({});
+}
+
+// "Upgrade..." on two of three listed recorders: the batch window upgrades exactly those, each at
+// the address and port the list gave.
+TEST(PelloryWithSimulatedRecorders, UpgradeOpensTheBatchWindowWithTheSelectedRecorders) {
+    sim::SimOptions options = simOptions(3);
+    options.upgrade.settle = 20ms;
+    options.upgrade.progressInterval = 10ms;
+    sim::RecorderSim recorders(options);
+    recorders.start();
+    auto window = openWindow(recorders.udpPort());
+    ASSERT_TRUE(waitRows(*window, 3));
+    ListViewControl* list = window->deviceList();
+    list->selectItem(-1);
+    EXPECT_EQ(window->upgradeSelected(), nullptr) << "nothing selected";
+    list->selectItem(0);
+    list->selectionModel()->select(list->model()->index(2, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+
+    CBatchUpgradeDlg* batch = window->upgradeSelected();
+    ASSERT_NE(batch, nullptr);
+    ASSERT_EQ(batch->table()->rowCount(), 2);
+
+    QTemporaryDir folder;
+    const QString bios = folder.filePath(QStringLiteral("fw.bin"));
+    QFile file(bios);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("VX") + QByteArray(5000, 'b'));
+    file.close();
+    ASSERT_TRUE(batch->chooseFiles({bios}));
+    batch->setAccount(QStringLiteral("admin"), QStringLiteral("admin"));
+    batch->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !batch->running(); }, 20000));
+    for (int r = 0; r < 2; ++r) {
+        EXPECT_EQ(batch->table()->item(r, CBatchUpgradeDlg::ColResult)->text(), QStringLiteral("success"))
+            << r;
+    }
+    EXPECT_EQ(recorders.state().upgrades.size(), 2u);
+    batch->close();
 }

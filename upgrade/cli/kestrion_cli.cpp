@@ -10,12 +10,14 @@
 #include "support/cli/PasswordInput.h"
 #include "support/cli/StopSignals.h"
 #include "support/cli/TextTable.h"
+#include "upgrade/RecorderList.h"
+#include "upgrade/RecorderUpgrade.h"
+#include "upgrade/RecorderUpgradeView.h"
+#include "upgrade/UpgradeBatch.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeSession.h"
-#include "upgrade/cli/CliUpgradeView.h"
+#include "upgrade/cli/ConsoleReport.h"
 #include "upgrade/cli/ExitStatus.h"
-#include "upgrade/cli/RecorderList.h"
-#include "upgrade/cli/RecorderUpgrade.h"
 
 #include <CLI/CLI.hpp>
 #include <arpa/inet.h>
@@ -105,6 +107,17 @@ std::string Seconds(std::chrono::milliseconds ms) {
     return text;
 }
 
+// The files as one choice, as Open files takes them; the classifier's messages printed unless
+// `quiet`.
+FileChoice ChooseFiles(const std::vector<std::string>& files, cli::Console& console, bool quiet) {
+    CConsoleReport report(console, "");
+    return ClassifyChoice(files, report, quiet);
+}
+
+KestrionStatus StatusOf(const FileChoice& choice) {
+    return choice.button != 0 ? KestrionStatus::Success : KestrionStatus::FileRefused;
+}
+
 // ---- classify
 
 int Classify(const std::vector<std::string>& files) {
@@ -112,17 +125,17 @@ int Classify(const std::vector<std::string>& files) {
     // Each file on its own first, quietly, for its line; then the files as one choice, whose
     // messages are the window's.
     for (const std::string& file : files) {
-        const FileChoice one = ClassifyChoice({file}, console, true);
+        const FileChoice one = ChooseFiles({file}, console, true);
         if (one.button != 0) {
             console.Line(cli::Printable(file) + ": " + ButtonContent(one.button) + " (" +
                          ButtonName(one.button) + "), " + std::to_string(one.announcedLength) + " bytes");
         } else {
-            console.Line(cli::Printable(file) + ": refused (" + StatusWords(one.status) + ")");
+            console.Line(cli::Printable(file) + ": refused (" + StatusWords(StatusOf(one)) + ")");
         }
     }
-    const FileChoice all = ClassifyChoice(files, console, false);
+    const FileChoice all = ChooseFiles(files, console, false);
     if (all.button == 0) {
-        return ExitCode(all.status);
+        return ExitCode(StatusOf(all));
     }
     console.Line("Upgrade: " + std::string(ButtonContent(all.button)) + " with the " +
                  ButtonName(all.button) + " button; the start packet announces " +
@@ -134,9 +147,9 @@ int Classify(const std::vector<std::string>& files) {
 
 int Package(bool web, const std::string& out, const std::vector<std::string>& files) {
     cli::Console& console = cli::Console::Standard();
-    const FileChoice choice = ClassifyChoice(files, console, false);
+    const FileChoice choice = ChooseFiles(files, console, false);
     if (choice.button == 0) {
-        return ExitCode(choice.status);
+        return ExitCode(StatusOf(choice));
     }
     const int wanted = web ? IDC_WEB : IDC_LOGO;
     if (choice.button != wanted) {
@@ -185,7 +198,8 @@ int Mac(const RecorderAddress& recorder, uint32_t value) {
     boxes.m_strIP = recorder.host;
     boxes.m_nPort = recorder.port;
     boxes.m_dwMacValue = value;
-    CCliUpgradeView view(console, "", boxes);
+    CConsoleReport report(console, "");
+    CRecorderUpgradeView view(report, boxes);
     {
         CUpgradeSession session(view);
         session.SendMacValue();
@@ -266,8 +280,8 @@ std::vector<RecorderAddress> NamedRecorders(const UpgradeOptions& options) {
     }
     if (!options.hostsFrom.empty()) {
         try {
-            for (const std::string& text : ReadRecorderList(options.hostsFrom)) {
-                add(text, "--hosts-from " + options.hostsFrom + ":");
+            for (const ListedRecorder& listed : ReadRecorderList(options.hostsFrom)) {
+                add(listed.Text(), "--hosts-from " + options.hostsFrom + ":");
             }
         } catch (const RecorderListError& e) {
             throw UsageError{"--hosts-from " + VisibleText(e.what())};
@@ -299,7 +313,6 @@ std::vector<UpgradeOutcome> UpgradeAll(const std::vector<RecorderAddress>& recor
                                        cli::Console& console, UpgradeStopper& stopper) {
     const bool several = recorders.size() > 1;
     std::vector<UpgradeOutcome> outcomes(recorders.size());
-    std::atomic<size_t> next{0};
     std::mutex printing;
     auto ended = [&](size_t i) {
         if (json) {
@@ -307,38 +320,24 @@ std::vector<UpgradeOutcome> UpgradeAll(const std::vector<RecorderAddress>& recor
             PrintJsonLine(recorders[i], outcomes[i]);
         }
     };
-    auto work = [&] {
-        for (;;) {
-            const size_t i = next++;
-            if (i >= recorders.size()) {
-                return;
-            }
-            if (stopper.Stopped()) {
-                outcomes[i].status = KestrionStatus::Interrupted;
-                ended(i);
-                continue;
-            }
-            UpgradeRequest request = base;
-            request.recorder = recorders[i];
-            const std::string prefix = several ? "[" + recorders[i].Text() + "] " : "";
-            try {
-                outcomes[i] = UpgradeRecorder(request, console, prefix, stopper);
-            } catch (const std::exception& e) {
-                console.ErrorLine(prefix + "kestrion-cli: " + e.what());
-                outcomes[i].status = KestrionStatus::Internal;
-            }
-            ended(i);
-        }
+    BatchRows rows;
+    rows.skipped = [&](size_t i) {
+        outcomes[i].status = KestrionStatus::Interrupted;
+        ended(i);
     };
-    std::vector<std::thread> helpers;
-    for (unsigned j = 1; j < jobs; ++j) {
-        helpers.emplace_back(work);
-    }
-    work();
-    for (auto& t : helpers) {
-        t.join();
-    }
-
+    rows.run = [&](size_t i) {
+        UpgradeRequest request = base;
+        request.recorder = recorders[i];
+        const std::string prefix = several ? "[" + recorders[i].Text() + "] " : "";
+        try {
+            outcomes[i] = UpgradeRecorder(request, console, prefix, stopper);
+        } catch (const std::exception& e) {
+            console.ErrorLine(prefix + "kestrion-cli: " + e.what());
+            outcomes[i].status = KestrionStatus::Internal;
+        }
+        ended(i);
+    };
+    RunUpgradeBatch(recorders.size(), jobs, stopper, rows);
     return outcomes;
 }
 
@@ -355,16 +354,16 @@ int Upgrade(const UpgradeOptions& options) {
     cli::Console& console = options.json ? jsonConsole : cli::Console::Standard(jobs == 1);
 
     // The files are refused once, before any recorder is bothered.
-    const FileChoice choice = ClassifyChoice(options.files, console, false);
+    const FileChoice choice = ChooseFiles(options.files, console, false);
     if (choice.button == 0) {
         if (options.json) {
             std::vector<UpgradeOutcome> refused(recorders.size());
             for (UpgradeOutcome& o : refused) {
-                o.status = choice.status;
+                o.status = StatusOf(choice);
             }
             PrintJson(recorders, refused);
         }
-        return ExitCode(choice.status);
+        return ExitCode(StatusOf(choice));
     }
     console.Line("Files: " + std::to_string(options.files.size()) + " file(s) of " +
                  ButtonContent(choice.button) + " (" + ButtonName(choice.button) + ")");

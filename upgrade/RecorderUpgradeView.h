@@ -1,15 +1,16 @@
-// The upgrade session's view for the command line: a second implementation of the interface the
-// main window implements. Control texts and message boxes become lines, the progress bar a bar
-// on the terminal (plain lines elsewhere), the Open files dialog the files named on the command
-// line, and the login dialog the credentials read before the start. Boxes are plain values.
+// The upgrade session's view when no window shows it: one recorder's upgrade driven by a program
+// (the command line, a row of the batch window). Control texts, message boxes and the progress
+// bar become the report's lines, phases and progress; the Open files dialog "chooses" the files
+// given, and the login dialog "types" the credentials given. Boxes are plain values.
 //
-// Threads: the session calls it from the thread that runs the session (the "window" thread, which
-// for the command line is the thread working on one recorder), from its worker and from the
-// connection's receive thread. Nothing here waits for another thread except the login dialog,
-// which runs on the session's own thread as the window's does.
+// Threads: the session calls it from the thread that runs the session (for this view the thread
+// working on one recorder), from its worker and from the connection's receive thread. Nothing here
+// waits for another thread except the login dialog, which runs on the session's own thread as the
+// window's does.
 #pragma once
 
-#include "support/cli/Console.h"
+#include "upgrade/RecorderUpgradeReport.h"
+#include "upgrade/UpgradeState.h"
 #include "upgrade/UpgradeView.h"
 
 #include <chrono>
@@ -20,7 +21,7 @@
 #include <string>
 #include <vector>
 
-class CCliUpgradeView final : public CUpgradeView {
+class CRecorderUpgradeView final : public CUpgradeView {
 public:
     struct Shown {
         std::string text;
@@ -28,9 +29,8 @@ public:
         MessageIcon icon;
     };
 
-    // `prefix` goes in front of every line (the recorder's address when there are several);
     // `boxes` are the values of the address, port, file names and MAC boxes.
-    CCliUpgradeView(cli::Console& console, std::string prefix, UpgradeForm boxes);
+    CRecorderUpgradeView(CRecorderUpgradeReport& report, UpgradeForm boxes);
 
     // --- CUpgradeView
     void SetControlText(int id, const std::string& text) override;
@@ -45,16 +45,18 @@ public:
     void RequestClose() override;
     void UpgradeEnded(const UpgradeResult& result) override;
 
-    // --- what the command line sets up before it presses a button
+    // --- what the driver sets up before it presses a button
 
     // The files the Open files dialog "chooses".
     void SetChosenFiles(std::vector<std::string> files);
     // What the login dialog "types", and how long it waits for the recorder's answer.
     void SetCredentials(std::string user, std::string password, std::chrono::milliseconds wait);
-    // Messages are still recorded but not printed (a dry classification).
+    // Messages are still recorded but not reported (a dry classification).
     void SetQuiet(bool quiet);
+    // The session's state, read for the bytes sent; it must outlive the upgrade.
+    void Follow(const CUpgradeState& state);
 
-    // --- what the command line reads afterwards
+    // --- what the driver reads afterwards
 
     std::vector<Shown> Messages() const;
     // The last ending the session delivered: a failed login, the MAC command, the upgrade.
@@ -68,19 +70,19 @@ public:
     // stop is requested. True unless stopped.
     bool WaitForUpgradeEnd(const std::function<bool()>& idle);
 
-    // Ends this view's progress lines or bar.
+    // Ends this view's progress.
     void EndProgress();
 
-    // Wakes every wait of this view for good (a signal arrived).
+    // Wakes every wait of this view for good (a signal arrived, Stop was pressed).
     void RequestStop();
+    // The same unless the files are all sent: a recorder that burns its flash is left to finish
+    // (a recorder cut off while it writes may not start again). True when stopped.
+    bool RequestStopUnlessBurning();
     bool StopRequested() const;
 
 private:
-    void Print(const std::string& text);
-    void PrintError(const std::string& text);
-
-    cli::Console& m_console;
-    const std::string m_prefix;
+    CRecorderUpgradeReport& m_report;
+    const CUpgradeState* m_state = nullptr;
 
     mutable std::mutex m_lock;
     std::condition_variable m_changed;

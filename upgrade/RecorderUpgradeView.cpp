@@ -1,65 +1,49 @@
-#include "upgrade/cli/CliUpgradeView.h"
+#include "upgrade/RecorderUpgradeView.h"
 
-#include "support/cli/TextTable.h"
 #include "upgrade/FileClassifier.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeSession.h"
 
-#include <algorithm>
+CRecorderUpgradeView::CRecorderUpgradeView(CRecorderUpgradeReport& report, UpgradeForm boxes)
+    : m_report(report), m_boxes(std::move(boxes)) {}
 
-namespace {
-// The two progress bars: the stream, then the recorder's own progress.
-constexpr const char* kSendingLabel = "Sending ";
-constexpr const char* kRecorderLabel = "Recorder";
-} // namespace
-
-CCliUpgradeView::CCliUpgradeView(cli::Console& console, std::string prefix, UpgradeForm boxes)
-    : m_console(console), m_prefix(std::move(prefix)), m_boxes(std::move(boxes)) {}
-
-void CCliUpgradeView::EndProgress() {
-    m_console.EndProgress(m_prefix + kSendingLabel);
-    m_console.EndProgress(m_prefix + kRecorderLabel);
-}
-
-// The window's messages name files as they were given: a line feed in a name stays visible.
-void CCliUpgradeView::Print(const std::string& text) {
-    m_console.Line(m_prefix + cli::Printable(text));
-}
-
-void CCliUpgradeView::PrintError(const std::string& text) {
-    m_console.ErrorLine(m_prefix + cli::Printable(text));
+void CRecorderUpgradeView::EndProgress() {
+    m_report.ProgressEnded();
 }
 
 // ---- CUpgradeView
 
-void CCliUpgradeView::SetControlText(int id, const std::string& text) {
+void CRecorderUpgradeView::SetControlText(int id, const std::string& text) {
     bool print = false;
+    bool burning = false;
     {
         std::lock_guard lock(m_lock);
         if (id != IDC_STATUS) {
-            return; // the Login button's caption: the login's outcome is printed by the caller
+            return; // the Login button's caption: the login's outcome is told by the driver
         }
-        if (text == kFileSentStatus && m_upgrading) {
-            m_fileSent = true;
+        if (text == kFileSentStatus && m_upgrading && !m_stop) {
+            burning = m_fileSent = true;
         }
-        // The idle label is not news on a terminal.
+        // The idle label is no news.
         print = text != kIdleStatus && !m_quiet;
     }
     if (text == kIdleStatus || text == kFileSentStatus) {
         EndProgress();
     }
+    if (burning) {
+        m_report.Phase(RecorderPhase::Burning);
+    }
     if (print) {
-        Print(text);
+        m_report.Line(text);
     }
 }
 
-void CCliUpgradeView::EnableControl(int, bool) {
+void CRecorderUpgradeView::EnableControl(int, bool) {
     // The classifier's choice reaches the command line as its typed result.
 }
 
-void CCliUpgradeView::SetProgress(int percent) {
-    std::string label;
-    int step = 10;
+void CRecorderUpgradeView::SetProgress(int percent) {
+    RecorderPhase phase = RecorderPhase::Sending;
     {
         std::lock_guard lock(m_lock);
         if (m_quiet || !m_upgrading || m_upgradeEnded) {
@@ -71,27 +55,25 @@ void CCliUpgradeView::SetProgress(int percent) {
                 return;
             }
             m_lastRecorderPercent = percent;
-            label = kRecorderLabel;
-            step = 1;
-        } else {
-            label = kSendingLabel;
+            phase = RecorderPhase::Burning;
         }
     }
-    m_console.Progress(m_prefix + label, percent, step);
+    const int64_t sent = m_state != nullptr ? m_state->m_nUpgradeBytesSent.load() : 0;
+    m_report.Progress(phase, percent, sent);
 }
 
-bool CCliUpgradeView::TakeForm(UpgradeForm& form) {
+bool CRecorderUpgradeView::TakeForm(UpgradeForm& form) {
     std::lock_guard lock(m_lock);
     form = m_boxes;
     return true;
 }
 
-void CCliUpgradeView::RefreshForm(const UpgradeForm& form) {
+void CRecorderUpgradeView::RefreshForm(const UpgradeForm& form) {
     std::lock_guard lock(m_lock);
     m_boxes = form;
 }
 
-int CCliUpgradeView::MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) {
+int CRecorderUpgradeView::MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) {
     bool print;
     {
         std::lock_guard lock(m_lock);
@@ -101,15 +83,15 @@ int CCliUpgradeView::MessageBox(const std::string& text, const std::string& capt
     if (print) {
         const std::string line = caption + ": " + text;
         if (caption == "Complete") {
-            Print(line);
+            m_report.Line(line);
         } else {
-            PrintError(line);
+            m_report.ErrorLine(line);
         }
     }
     return IDOK;
 }
 
-bool CCliUpgradeView::AskOpenFiles(std::vector<std::string>& paths) {
+bool CRecorderUpgradeView::AskOpenFiles(std::vector<std::string>& paths) {
     std::lock_guard lock(m_lock);
     if (m_chosenFiles.empty()) {
         return false;
@@ -118,7 +100,7 @@ bool CCliUpgradeView::AskOpenFiles(std::vector<std::string>& paths) {
     return true;
 }
 
-int CCliUpgradeView::RunLoginDialog(const LoginHandler& onOk) {
+int CRecorderUpgradeView::RunLoginDialog(const LoginHandler& onOk) {
     std::string user, password;
     std::chrono::milliseconds wait;
     {
@@ -131,7 +113,11 @@ int CCliUpgradeView::RunLoginDialog(const LoginHandler& onOk) {
     }
     // OK pressed once: a failure to connect or send is shown before this returns; the verdict
     // comes later from the receive thread.
+    m_report.Phase(RecorderPhase::Connecting);
     onOk(user, password);
+    if (!LastResult()) {
+        m_report.Phase(RecorderPhase::LoggingIn);
+    }
 
     std::unique_lock lock(m_lock);
     const bool answered =
@@ -141,7 +127,7 @@ int CCliUpgradeView::RunLoginDialog(const LoginHandler& onOk) {
     return m_loginEnded && !m_loginFailed ? IDOK : IDCANCEL;
 }
 
-void CCliUpgradeView::EndLoginDialog() {
+void CRecorderUpgradeView::EndLoginDialog() {
     std::lock_guard lock(m_lock);
     if (m_loginOpen) {
         m_loginEnded = true;
@@ -149,11 +135,11 @@ void CCliUpgradeView::EndLoginDialog() {
     }
 }
 
-void CCliUpgradeView::RequestClose() {
-    // The window hides itself; the command line has nothing to hide. The ending follows.
+void CRecorderUpgradeView::RequestClose() {
+    // The window hides itself; without a window there is nothing to hide. The ending follows.
 }
 
-void CCliUpgradeView::UpgradeEnded(const UpgradeResult& result) {
+void CRecorderUpgradeView::UpgradeEnded(const UpgradeResult& result) {
     std::lock_guard lock(m_lock);
     m_result = result;
     if (m_loginOpen) {
@@ -165,50 +151,59 @@ void CCliUpgradeView::UpgradeEnded(const UpgradeResult& result) {
     m_changed.notify_all();
 }
 
-// ---- the command line's side
+// ---- the driver's side
 
-void CCliUpgradeView::SetChosenFiles(std::vector<std::string> files) {
+void CRecorderUpgradeView::SetChosenFiles(std::vector<std::string> files) {
     std::lock_guard lock(m_lock);
     m_chosenFiles = std::move(files);
 }
 
-void CCliUpgradeView::SetCredentials(std::string user, std::string password, std::chrono::milliseconds wait) {
+void CRecorderUpgradeView::SetCredentials(std::string user, std::string password,
+                                          std::chrono::milliseconds wait) {
     std::lock_guard lock(m_lock);
     m_user = std::move(user);
     m_password = std::move(password);
     m_loginWait = wait;
 }
 
-void CCliUpgradeView::SetQuiet(bool quiet) {
+void CRecorderUpgradeView::SetQuiet(bool quiet) {
     std::lock_guard lock(m_lock);
     m_quiet = quiet;
 }
 
-std::optional<UpgradeResult> CCliUpgradeView::LastResult() const {
+std::optional<UpgradeResult> CRecorderUpgradeView::LastResult() const {
     std::lock_guard lock(m_lock);
     return m_result;
 }
 
-std::vector<CCliUpgradeView::Shown> CCliUpgradeView::Messages() const {
+std::vector<CRecorderUpgradeView::Shown> CRecorderUpgradeView::Messages() const {
     std::lock_guard lock(m_lock);
     return m_messages;
 }
 
-bool CCliUpgradeView::LoginTimedOut() const {
+bool CRecorderUpgradeView::LoginTimedOut() const {
     std::lock_guard lock(m_lock);
     return m_loginTimedOut;
 }
 
-void CCliUpgradeView::BeginUpgrade() {
+void CRecorderUpgradeView::Follow(const CUpgradeState& state) {
     std::lock_guard lock(m_lock);
-    m_upgrading = true;
-    m_result.reset();
-    m_fileSent = false;
-    m_upgradeEnded = false;
-    m_lastRecorderPercent = -1;
+    m_state = &state;
 }
 
-bool CCliUpgradeView::WaitForUpgradeEnd(const std::function<bool()>& idle) {
+void CRecorderUpgradeView::BeginUpgrade() {
+    {
+        std::lock_guard lock(m_lock);
+        m_upgrading = true;
+        m_result.reset();
+        m_fileSent = false;
+        m_upgradeEnded = false;
+        m_lastRecorderPercent = -1;
+    }
+    m_report.Phase(RecorderPhase::Sending);
+}
+
+bool CRecorderUpgradeView::WaitForUpgradeEnd(const std::function<bool()>& idle) {
     std::unique_lock lock(m_lock);
     // Every upgrade that started ends with its ending; one that never started leaves the
     // session idle, which is seen at the first look.
@@ -216,13 +211,22 @@ bool CCliUpgradeView::WaitForUpgradeEnd(const std::function<bool()>& idle) {
     return !m_stop;
 }
 
-void CCliUpgradeView::RequestStop() {
+void CRecorderUpgradeView::RequestStop() {
     std::lock_guard lock(m_lock);
     m_stop = true;
     m_changed.notify_all();
 }
 
-bool CCliUpgradeView::StopRequested() const {
+bool CRecorderUpgradeView::RequestStopUnlessBurning() {
+    std::lock_guard lock(m_lock);
+    if (!m_fileSent) {
+        m_stop = true;
+        m_changed.notify_all();
+    }
+    return m_stop;
+}
+
+bool CRecorderUpgradeView::StopRequested() const {
     std::lock_guard lock(m_lock);
     return m_stop;
 }

@@ -1,5 +1,8 @@
-#include "upgrade/cli/RecorderList.h"
+#include "upgrade/RecorderList.h"
 
+#include "support/VisibleText.h"
+
+#include <arpa/inet.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -38,7 +41,7 @@ std::vector<std::string> CsvRecordAt(const std::string& text, size_t& at) {
     return fields;
 }
 
-std::vector<std::string> FromCsv(const std::string& text, const std::string& name) {
+std::vector<ListedRecorder> FromCsv(const std::string& text, const std::string& name) {
     size_t at = 0;
     const std::vector<std::string> headings = CsvRecordAt(text, at);
     const auto column = [&](const char* heading) {
@@ -51,7 +54,10 @@ std::vector<std::string> FromCsv(const std::string& text, const std::string& nam
     };
     const size_t address = column("IP Address");
     const size_t port = column("Port Number");
-    std::vector<std::string> recorders;
+    // The window's heading carries a trailing space, and the list keeps it.
+    const auto macAt = std::find(headings.begin(), headings.end(), "Mac Address ");
+    const size_t mac = static_cast<size_t>(macAt - headings.begin());
+    std::vector<ListedRecorder> recorders;
     for (unsigned line = 2; at < text.size(); ++line) {
         const std::vector<std::string> fields = CsvRecordAt(text, at);
         if (fields.size() == 1 && fields[0].empty()) {
@@ -60,12 +66,12 @@ std::vector<std::string> FromCsv(const std::string& text, const std::string& nam
         if (fields.size() <= std::max(address, port)) {
             throw RecorderListError{name + ": line " + std::to_string(line) + " has too few fields"};
         }
-        recorders.push_back(fields[address] + ":" + fields[port]);
+        recorders.push_back({fields[address], fields[port], mac < fields.size() ? fields[mac] : ""});
     }
     return recorders;
 }
 
-std::vector<std::string> FromJson(const std::string& text, const std::string& name) {
+std::vector<ListedRecorder> FromJson(const std::string& text, const std::string& name) {
     nlohmann::json list;
     try {
         list = nlohmann::json::parse(text);
@@ -75,7 +81,7 @@ std::vector<std::string> FromJson(const std::string& text, const std::string& na
     if (!list.is_array()) {
         throw RecorderListError{name + ": expected a JSON array of recorders"};
     }
-    std::vector<std::string> recorders;
+    std::vector<ListedRecorder> recorders;
     for (size_t i = 0; i < list.size(); ++i) {
         const auto& r = list[i];
         const std::string which = name + ": recorder " + std::to_string(i + 1);
@@ -83,14 +89,16 @@ std::vector<std::string> FromJson(const std::string& text, const std::string& na
             !r["port"].is_number_unsigned()) {
             throw RecorderListError{which + " lacks a text \"ip\" or a number \"port\""};
         }
-        recorders.push_back(r["ip"].get<std::string>() + ":" + std::to_string(r["port"].get<uint64_t>()));
+        const auto mac = r.find("mac");
+        recorders.push_back({r["ip"].get<std::string>(), std::to_string(r["port"].get<uint64_t>()),
+                             mac != r.end() && mac->is_string() ? mac->get<std::string>() : ""});
     }
     return recorders;
 }
 
 } // namespace
 
-std::vector<std::string> ParseRecorderList(const std::string& text, const std::string& name) {
+std::vector<ListedRecorder> ParseRecorderList(const std::string& text, const std::string& name) {
     const size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) {
         throw RecorderListError{name + ": the file names no recorder"};
@@ -98,11 +106,26 @@ std::vector<std::string> ParseRecorderList(const std::string& text, const std::s
     return text[first] == '[' ? FromJson(text, name) : FromCsv(text, name);
 }
 
-std::vector<std::string> ReadRecorderList(const std::string& path) {
+std::vector<ListedRecorder> ReadRecorderList(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     if (!in || !(text << in.rdbuf())) {
         throw RecorderListError{path + ": cannot be read"};
     }
     return ParseRecorderList(text.str(), path);
+}
+
+RecorderAddress CheckedAddress(const ListedRecorder& listed, const std::string& name) {
+    in_addr address{};
+    const bool dotted = inet_pton(AF_INET, listed.address.c_str(), &address) == 1;
+    const std::string& port = listed.port;
+    const bool digits =
+        !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned long number = digits ? std::stoul(port) : 0;
+    if (!dotted || number < 1 || number > 65535) {
+        throw RecorderListError{
+            name + ": " + VisibleText(listed.Text()) +
+            (dotted ? ": the port must be a number from 1 to 65535" : ": not a dotted IPv4 address")};
+    }
+    return {listed.address, static_cast<uint32_t>(number)};
 }

@@ -1,36 +1,11 @@
-#include "upgrade/cli/RecorderUpgrade.h"
+#include "upgrade/RecorderUpgrade.h"
 
+#include "upgrade/RecorderUpgradeView.h"
+#include "upgrade/UpgradeBatch.h"
 #include "upgrade/UpgradeIds.h"
-#include "upgrade/cli/CliUpgradeView.h"
 
 #include <cstdio>
 #include <optional>
-
-void UpgradeStopper::Add(CCliUpgradeView* view) {
-    std::lock_guard lock(m_lock);
-    m_views.insert(view);
-    if (m_stopped) {
-        view->RequestStop();
-    }
-}
-
-void UpgradeStopper::Remove(CCliUpgradeView* view) {
-    std::lock_guard lock(m_lock);
-    m_views.erase(view);
-}
-
-void UpgradeStopper::StopAll() {
-    std::lock_guard lock(m_lock);
-    m_stopped = true;
-    for (CCliUpgradeView* view : m_views) {
-        view->RequestStop();
-    }
-}
-
-bool UpgradeStopper::Stopped() const {
-    std::lock_guard lock(m_lock);
-    return m_stopped;
-}
 
 const char* ButtonName(int button) {
     switch (button) {
@@ -74,16 +49,18 @@ const char* ButtonContent(int button) {
     }
 }
 
-FileChoice ClassifyChoice(const std::vector<std::string>& files, cli::Console& console, bool quiet) {
-    CCliUpgradeView view(console, "", UpgradeForm{});
+FileChoice ClassifyChoice(const std::vector<std::string>& files, CRecorderUpgradeReport& report, bool quiet) {
+    CRecorderUpgradeView view(report, UpgradeForm{});
     view.SetQuiet(quiet);
     view.SetChosenFiles(files);
     CUpgradeSession session(view);
     const Classification classified = session.ChooseFiles();
     FileChoice result;
-    result.button = classified.button;
-    result.status = classified.Recognised() ? KestrionStatus::Success : KestrionStatus::FileRefused;
+    result.button = classified.Recognised() ? classified.button : 0;
     result.announcedLength = session.State().m_nFileLength;
+    for (const auto& shown : view.Messages()) {
+        result.messages.push_back({shown.text, shown.caption, shown.icon});
+    }
     return result;
 }
 
@@ -92,7 +69,7 @@ namespace {
 // Keeps a view in the stopper's list while it works.
 class StopperEntry {
 public:
-    StopperEntry(UpgradeStopper& stopper, CCliUpgradeView* view) : m_stopper(stopper), m_view(view) {
+    StopperEntry(UpgradeStopper& stopper, CRecorderUpgradeView* view) : m_stopper(stopper), m_view(view) {
         m_stopper.Add(view);
     }
     ~StopperEntry() { m_stopper.Remove(m_view); }
@@ -101,7 +78,7 @@ public:
 
 private:
     UpgradeStopper& m_stopper;
-    CCliUpgradeView* m_view;
+    CRecorderUpgradeView* m_view;
 };
 
 // The ending the front end decides itself: the login was not answered in time.
@@ -113,8 +90,8 @@ UpgradeResult EndedHere(UpgradeEnding ending) {
 
 // Logs in as the window's Login button and dialog do; the ending when the login failed.
 std::optional<UpgradeResult> LogIn(const UpgradeRequest& request, CUpgradeSession& session,
-                                   CCliUpgradeView& view, cli::Console& console, const std::string& prefix) {
-    console.Line(prefix + "Logging in to " + request.recorder.Text() + " as " + request.user + "...");
+                                   CRecorderUpgradeView& view, CRecorderUpgradeReport& report) {
+    report.Line("Logging in to " + request.recorder.Text() + " as " + request.user + "...");
     session.OnLoginButton();
     if (view.StopRequested()) {
         return EndedHere(UpgradeEnding::Stopped);
@@ -125,17 +102,18 @@ std::optional<UpgradeResult> LogIn(const UpgradeRequest& request, CUpgradeSessio
     if (view.LoginTimedOut()) {
         char wait[32];
         std::snprintf(wait, sizeof wait, "%.1f", static_cast<double>(request.loginWait.count()) / 1000.0);
-        console.ErrorLine(prefix + "No answer to the login within " + wait + " s.");
+        report.ErrorLine(std::string("No answer to the login within ") + wait + " s.");
         return EndedHere(UpgradeEnding::NoLoginReply);
     }
-    console.Line(prefix + "Logged in.");
+    report.Line("Logged in.");
     return std::nullopt;
 }
 
 // The upgrade's ending; none when the session delivered none (which would be a fault of ours).
-std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CCliUpgradeView& view,
-                                        cli::Console& console, const std::string& prefix) {
+std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CRecorderUpgradeView& view,
+                                        CRecorderUpgradeReport& report) {
     CUpgradeSession session(view, request.timings);
+    view.Follow(session.State());
     // Whatever happens below, a running worker is told to stop and waited for before the session
     // goes; the view keeps serving it meanwhile, as the window would.
     struct Ending {
@@ -151,17 +129,22 @@ std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CCliUpgra
     if (!choice.Recognised()) {
         return EndedHere(UpgradeEnding::FileRefused);
     }
-    if (auto failed = LogIn(request, session, view, console, prefix)) {
+    if (auto failed = LogIn(request, session, view, report)) {
         return failed;
     }
 
     const int button = choice.button;
-    console.Line(prefix + "Upgrading the " + ButtonContent(button) + " (" + ButtonName(button) + ")...");
-    if (button == IDC_WEB || button == IDC_LOGO) {
-        console.Line(prefix + "Building the " + (button == IDC_WEB ? "web" : "logo") + " package...");
+    report.Line(std::string("Upgrading the ") + ButtonContent(button) + " (" + ButtonName(button) + ")...");
+    const bool packaged = button == IDC_WEB || button == IDC_LOGO;
+    if (packaged && request.sharedPackage.empty()) {
+        report.Line(std::string("Building the ") + (button == IDC_WEB ? "web" : "logo") + " package...");
     }
     view.BeginUpgrade();
-    session.OnUpgradeButton(button);
+    if (packaged && !request.sharedPackage.empty()) {
+        session.SendBuiltPackage(button, request.sharedPackage);
+    } else {
+        session.OnUpgradeButton(button);
+    }
     if (!view.WaitForUpgradeEnd([&session] { return !session.IsBusy(); })) {
         return EndedHere(UpgradeEnding::Stopped);
     }
@@ -172,45 +155,21 @@ std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CCliUpgra
 
 } // namespace
 
-UpgradeOutcome UpgradeRecorder(const UpgradeRequest& request, cli::Console& console,
-                               const std::string& prefix, UpgradeStopper& stopper) {
+RecorderOutcome RunRecorderUpgrade(const UpgradeRequest& request, CRecorderUpgradeReport& report,
+                                   UpgradeStopper& stopper) {
     const auto started = std::chrono::steady_clock::now();
     UpgradeForm boxes;
     boxes.m_strIP = request.recorder.host;
     boxes.m_nPort = request.recorder.port;
-    CCliUpgradeView view(console, prefix, boxes);
+    CRecorderUpgradeView view(report, boxes);
     view.SetChosenFiles(request.files);
     view.SetCredentials(request.user, request.password, request.loginWait);
     StopperEntry entry(stopper, &view);
 
-    UpgradeOutcome outcome;
-    if (const auto result = RunSession(request, view, console, prefix)) {
-        outcome.status = StatusOf(result->ending);
-        outcome.lastPercent = result->lastPercent;
-        outcome.bytesSent = result->bytesSent;
-    } else {
-        console.ErrorLine(prefix + "kestrion-cli: the upgrade ended without a result");
-        outcome.status = KestrionStatus::Internal;
-    }
+    RecorderOutcome outcome;
+    outcome.result = RunSession(request, view, report);
     view.EndProgress();
     outcome.took =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-
-    switch (outcome.status) {
-    case KestrionStatus::Success:
-        console.Line(prefix + "Upgrade of " + request.recorder.Text() + " succeeded.");
-        break;
-    case KestrionStatus::NoVerdict:
-        console.ErrorLine(prefix + "No verdict from " + request.recorder.Text() + " within the wait.");
-        break;
-    case KestrionStatus::RecorderError:
-        console.ErrorLine(prefix + "The recorder " + request.recorder.Text() + " answered \"error\".");
-        break;
-    case KestrionStatus::Interrupted:
-        console.ErrorLine(prefix + "Upgrade of " + request.recorder.Text() + " interrupted.");
-        break;
-    default:
-        break;
-    }
     return outcome;
 }
