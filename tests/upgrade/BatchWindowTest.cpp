@@ -2,8 +2,9 @@
 // own way: every row ends with its own result and no message box, the saved report reads back as
 // the table showed it, Stop starts no new recorder but lets a burning one finish, and closing
 // while recorders are being sent to asks first. Also the window opened by kestrion --batch.
-#include "tests/support/CsvText.h"
-#include "tests/support/LoopbackSim.h"
+#include "tests/common/CsvText.h"
+#include "tests/common/Files.h"
+#include "tests/common/LoopbackSim.h"
 #include "tests/upgrade/WindowTestKit.h"
 
 #include "upgrade/BatchUpgradeDlg.h"
@@ -26,13 +27,6 @@ namespace {
 
 const QString kCloseQuestion =
     QStringLiteral("Recorders are still being upgraded. Stop them and close the window?");
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class BatchWindow : public WindowTest {
 protected:
@@ -131,7 +125,7 @@ TEST_F(BatchWindow, EveryRowEndsWithItsOwnResultAndTheReportReadsBackAsShown) {
 
     const std::string report = m_dir / "report.csv";
     ASSERT_TRUE(window->saveReport(QString::fromStdString(report)));
-    const CsvText csv = ParseCsv(ReadAll(report), "\r\n");
+    const CsvText csv = ParseCsv(ReadFile(report), "\r\n");
     ASSERT_EQ(csv.records.size(), 5u);
     EXPECT_EQ(csv.records[0], (std::vector<std::string>{"Address", "Port", "MAC", "Files", "Kind", "Result",
                                                         "Last percent", "Bytes sent", "Start", "End"}));

@@ -2,7 +2,7 @@
 // stops starting them, the report it leaves behind, and the scan lists it is given.
 
 #include "upgrade/UpgradeBatch.h"
-#include "tests/support/CsvText.h"
+#include "tests/common/CsvText.h"
 #include "upgrade/BatchReport.h"
 #include "upgrade/RecorderList.h"
 
