@@ -9,7 +9,8 @@ import stat
 import sys
 import unittest
 
-from simsite import PASSWORD, Workspace
+sys.dont_write_bytecode = True  # no __pycache__ beside the sources
+from simsite import PASSWORD, Workspace  # noqa: E402
 
 MAC1, MAC2 = "02:53:49:4D:00:01", "02:53:49:4D:00:02"
 WRAPPER = """#!/bin/sh

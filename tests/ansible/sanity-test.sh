@@ -4,7 +4,7 @@
 # validate-modules, yamllint) cannot run offline: ansible-test fetches pip for their virtual
 # environments. They are skipped here; ansible-doc runs in the module tests instead.
 set -euo pipefail
-SRC=$1
+SRC=$1 PYTHON=${2:-python3}
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 COLLECTION=$WORK/ansible_collections/zantrel/recorders
@@ -14,5 +14,5 @@ cd "$COLLECTION"
 export HOME=$WORK
 skipped=()
 for t in ansible-doc import pep8 pylint runtime-metadata validate-modules yamllint; do skipped+=(--skip-test "$t"); done
-ansible-test sanity --color no --python "$(python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')" \
+ansible-test sanity --color no --python "$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')" \
     "${skipped[@]}"

@@ -11,7 +11,8 @@ import subprocess
 import sys
 import unittest
 
-from simsite import PASSWORD, USER, Workspace
+sys.dont_write_bytecode = True  # no __pycache__ beside the sources
+from simsite import PASSWORD, USER, Workspace  # noqa: E402
 
 # The first recorder at cove names itself like a spreadsheet formula with an escape sequence:
 # its MAC text (the first 17 bytes) must reach the report neutralised and visible.

@@ -119,6 +119,9 @@ def planned_entries(module):
     plan = p["plan"] if p["plan"] is not None else [dict(mac=p["mac"], ip=p["ip"])]
     seen = set()
     for entry in plan:
+        for key in PLAN_FIELDS:
+            if entry.get(key) is not None:
+                entry[key] = str(entry[key]).strip()
         if not entry.get("mac") or not entry.get("ip"):
             module.fail_json(msg="every plan entry needs a mac and an ip: %s" % entry)
         unknown = set(entry) - set(PLAN_FIELDS)
@@ -202,7 +205,7 @@ def main():
     plan = planned_entries(module)
     found = {}
     for recorder in scan(module, module.params):
-        found.setdefault(recorder["mac"].upper(), recorder)
+        found.setdefault(str(recorder.get("mac", "")).upper(), recorder)
     rows = [compare(entry, found.get(entry["mac"].upper()), module.params) for entry in plan]
     to_change = [r for r in rows if r["result"] == "would change"]
     if to_change and not module.check_mode:

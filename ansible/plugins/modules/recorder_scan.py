@@ -33,7 +33,7 @@ recorders:
   type: list
   elements: dict
   sample:
-    - {no: 1, ip: 192.168.1.108, address: 192.168.1.108, port: 37777, mask: 255.255.255.0,
+    - {"no": 1, ip: 192.168.1.108, address: 192.168.1.108, port: 37777, mask: 255.255.255.0,
        gateway: 192.168.1.1, mac: "00:12:34:56:78:9A", conflict: false, subnet: local}
 """
 
