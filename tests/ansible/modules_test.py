@@ -130,6 +130,28 @@ class Modules(unittest.TestCase):
         self.assertEqual((result["failed_count"], result["changed"]), (1, True))
         self.assertIn(closed + " connect-failed", result["msg"])
 
+        # The same recorder named in a list file of pellory-cli scan's kind instead.
+        listed = self.work.file("site.json", json.dumps([dict(ip="127.0.0.1", port=self.tcp_port)]))
+        rc, result = self.work.ansible("recorder_upgrade", dict(args, hosts=None, hosts_from=listed))
+        self.assertEqual((rc, [r["result"] for r in result["results"]]), (0, ["success"]), result)
+
+    def test_a_tool_that_fails_or_answers_junk_fails_the_task_with_its_words(self):
+        junk = self.work.file("junk-cli", "#!/bin/sh\necho 'not json'\necho 'pellory-cli: broken here' >&2\n")
+        os.chmod(junk, 0o755)
+        cases = [
+            (self.work.file("failing-cli", "#!/bin/sh\necho 'pellory-cli: no socket' >&2\nexit 3\n"),
+             "pellory-cli scan failed: pellory-cli: no socket"),
+            (junk, "pellory-cli scan gave no JSON"),
+            (os.path.join(self.work.path, "missing-cli"), "No such file"),
+        ]
+        os.chmod(cases[0][0], 0o755)
+        for tool, said in cases:
+            for module, more in (("recorder_scan", {}), ("recorder_address", dict(mac=MAC1, ip="127.0.0.1",
+                                                                                  password=PASSWORD))):
+                rc, result = self.work.ansible(module, self.discovery(pellory_cli=tool, **more))
+                self.assertNotEqual(rc, 0)
+                self.assertIn(said, result["msg"])
+
     def test_upgrade_check_mode_only_classifies(self):
         cases = [([self.page], 0, "web pages"), ([self.work.file("notes.txt", "hello")], 2, "Not BIOS Upgrade file!")]
         for files, rc_wanted, said in cases:
