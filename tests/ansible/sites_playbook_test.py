@@ -52,8 +52,14 @@ def host_vars(work, site, udp):
     hv = {"ansible_connection": "local", "ansible_python_interpreter": sys.executable,
           "pellory_cli": work.tool("pellory-cli"), "kestrion_cli": work.tool("kestrion-cli"),
           "recorder_target": udp, "recorder_bind_port": 0, "recorder_search_seconds": 1,
-          "recorder_user": USER, "recorder_password": PASSWORD, "upgrade_jobs": 2,
-          "upgrade_files": [os.path.join(work.source, "demo", "web", p) for p in ("index.htm", "live.htm")]}
+          "recorder_user": USER, "recorder_password": PASSWORD, "upgrade_jobs": 2}
+    pages = [os.path.join(work.source, "demo", "web", p) for p in ("index.htm", "live.htm")]
+    if site == "cove":
+        # Files that come from the control machine, copied to the site's host first.
+        hv.update(upgrade_sources=pages, upgrade_dir=os.path.join(work.path, site + "-files"))
+        os.makedirs(hv["upgrade_dir"])
+    else:
+        hv["upgrade_files"] = pages
     if plan:
         hv["address_plan"] = plan
     if data:
