@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# ansible-doc on every module of the collection, then recorder_scan against a recorder-sim
-# on loopback: both simulated recorders must come back as facts.
+# ansible-doc on every module of the collection, the example playbook's syntax, then
+# recorder_scan against a recorder-sim on loopback: both simulated recorders must come back as facts.
 set -euo pipefail
 SRC=$1 BIN=$2
 WORK=$(mktemp -d)
@@ -13,6 +13,7 @@ export ANSIBLE_COLLECTIONS_PATH=$WORK ANSIBLE_LOCAL_TEMP=$WORK/tmp HOME=$WORK
 for m in "$SRC"/ansible/plugins/modules/*.py; do
     ansible-doc "zantrel.recorders.$(basename "$m" .py)" >/dev/null
 done
+ansible-playbook --syntax-check -i "$SRC/ansible/examples/inventory.yml" "$SRC/ansible/examples/sites.yml" >/dev/null
 mkfifo "$WORK/sim"
 "$BIN/recorder-sim" --count 2 --no-upgrade --udp-port 0 >"$WORK/sim" &
 SIM_PID=$!

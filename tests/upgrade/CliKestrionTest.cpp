@@ -190,6 +190,39 @@ TEST_F(KestrionCli, JsonGivesOneObjectPerRecorderAndNothingElse) {
     }
 }
 
+// A web upgrade builds its package while the JSON lines are being written: the image writer's
+// report goes to standard error and standard output stays JSON alone, with every job at once.
+TEST_F(KestrionCli, JsonStaysAloneOnStandardOutputWhilePackagesAreBuilt) {
+    sim::SimProcess first(SimArgs({"--verdict", "right"}));
+    sim::SimProcess second(SimArgs({"--verdict", "right"}));
+    std::vector<std::string> args = {kCli,
+                                     "upgrade",
+                                     "--host",
+                                     "127.0.0.1:" + std::to_string(first.tcpPort()),
+                                     "--host",
+                                     "127.0.0.1:" + std::to_string(second.tcpPort()),
+                                     "--jobs",
+                                     "2",
+                                     "--user",
+                                     "admin",
+                                     "--password-file",
+                                     m_passwordFile,
+                                     "--format",
+                                     "json"};
+    for (const std::string& page : DemoPages()) {
+        args.push_back(page);
+    }
+    const ChildResult r = Run(args);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "Super block: 76 bytes")) << r.err;
+    std::istringstream out(r.out);
+    size_t lines = 0;
+    for (std::string line; std::getline(out, line); ++lines) {
+        EXPECT_EQ(nlohmann::json::parse(line)["result"], "success") << r.out;
+    }
+    EXPECT_EQ(lines, 2u) << r.out;
+}
+
 // The exit status comes from the ending alone: no message text is looked at, so rewording one
 // cannot change a status. Every ending and the status documented for it.
 TEST(KestrionStatusOf, EveryEndingHasItsDocumentedStatus) {

@@ -22,6 +22,7 @@
 #include <CLI/CLI.hpp>
 #include <arpa/inet.h>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -32,6 +33,7 @@
 #include <iostream>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -230,7 +232,7 @@ struct UpgradeOptions {
 
 // One line of JSON for each recorder: what a script reads instead of the messages. Host names
 // are checked dotted addresses, so nothing here comes from the recorder.
-void PrintJsonLine(const RecorderAddress& recorder, const UpgradeOutcome& o) {
+void PrintJsonLine(FILE* out, const RecorderAddress& recorder, const UpgradeOutcome& o) {
     nlohmann::ordered_json line;
     line["host"] = recorder.host;
     line["port"] = recorder.port;
@@ -240,14 +242,29 @@ void PrintJsonLine(const RecorderAddress& recorder, const UpgradeOutcome& o) {
     line["bytesSent"] = o.bytesSent;
     line["seconds"] = std::round(static_cast<double>(o.took.count())) / 1000.0;
     // One write and a flush per line, so that a script reading along sees each recorder end.
-    std::fputs((line.dump() + "\n").c_str(), stdout);
-    std::fflush(stdout);
+    std::fputs((line.dump() + "\n").c_str(), out);
+    std::fflush(out);
 }
 
-void PrintJson(const std::vector<RecorderAddress>& recorders, const std::vector<UpgradeOutcome>& outcomes) {
+void PrintJson(FILE* out, const std::vector<RecorderAddress>& recorders,
+               const std::vector<UpgradeOutcome>& outcomes) {
     for (size_t i = 0; i < recorders.size(); ++i) {
-        PrintJsonLine(recorders[i], outcomes[i]);
+        PrintJsonLine(out, recorders[i], outcomes[i]);
     }
+}
+
+// The package builder reports its image on standard output, from whichever worker builds one.
+// With JSON, the JSON lines keep standard output's descriptor to themselves and everything else
+// written there goes to standard error, so a script reading the lines never meets a stray one.
+FILE* TakeStandardOutputForJson() {
+    std::fflush(stdout);
+    const int fd = ::dup(STDOUT_FILENO);
+    FILE* out = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+    if (out == nullptr || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        throw std::runtime_error(std::string("cannot keep standard output for JSON: ") +
+                                 std::strerror(errno));
+    }
+    return out;
 }
 
 // The exit status of several recorders' outcomes.
@@ -309,7 +326,7 @@ void PrintTable(cli::Console& console, const std::vector<RecorderAddress>& recor
 // Upgrades the recorders, `jobs` at a time; with JSON each recorder's line is printed as its
 // upgrade ends.
 std::vector<UpgradeOutcome> UpgradeAll(const std::vector<RecorderAddress>& recorders,
-                                       const UpgradeRequest& base, unsigned jobs, bool json,
+                                       const UpgradeRequest& base, unsigned jobs, FILE* json,
                                        cli::Console& console, UpgradeStopper& stopper) {
     const bool several = recorders.size() > 1;
     std::vector<UpgradeOutcome> outcomes(recorders.size());
@@ -317,7 +334,7 @@ std::vector<UpgradeOutcome> UpgradeAll(const std::vector<RecorderAddress>& recor
     auto ended = [&](size_t i) {
         if (json) {
             std::lock_guard lock(printing);
-            PrintJsonLine(recorders[i], outcomes[i]);
+            PrintJsonLine(json, recorders[i], outcomes[i]);
         }
     };
     BatchRows rows;
@@ -350,6 +367,7 @@ int Upgrade(const UpgradeOptions& options) {
     const bool several = recorders.size() > 1;
     const unsigned jobs = std::min<unsigned>(options.jobs, static_cast<unsigned>(recorders.size()));
     // With JSON on standard output, everything said along the way goes to standard error.
+    FILE* const json = options.json ? TakeStandardOutputForJson() : nullptr;
     cli::Console jsonConsole(stderr, stderr, false);
     cli::Console& console = options.json ? jsonConsole : cli::Console::Standard(jobs == 1);
 
@@ -361,7 +379,7 @@ int Upgrade(const UpgradeOptions& options) {
             for (UpgradeOutcome& o : refused) {
                 o.status = StatusOf(choice);
             }
-            PrintJson(recorders, refused);
+            PrintJson(json, recorders, refused);
         }
         return ExitCode(StatusOf(choice));
     }
@@ -387,8 +405,7 @@ int Upgrade(const UpgradeOptions& options) {
     base.timings.verdictWaitMs = static_cast<uint32_t>(std::llround(options.waitSeconds * 1000));
     base.loginWait = std::chrono::milliseconds(std::llround(options.loginWaitSeconds * 1000));
 
-    const std::vector<UpgradeOutcome> outcomes =
-        UpgradeAll(recorders, base, jobs, options.json, console, stopper);
+    const std::vector<UpgradeOutcome> outcomes = UpgradeAll(recorders, base, jobs, json, console, stopper);
     if (signals.Received() != 0) {
         return signals.ExitStatus();
     }

@@ -11,21 +11,8 @@ short_description: List the recorders that answer a search on the site's network
 description:
   - Runs C(pellory-cli scan --format json) on the managed host and returns the recorders found.
   - Only reads the network, so check mode runs the search as usual.
-options:
-  pellory_cli:
-    description: Path of C(pellory-cli); looked up on PATH by default.
-    type: str
-    default: pellory-cli
-  timeout:
-    description: Seconds to wait for answers.
-    type: int
-    default: 3
-  target:
-    description: Where the search goes (ADDR[:PORT]); the broadcast address by default.
-    type: str
-  bind_port:
-    description: UDP port answers are taken in on.
-    type: int
+extends_documentation_fragment:
+  - zantrel.recorders.recorder.discovery
 author: Kestrion and Pellory developers
 """
 
@@ -38,49 +25,29 @@ EXAMPLES = r"""
 
 RETURN = r"""
 recorders:
-  description: One entry per recorder, with mac, address, port, mask, gateway and, where the tool gives them, conflict and subnet.
+  description:
+    - One entry per recorder, as C(pellory-cli scan) gives it (no, ip, port, mask, gateway, mac,
+      conflict, subnet), with the address also under C(address).
+    - Also set as the fact C(recorders).
   returned: success
   type: list
   elements: dict
+  sample:
+    - {"no": 1, ip: 192.168.1.108, address: 192.168.1.108, port: 37777, mask: 255.255.255.0,
+       gateway: 192.168.1.1, mac: "00:12:34:56:78:9A", conflict: false, subnet: local}
 """
 
-import json
-
 from ansible.module_utils.basic import AnsibleModule
-
-
-def normalise(entry):
-    item = dict(entry)
-    item["address"] = entry.get("ip")
-    return item
+from ansible_collections.zantrel.recorders.plugins.module_utils.recorder_tools import (
+    DISCOVERY_ARGS,
+    scan,
+)
 
 
 def main():
-    module = AnsibleModule(
-        argument_spec=dict(
-            pellory_cli=dict(type="str", default="pellory-cli"),
-            timeout=dict(type="int", default=3),
-            target=dict(type="str"),
-            bind_port=dict(type="int"),
-        ),
-        supports_check_mode=True,
-    )
-    p = module.params
-    cmd = [p["pellory_cli"], "scan", "--format", "json", "--timeout", str(p["timeout"])]
-    if p["target"]:
-        cmd += ["--target", p["target"]]
-    if p["bind_port"] is not None:
-        cmd += ["--bind-port", str(p["bind_port"])]
-    rc, out, err = module.run_command(cmd)
-    if rc != 0:
-        module.fail_json(msg="pellory-cli scan failed", rc=rc, stderr=err, cmd=cmd)
-    try:
-        found = json.loads(out or "[]")
-    except ValueError as exc:
-        module.fail_json(msg="pellory-cli scan gave no JSON: %s" % exc, stdout=out)
-    recorders = [normalise(e) for e in found]
-    module.exit_json(changed=False, recorders=recorders,
-                     ansible_facts=dict(recorders=recorders))
+    module = AnsibleModule(argument_spec=dict(DISCOVERY_ARGS), supports_check_mode=True)
+    recorders = scan(module, module.params)
+    module.exit_json(changed=False, recorders=recorders, ansible_facts=dict(recorders=recorders))
 
 
 if __name__ == "__main__":
