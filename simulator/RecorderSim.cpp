@@ -416,11 +416,13 @@ void RecorderSim::readDatagrams() {
         }
         auto replies =
             m_responder->handle(ByteView(m_buffer.data(), size_t(n)), static_cast<DiscoveryObserver&>(*this));
+        // Published before the answer goes: whoever hears "modified" must find the new address in
+        // the state.
+        update([&](SimState& s) { s.devices = m_responder->devices(); });
         for (const auto& r : replies)
             if (sendto(m_udpFd, r.data(), r.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from),
                        length) < 0)
                 fault("cannot answer " + peerText(from) + ": " + errnoText(errno));
-        update([&](SimState& s) { s.devices = m_responder->devices(); });
     }
 }
 
