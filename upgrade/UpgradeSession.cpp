@@ -9,7 +9,6 @@
 #include "upgrade/VerdictTexts.h"
 
 #include <algorithm>
-#include <cstring>
 
 using Zorvik::CNetSocket;
 
@@ -244,24 +243,6 @@ void CUpgradeSession::SetProgressBar(int percent) {
 
 void CUpgradeSession::PlainMessage(const std::string& text) {
     m_view.MessageBox(text, kProgramName, MessageIcon::Exclamation);
-}
-
-// ---- files
-
-Classification CUpgradeSession::ChooseFiles() {
-    return m_classifier.ChooseFiles(IsBusy());
-}
-
-Classification CUpgradeSession::AcceptDroppedFiles(const std::vector<std::string>& paths) {
-    return m_classifier.AcceptDroppedFiles(paths, HasConnection(), IsBusy());
-}
-
-Classification CUpgradeSession::ClassifyCommandLineFile(const std::string& path) {
-    return m_classifier.ClassifyCommandLineFile(path);
-}
-
-bool CUpgradeSession::ClassifyFile(const std::string& path) {
-    return m_classifier.ClassifyFile(path);
 }
 
 // ---- upgrade, on the window's thread

@@ -75,10 +75,14 @@ public:
     // One of the seven upgrade buttons (IDC_BIOS ... IDC_EXE). Nothing while an upgrade runs.
     void OnUpgradeButton(int id);
     // Open files, files dropped on the window, the file named on the command line.
-    Classification ChooseFiles();
-    Classification AcceptDroppedFiles(const std::vector<std::string>& paths);
-    Classification ClassifyCommandLineFile(const std::string& path);
-    bool ClassifyFile(const std::string& path);
+    Classification ChooseFiles() { return m_classifier.ChooseFiles(IsBusy()); }
+    Classification AcceptDroppedFiles(const std::vector<std::string>& paths) {
+        return m_classifier.AcceptDroppedFiles(paths, HasConnection(), IsBusy());
+    }
+    Classification ClassifyCommandLineFile(const std::string& path) {
+        return m_classifier.ClassifyCommandLineFile(path);
+    }
+    bool ClassifyFile(const std::string& path) { return m_classifier.ClassifyFile(path); }
 
     // --- state
 
