@@ -1,6 +1,7 @@
 #include "clientstore/ClientDataFile.h"
 
 #include "clientstore/AtomicFile.h"
+#include "clientstore/DataFileNodes.h"
 #include "clientstore/password/Password.h"
 #include "xml/XmlFile.h"
 #include "xml/XmlParser.h"
@@ -18,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+using namespace datafile;
+
 namespace {
 
 ClientDataFile* g_file = nullptr;
@@ -31,31 +34,13 @@ constexpr std::chrono::seconds kLockWait{5};
 constexpr std::uint32_t kGrowthStep = 4;
 constexpr unsigned kParseOptions = 0xFFFF; // every construct becomes a node, every value trimmed
 constexpr std::size_t kReadChunk = 4096;
-constexpr std::size_t kNumberBytes = 255; // a number is read from at most this many bytes
-constexpr std::size_t kCipherSize = 256;  // the enciphered password with its terminator
+constexpr std::size_t kCipherSize = 256; // the enciphered password with its terminator
 constexpr int kPasswordForm = 1;
 // A channel number is stored in 8 bits: beyond 256 channels the (type, channel) pairs repeat and
 // the device could not get its channels.
 constexpr std::int32_t kMaxChannels = 256;
 // The store takes ids as signed numbers, so the counter stops at the largest positive one.
 constexpr std::uint32_t kMaxId = INT32_MAX;
-
-// Unsigned decimal from the start of the text up to the first non-digit; no digits read as 0.
-// A number beyond 32 bits reads as the largest 32-bit number.
-std::uint32_t parseUnsigned(std::string_view text) {
-    text = text.substr(0, kNumberBytes);
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            break;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > UINT32_MAX) {
-            return UINT32_MAX;
-        }
-    }
-    return static_cast<std::uint32_t>(value);
-}
 
 std::string decimal(std::uint32_t value) {
     return std::to_string(value);
@@ -65,87 +50,6 @@ std::string decimal(std::uint32_t value) {
 std::string placeOf(const char* text, const char* at) {
     const auto line = 1 + std::count(text, at, '\n');
     return "line " + std::to_string(line) + " (byte " + std::to_string(at - text) + ")";
-}
-
-bool hasElement(const XmlNodeRef& document) {
-    for (std::size_t i = 0; i < document.childCount(); ++i) {
-        if (document.child(i).kind() == NodeElement) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool isElement(const XmlNodeRef& node, std::string_view name) {
-    return node.kind() == NodeElement && node.name() == name;
-}
-
-// Reading goes through get-or-add access, so an element that lacks the attribute gains it, empty.
-std::uint32_t readUnsigned(XmlNodeRef node, const char* name) {
-    return parseUnsigned(node.attribute(name).view());
-}
-
-std::string_view readText(XmlNodeRef node, const char* name) {
-    return node.attribute(name).view();
-}
-
-// Visits every node below `from`, depth first in document order, until `visit` returns true;
-// that node is the result (an invalid node when none). A stack of its own keeps a deeply nested
-// file from exhausting the call stack.
-template <typename Visit> XmlNodeRef walkBelow(const XmlNodeRef& from, Visit&& visit) {
-    std::vector<std::pair<XmlNodeRef, std::size_t>> stack;
-    stack.emplace_back(from, 0);
-    while (!stack.empty()) {
-        const XmlNodeRef node = stack.back().first;
-        const std::size_t index = stack.back().second;
-        if (index >= node.childCount()) {
-            stack.pop_back();
-            continue;
-        }
-        ++stack.back().second;
-        const XmlNodeRef child = node.child(index);
-        if (visit(child)) {
-            return child;
-        }
-        if (child.childCount() > 0) {
-            stack.emplace_back(child, 0);
-        }
-    }
-    return XmlNodeRef();
-}
-
-// The first element of this name below `from`, depth first in document order.
-XmlNodeRef firstElement(const XmlNodeRef& from, std::string_view name) {
-    return walkBelow(from, [name](const XmlNodeRef& node) { return isElement(node, name); });
-}
-
-// Walks the element children of DEVINFO in order up to the first one that `matches`; the result
-// is that child's id when it is a device, else 0 (a later match does not count). Children that
-// are not elements never match: get-or-add access would write attributes into a processing
-// instruction.
-template <typename Match> std::uint32_t findDevice(XmlNodeRef devinfo, Match matches) {
-    const std::size_t n = devinfo.childCount();
-    for (std::size_t i = 0; i < n; ++i) {
-        XmlNodeRef child = devinfo.child(i);
-        if (child.kind() != NodeElement || !matches(child)) {
-            continue;
-        }
-        return isElement(child, "DEV") ? readUnsigned(child, "id") : 0;
-    }
-    return 0;
-}
-
-// Fills a text field of a record from an attribute, cut at the field.
-template <std::size_t N> void readField(char (&field)[N], XmlNodeRef node, const char* name) {
-    copyToField(field, readText(node, name));
-}
-
-bool setText(XmlNodeRef node, const char* name, std::string_view text) {
-    return node.attribute(name).setText(text);
-}
-
-bool setNumber(XmlNodeRef node, const char* name, std::uint32_t value) {
-    return node.attribute(name).setUnsigned(value);
 }
 
 } // namespace
@@ -183,28 +87,6 @@ ClientDataFile::ClientDataFile(std::filesystem::path path, bool readOnly)
 }
 
 ClientDataFile::~ClientDataFile() = default;
-
-bool ClientDataFile::FileIdentity::operator==(const FileIdentity& other) const {
-    if (exists != other.exists) {
-        return false;
-    }
-    return !exists ||
-           (device == other.device && inode == other.inode && size == other.size &&
-            modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec);
-}
-
-ClientDataFile::FileIdentity ClientDataFile::identityOf(const std::filesystem::path& path) {
-    FileIdentity identity;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        identity.exists = true;
-        identity.device = st.st_dev;
-        identity.inode = st.st_ino;
-        identity.size = st.st_size;
-        identity.modified = st.st_mtim;
-    }
-    return identity;
-}
 
 void ClientDataFile::load(bool readOnly) {
     std::error_code ec;
@@ -259,7 +141,7 @@ std::string ClientDataFile::readAndParse() {
     if (!S_ISREG(st.st_mode)) {
         return "it is not a regular file";
     }
-    m_loaded = identityOf(m_path);
+    m_loaded = FileIdentity::of(m_path);
     char* buffer = nullptr;
     std::size_t count = 0;
     errno = 0;
@@ -289,7 +171,7 @@ std::string ClientDataFile::whyNotWhole(const char* text, std::size_t count,
     if (kept != count) {
         return placeOf(text, text + kept) + ": it holds a zero byte, which a data file never does";
     }
-    if (!(identityOf(m_path) == before)) {
+    if (!(FileIdentity::of(m_path) == before)) {
         return "it was changed by another program while it was being read";
     }
     if (const char* why = m_parser.breakReason()) {
@@ -368,7 +250,7 @@ bool ClientDataFile::save() {
     ReplaceOptions options;
     options.newFileMode = 0600; // the passwords' cipher is no secret: only the owner may read them
     options.beforeRename = [this]() -> std::string {
-        if (identityOf(m_path) == m_loaded) {
+        if (FileIdentity::of(m_path) == m_loaded) {
             return {};
         }
         return "it was changed by another program after it was loaded; that version is left as it is";
@@ -388,7 +270,7 @@ bool ClientDataFile::save() {
         },
         &m_saveError, options);
     if (saved) {
-        m_loaded = identityOf(m_path); // the next save replaces this version
+        m_loaded = FileIdentity::of(m_path); // the next save replaces this version
     }
     return saved;
 }
@@ -493,69 +375,76 @@ int ClientDataFile::addDevices(DeviceRecord* records, int length) {
     XmlNodeRef devinfo = section("DEVINFO");
     const std::size_t count = static_cast<std::size_t>(length) / sizeof(DeviceRecord);
     for (std::size_t k = 0; k < count; ++k) {
-        DeviceRecord& record = records[k];
-        const std::string name(fieldText(record.name));
-        const std::string_view host = fieldText(record.host);
-        const std::string_view username = fieldText(record.username);
-        const std::string_view ddnsHost = fieldText(record.ddnsHost);
-
-        const std::size_t existing = devinfo.childCount();
-        for (std::size_t i = 0; i < existing; ++i) {
-            XmlNodeRef child = devinfo.child(i);
-            if (child.kind() == NodeElement && readText(child, "name") == name) {
-                return 0;
-            }
-        }
-        // Everything that could refuse the device is checked before the document changes.
-        if (firstUnstorableText(record)) {
+        if (!addDevice(devinfo, records[k])) {
             return 0;
-        }
-        const std::int32_t channels = std::max<std::int32_t>(record.channelCount, 0);
-        if (channels > kMaxChannels) {
-            return 0;
-        }
-        const std::uint32_t first =
-            std::max<std::uint32_t>(parseUnsigned(section("GLOBAL").attribute("index").view()), 1);
-        if (first > kMaxId || kMaxId - first < 2 * static_cast<std::uint32_t>(channels)) {
-            return 0;
-        }
-        // A password the library could not encipher would be stored empty and lost without a word.
-        const std::string plain(fieldText(record.password));
-        char cipher[kCipherSize] = {};
-        if (EncryptStringEX(plain.c_str(), cipher, kPasswordForm) == 0) {
-            return 0;
-        }
-
-        const std::uint32_t id = nextId();
-        XmlNodeRef dev = devinfo.appendChild(NodeElement);
-        if (!dev.setName("DEV")) {
-            return 0;
-        }
-        setNumber(dev, "id", id);
-        setNumber(dev, "ip", id); // provisional; the record's value replaces it below, in place
-        setText(dev, "name", name);
-        setText(dev, "host", host);
-        setNumber(dev, "port", static_cast<std::uint16_t>(record.port));
-        setNumber(dev, "cameras", static_cast<std::uint16_t>(record.channelCount));
-
-        setNumber(dev, "ip", record.ip);
-        setNumber(dev, "ddnsFlag", static_cast<std::uint8_t>(record.ddnsFlag));
-        setText(dev, "DDNSHost", ddnsHost);
-        setNumber(dev, "DDNSPort", record.ddnsPort);
-        setText(dev, "desc", "");
-        setText(dev, "username", username);
-        setNumber(dev, "OrgId", record.orgId);
-        setText(dev, "password", cipher);
-
-        record.id = readUnsigned(dev, "id");
-
-        for (std::int32_t n = 1; n <= channels; ++n) {
-            const auto channel = static_cast<std::uint8_t>(n - 1);
-            addChannel(*this, dev, 0, channel, name + "_" + std::to_string(n));
-            addChannel(*this, dev, 1, channel, name + "_alarm" + std::to_string(n));
         }
     }
     return 1;
+}
+
+bool ClientDataFile::refusesDevice(XmlNodeRef devinfo, const DeviceRecord& record) {
+    const std::string_view name = fieldText(record.name);
+    const std::size_t existing = devinfo.childCount();
+    for (std::size_t i = 0; i < existing; ++i) {
+        XmlNodeRef child = devinfo.child(i);
+        if (child.kind() == NodeElement && readText(child, "name") == name) {
+            return true;
+        }
+    }
+    if (firstUnstorableText(record)) {
+        return true;
+    }
+    const std::int32_t channels = std::max<std::int32_t>(record.channelCount, 0);
+    if (channels > kMaxChannels) {
+        return true;
+    }
+    const std::uint32_t first =
+        std::max<std::uint32_t>(parseUnsigned(section("GLOBAL").attribute("index").view()), 1);
+    return first > kMaxId || kMaxId - first < 2 * static_cast<std::uint32_t>(channels);
+}
+
+bool ClientDataFile::addDevice(XmlNodeRef devinfo, DeviceRecord& record) {
+    // Everything that could refuse the device is checked before the document changes.
+    if (refusesDevice(devinfo, record)) {
+        return false;
+    }
+    // A password the library could not encipher would be stored empty and lost without a word.
+    const std::string plain(fieldText(record.password));
+    char cipher[kCipherSize] = {};
+    if (EncryptStringEX(plain.c_str(), cipher, kPasswordForm) == 0) {
+        return false;
+    }
+    const std::string name(fieldText(record.name));
+    const std::uint32_t id = nextId();
+    XmlNodeRef dev = devinfo.appendChild(NodeElement);
+    if (!dev.setName("DEV")) {
+        return false;
+    }
+    setNumber(dev, "id", id);
+    setNumber(dev, "ip", id); // provisional; the record's value replaces it below, in place
+    setText(dev, "name", name);
+    setText(dev, "host", fieldText(record.host));
+    setNumber(dev, "port", static_cast<std::uint16_t>(record.port));
+    setNumber(dev, "cameras", static_cast<std::uint16_t>(record.channelCount));
+
+    setNumber(dev, "ip", record.ip);
+    setNumber(dev, "ddnsFlag", static_cast<std::uint8_t>(record.ddnsFlag));
+    setText(dev, "DDNSHost", fieldText(record.ddnsHost));
+    setNumber(dev, "DDNSPort", record.ddnsPort);
+    setText(dev, "desc", "");
+    setText(dev, "username", fieldText(record.username));
+    setNumber(dev, "OrgId", record.orgId);
+    setText(dev, "password", cipher);
+
+    record.id = readUnsigned(dev, "id");
+
+    const std::int32_t channels = std::max<std::int32_t>(record.channelCount, 0);
+    for (std::int32_t n = 1; n <= channels; ++n) {
+        const auto channel = static_cast<std::uint8_t>(n - 1);
+        addChannel(*this, dev, 0, channel, name + "_" + std::to_string(n));
+        addChannel(*this, dev, 1, channel, name + "_alarm" + std::to_string(n));
+    }
+    return true;
 }
 
 int ClientDataFile::setCameraTypes(std::uint32_t id, const std::int32_t* codes, int count) {

@@ -6,14 +6,12 @@
 
 #include "clientstore/ClientRecords.h"
 #include "clientstore/DataFileLock.h"
+#include "clientstore/FileIdentity.h"
 #include "xml/XmlParser.h"
 #include "xml/XmlTree.h"
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -105,17 +103,6 @@ public:
     static std::optional<UnstorableText> firstUnstorableText(const DeviceRecord& record);
 
 private:
-    // What the load saw of the file on disk; a save replaces only that same file.
-    struct FileIdentity {
-        bool exists = false;
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        timespec modified{};
-        bool operator==(const FileIdentity& other) const;
-    };
-    static FileIdentity identityOf(const std::filesystem::path& path);
-
     void load(bool readOnly);
     std::filesystem::path lockTarget() const;
     std::string lockIfFolderExists(std::chrono::milliseconds wait);
@@ -124,6 +111,12 @@ private:
     XmlNodeRef root();
     XmlNodeRef organisation(std::uint32_t id);
     void buildOrgIndex(XmlNodeRef orginfo);
+    // Whether the record would be refused: its name is taken, a text cannot be stored, it has too
+    // many channels, or the ids would run out.
+    bool refusesDevice(XmlNodeRef devinfo, const DeviceRecord& record);
+    // Adds one device and its channels; false when it is refused (before anything changes) or its
+    // element cannot be made.
+    bool addDevice(XmlNodeRef devinfo, DeviceRecord& record);
 
     std::filesystem::path m_path;
     XmlParser m_parser;
@@ -132,7 +125,7 @@ private:
     std::map<std::string, XmlNodeRef, std::less<>> m_orgIndex;
     bool m_orgIndexBuilt = false;
     DataFileLock m_lock;
-    FileIdentity m_loaded;
+    FileIdentity m_loaded; // what the load saw; a save replaces only that file
     bool m_readOnly = false;
     std::string m_loadError;
     std::string m_saveError;

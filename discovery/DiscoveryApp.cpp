@@ -31,6 +31,17 @@ bool parseDestination(const QString& text, DiscoveryEngineConfig& config) {
     return true;
 }
 
+// A port number from 0 (any free port) to 65535 into the engine's bound port; false when it is none.
+bool parseLocalPort(const QString& text, DiscoveryEngineConfig& config) {
+    bool ok = false;
+    const uint port = text.toUInt(&ok);
+    if (!ok || port > 65535) {
+        return false;
+    }
+    config.boundPort = static_cast<std::uint16_t>(port);
+    return true;
+}
+
 } // namespace
 
 std::optional<DiscoveryApp::Settings> DiscoveryApp::parseArguments(const QStringList& arguments,
@@ -85,14 +96,10 @@ std::optional<DiscoveryApp::Settings> DiscoveryApp::parseArguments(const QString
         return refuse(QStringLiteral("--destination '%1' is not an IPv4 address with an optional port")
                           .arg(parser.value(destinationOption)));
     }
-    if (parser.isSet(localPortOption)) {
-        bool ok = false;
-        const uint port = parser.value(localPortOption).toUInt(&ok);
-        if (!ok || port > 65535) {
-            return refuse(
-                QStringLiteral("--local-port '%1' is not a port number").arg(parser.value(localPortOption)));
-        }
-        settings.window.engine.boundPort = static_cast<std::uint16_t>(port);
+    if (parser.isSet(localPortOption) &&
+        !parseLocalPort(parser.value(localPortOption), settings.window.engine)) {
+        return refuse(
+            QStringLiteral("--local-port '%1' is not a port number").arg(parser.value(localPortOption)));
     }
     return settings;
 }

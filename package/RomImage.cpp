@@ -2,11 +2,12 @@
 
 #include "package/BlockCompressor.h"
 #include "package/ImageOutput.h"
+#include "package/InputArena.h"
+#include "package/PositionalOutput.h"
 
 #include <zlib.h>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -46,59 +47,6 @@ void PutInode(std::uint8_t* p, std::uint16_t mode, std::uint16_t uid, std::uint3
     Put32(p + 4, (size & 0xFFFFFF) | static_cast<std::uint32_t>(gid) << 24);
     Put32(p + 8, (nameUnits & 0x3F) | offsetUnits << 6);
 }
-
-// Memory for the inputs' contents, placed back to back in large mappings with transparent huge
-// pages asked for. Filling tens of megabytes one 4 KiB page fault at a time costs, in a virtual
-// machine, a good share of what compressing them does, and the compression itself runs faster
-// over huge pages. Parts of a mapping never written are never taken from the system, so at
-// most the last huge page of each mapping is more than the contents need.
-class InputArena {
-public:
-    InputArena() = default;
-    ~InputArena() {
-        for (const Chunk& c : m_chunks)
-            ::munmap(c.map, c.length);
-    }
-    InputArena(const InputArena&) = delete;
-    InputArena& operator=(const InputArena&) = delete;
-
-    // Room for n bytes (n > 0) that stays until the arena goes; nullptr when none can be had.
-    std::uint8_t* Allocate(std::size_t n) {
-        n = (n + 63) & ~std::size_t{63};
-        if (n > m_left) {
-            std::size_t size = std::max(kChunk, (n + kHugePage - 1) & ~(kHugePage - 1));
-            std::size_t length = size + kHugePage; // room to start on a huge-page boundary
-            void* map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (map == MAP_FAILED)
-                return nullptr;
-            try {
-                m_chunks.push_back({map, length});
-            } catch (const std::bad_alloc&) {
-                ::munmap(map, length);
-                return nullptr;
-            }
-            auto aligned = (reinterpret_cast<std::uintptr_t>(map) + kHugePage - 1) & ~(kHugePage - 1);
-            m_next = reinterpret_cast<std::uint8_t*>(aligned);
-            m_left = size;
-            ::madvise(m_next, size, MADV_HUGEPAGE); // only a hint
-        }
-        std::uint8_t* p = m_next;
-        m_next += n;
-        m_left -= n;
-        return p;
-    }
-
-private:
-    static constexpr std::size_t kHugePage = 2u << 20;
-    static constexpr std::size_t kChunk = 32u << 20;
-    struct Chunk {
-        void* map;
-        std::size_t length;
-    };
-    std::vector<Chunk> m_chunks;
-    std::uint8_t* m_next = nullptr;
-    std::size_t m_left = 0;
-};
 
 struct RomEntry {
     std::string name;
@@ -147,58 +95,6 @@ bool ReadExactly(int fd, std::uint8_t* buf, std::size_t n) {
     return true;
 }
 
-// Positional writes into the output. The first failure is remembered and later writes are
-// skipped, so that it can be reported where the image's final write would have failed.
-class OutputFile {
-public:
-    void Attach(int fd) { m_fd = fd; }
-
-    void Write(std::uint64_t offset, iovec* iov, int count) {
-        std::size_t total = 0;
-        for (int i = 0; i < count; ++i)
-            total += iov[i].iov_len;
-        if (total == 0)
-            return;
-        while (count > 0 && !m_failed) {
-            ssize_t n = ::pwritev(m_fd, iov, count, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                m_failed = true;
-                m_error = n == 0 ? ENOSPC : errno;
-                return;
-            }
-            m_written += static_cast<std::uint64_t>(n);
-            offset += static_cast<std::uint64_t>(n);
-            auto left = static_cast<std::size_t>(n);
-            while (count > 0 && left >= iov->iov_len) {
-                left -= iov->iov_len;
-                ++iov;
-                --count;
-            }
-            if (count > 0) {
-                iov->iov_base = static_cast<char*>(iov->iov_base) + left;
-                iov->iov_len -= left;
-            }
-        }
-    }
-
-    void Write(std::uint64_t offset, const void* data, std::size_t n) {
-        iovec v{const_cast<void*>(data), n};
-        Write(offset, &v, 1);
-    }
-
-    bool Failed() const { return m_failed; }
-    int Error() const { return m_error; } // errno of the first failed write
-    std::uint64_t Written() const { return m_written; }
-
-private:
-    int m_fd = -1;
-    bool m_failed = false;
-    int m_error = 0;
-    std::uint64_t m_written = 0;
-};
-
 // Zero bytes for alignment and the final padding, which is never longer than a block.
 constexpr std::uint8_t kZeros[kRomBlockSize] = {};
 
@@ -217,6 +113,19 @@ private:
     int ReadInput(const char* path, RomEntry& entry);
     int WriteDirectory();
     int WriteData();
+    // One file's block pointer table, its compressed blocks and the alignment after them.
+    int WriteFileData(RomEntry& e);
+    int WriteBlocks(std::uint32_t count, uLong& bodyCrc);
+    // A run of compressed blocks lying back to back in the image, written with one call once
+    // the run ends: at the next file, or before the compressor moves on to its next batch and
+    // reuses the memory the run points into.
+    void FlushRun();
+    void AppendToRun(const void* data, std::size_t len);
+    void CapEstimate();
+    // Zeros up to the next block boundary: the image is a whole number of blocks.
+    int PadToBlock();
+    void FillSuperblock();
+    int WriteSuperblock();
     bool Fits(std::uint64_t end);
 
     int m_argc;
@@ -240,10 +149,15 @@ private:
     // The superblock and the directory; the file data goes from the compressor's buffers
     // straight to the output, so the image is never copied into one block of memory.
     std::vector<std::uint8_t> m_header;
-    OutputFile m_output;
+    PositionalOutput m_output;
     std::size_t m_offset = 0;
     std::size_t m_dirEnd = 0;               // 76 + D: where the file data begins
     uLong m_dataCrc = crc32(0L, Z_NULL, 0); // checksum of the image from m_dirEnd to m_offset
+    std::vector<std::uint8_t> m_table;      // the block pointers of the file being written
+    std::vector<iovec> m_run;
+    std::uint64_t m_runOffset = 0;
+    std::size_t m_nextBlock = 0; // the compressor's number of the next block
+    std::size_t m_runBatch = static_cast<std::size_t>(-1);
 };
 
 int RomImageWriter::Run() {
@@ -339,15 +253,7 @@ int RomImageWriter::Build() {
     }
     if (int status = OpenOutput(); status != kRomExitOk)
         return status;
-
-    m_estimate = RoundUp(m_estimate, kRomBlockSize);
-    if (m_estimate > kRomEstimateCap) {
-        std::fprintf(stderr,
-                     "warning: guestimate of required size (upper bound) is %dMB, but maximum image size is "
-                     "%uMB.  We might die prematurely.\n",
-                     static_cast<int>(m_estimate / 1048576), 272u);
-        m_estimate = kRomEstimateCap;
-    }
+    CapEstimate();
     std::size_t headerSize = kRomSuperSize + m_dirSize;
     try {
         m_header.assign(headerSize, 0);
@@ -360,7 +266,37 @@ int RomImageWriter::Build() {
         return status;
     if (int status = WriteData(); status != kRomExitOk)
         return status;
+    if (int status = PadToBlock(); status != kRomExitOk)
+        return status;
+    FillSuperblock();
+    if (int status = WriteSuperblock(); status != kRomExitOk)
+        return status;
 
+    if (m_nameWarning)
+        std::fprintf(stderr, "warning: filenames truncated to %d bytes.\n",
+                     static_cast<int>(kRomMaxNameStored));
+    if (m_sizeWarning)
+        std::fprintf(stderr, "warning: file sizes truncated to %luMB (minus 1 byte).\n", 16ul);
+
+    if (const char* step = nullptr; !m_out.Commit(&step)) {
+        std::perror(step);
+        return kRomExitFatal;
+    }
+    return kRomExitOk;
+}
+
+void RomImageWriter::CapEstimate() {
+    m_estimate = RoundUp(m_estimate, kRomBlockSize);
+    if (m_estimate > kRomEstimateCap) {
+        std::fprintf(stderr,
+                     "warning: guestimate of required size (upper bound) is %dMB, but maximum image size is "
+                     "%uMB.  We might die prematurely.\n",
+                     static_cast<int>(m_estimate / 1048576), 272u);
+        m_estimate = kRomEstimateCap;
+    }
+}
+
+int RomImageWriter::PadToBlock() {
     std::size_t end = RoundUp(m_offset, kRomBlockSize);
     if (!Fits(end))
         return kRomExitFatal;
@@ -368,7 +304,10 @@ int RomImageWriter::Build() {
     m_dataCrc = crc32(m_dataCrc, kZeros, static_cast<uInt>(end - m_offset));
     m_offset = end;
     std::printf("Everything: %d kilobytes\n", static_cast<int>(m_offset / 1024));
+    return kRomExitOk;
+}
 
+void RomImageWriter::FillSuperblock() {
     std::uint8_t* head = m_header.data();
     Put32(head + kRomOffMagic, kRomMagic);
     Put32(head + kRomOffSize, static_cast<std::uint32_t>(m_offset));
@@ -390,31 +329,21 @@ int RomImageWriter::Build() {
         crc32_combine(headCrc, m_dataCrc, static_cast<z_off_t>(m_offset - m_dirEnd)));
     Put32(head + kRomOffCrc, crc);
     std::printf("CRC: %x\n", crc);
+}
 
+int RomImageWriter::WriteSuperblock() {
     if (m_estimate < m_offset) {
         std::fprintf(stderr, "not enough space allocated for ROM image (%d allocated, %d used)\n",
                      static_cast<int>(m_estimate), static_cast<int>(m_offset));
         return kRomExitFatal;
     }
-
     // The superblock goes last: until it is written the file is no image.
-    m_output.Write(0, head, m_dirEnd);
+    m_output.Write(0, m_header.data(), m_dirEnd);
     if (m_output.Failed() || m_output.Written() != m_offset) {
         std::fprintf(stderr, "ROM image write failed (%d %d)\n", static_cast<int>(m_output.Written()),
                      static_cast<int>(m_offset));
         if (m_output.Failed())
             std::fprintf(stderr, "write: %s\n", std::strerror(m_output.Error()));
-        return kRomExitFatal;
-    }
-
-    if (m_nameWarning)
-        std::fprintf(stderr, "warning: filenames truncated to %d bytes.\n",
-                     static_cast<int>(kRomMaxNameStored));
-    if (m_sizeWarning)
-        std::fprintf(stderr, "warning: file sizes truncated to %luMB (minus 1 byte).\n", 16ul);
-
-    if (const char* step = nullptr; !m_out.Commit(&step)) {
-        std::perror(step);
         return kRomExitFatal;
     }
     return kRomExitOk;
@@ -503,26 +432,19 @@ int RomImageWriter::WriteDirectory() {
     return kRomExitOk;
 }
 
-int RomImageWriter::WriteData() {
-    // A run of compressed blocks lying back to back in the image, written with one call once
-    // the run ends: at the next file, or before the compressor moves on to its next batch and
-    // reuses the memory the run points into.
-    std::vector<iovec> run;
-    std::uint64_t runOffset = 0;
-    auto flush = [&] {
-        if (!run.empty())
-            m_output.Write(runOffset, run.data(), static_cast<int>(run.size()));
-        run.clear();
-    };
-    auto append = [&](const void* data, std::size_t len) {
-        if (run.empty())
-            runOffset = m_offset;
-        run.push_back({const_cast<void*>(data), len});
-    };
+void RomImageWriter::FlushRun() {
+    if (!m_run.empty())
+        m_output.Write(m_runOffset, m_run.data(), static_cast<int>(m_run.size()));
+    m_run.clear();
+}
 
-    std::vector<std::uint8_t> table;
-    std::size_t next = 0;
-    std::size_t runBatch = static_cast<std::size_t>(-1);
+void RomImageWriter::AppendToRun(const void* data, std::size_t len) {
+    if (m_run.empty())
+        m_runOffset = m_offset;
+    m_run.push_back({const_cast<void*>(data), len});
+}
+
+int RomImageWriter::WriteData() {
     for (RomEntry& e : m_root.children) {
         if (e.size == 0)
             continue;
@@ -530,52 +452,9 @@ int RomImageWriter::WriteData() {
             std::fprintf(stderr, "filesystem too big.  Exiting.\n");
             return kRomExitFatal;
         }
-        flush();
-        e.dataOffset = m_offset;
-        PutInode(m_header.data() + e.inodeOffset, e.mode, e.uid, e.size, e.gid,
-                 static_cast<std::uint32_t>(RoundUp(e.name.size(), 4) / 4),
-                 static_cast<std::uint32_t>(m_offset / 4));
-
-        std::uint32_t count = (e.size - 1) / kRomBlockSize + 1;
-        if (!Fits(m_offset + 4ull * count))
-            return kRomExitFatal;
-        table.assign(4ull * count, 0);
-        m_offset += 4ull * count;
-        uLong bodyCrc = crc32(0L, Z_NULL, 0);
-        for (std::uint32_t i = 0; i < count; ++i, ++next) {
-            if (next / BlockCompressor::kBatch != runBatch) {
-                flush();
-                runBatch = next / BlockCompressor::kBatch;
-            }
-            const std::uint8_t* data = nullptr;
-            std::size_t len = 0;
-            if (!m_compressor->Get(next, data, len)) {
-                std::fprintf(stderr, "zlib compress failed\n");
-                return kRomExitFatal;
-            }
-            if (len > kRomMaxCompressedBlock) {
-                std::printf("AIEEE: block \"compressed\" to > 2*blocklength (%ld)\n", static_cast<long>(len));
-                return kRomExitFatal;
-            }
-            if (!Fits(m_offset + len))
-                return kRomExitFatal;
-            append(data, len);
-            bodyCrc = crc32(bodyCrc, data, static_cast<uInt>(len));
-            m_offset += len;
-            Put32(table.data() + 4ull * i, static_cast<std::uint32_t>(m_offset));
-        }
-        std::size_t aligned = RoundUp(m_offset, 4);
-        if (!Fits(aligned))
-            return kRomExitFatal;
-        append(kZeros, aligned - m_offset);
-        bodyCrc = crc32(bodyCrc, kZeros, static_cast<uInt>(aligned - m_offset));
-        m_offset = aligned;
-        m_output.Write(e.dataOffset, table.data(), table.size());
-        uLong fileCrc =
-            crc32_combine(crc32(crc32(0L, Z_NULL, 0), table.data(), static_cast<uInt>(table.size())), bodyCrc,
-                          static_cast<z_off_t>(m_offset - e.dataOffset - table.size()));
-        m_dataCrc = crc32_combine(m_dataCrc, fileCrc, static_cast<z_off_t>(m_offset - e.dataOffset));
-        m_blocks += count;
+        FlushRun();
+        if (int status = WriteFileData(e); status != kRomExitOk)
+            return status;
 
         std::int32_t change = static_cast<std::int32_t>(static_cast<std::int64_t>(m_offset - e.dataOffset) -
                                                         static_cast<std::int64_t>(e.size));
@@ -583,7 +462,62 @@ int RomImageWriter::WriteData() {
         std::printf("%6.2f%% (%+d bytes)\t%s\n", change100 / static_cast<double>(e.size), change,
                     e.name.c_str());
     }
-    flush();
+    FlushRun();
+    return kRomExitOk;
+}
+
+int RomImageWriter::WriteFileData(RomEntry& e) {
+    e.dataOffset = m_offset;
+    PutInode(m_header.data() + e.inodeOffset, e.mode, e.uid, e.size, e.gid,
+             static_cast<std::uint32_t>(RoundUp(e.name.size(), 4) / 4),
+             static_cast<std::uint32_t>(m_offset / 4));
+
+    std::uint32_t count = (e.size - 1) / kRomBlockSize + 1;
+    if (!Fits(m_offset + 4ull * count))
+        return kRomExitFatal;
+    m_table.assign(4ull * count, 0);
+    m_offset += 4ull * count;
+    uLong bodyCrc = crc32(0L, Z_NULL, 0);
+    if (int status = WriteBlocks(count, bodyCrc); status != kRomExitOk)
+        return status;
+    std::size_t aligned = RoundUp(m_offset, 4);
+    if (!Fits(aligned))
+        return kRomExitFatal;
+    AppendToRun(kZeros, aligned - m_offset);
+    bodyCrc = crc32(bodyCrc, kZeros, static_cast<uInt>(aligned - m_offset));
+    m_offset = aligned;
+    m_output.Write(e.dataOffset, m_table.data(), m_table.size());
+    uLong fileCrc =
+        crc32_combine(crc32(crc32(0L, Z_NULL, 0), m_table.data(), static_cast<uInt>(m_table.size())), bodyCrc,
+                      static_cast<z_off_t>(m_offset - e.dataOffset - m_table.size()));
+    m_dataCrc = crc32_combine(m_dataCrc, fileCrc, static_cast<z_off_t>(m_offset - e.dataOffset));
+    m_blocks += count;
+    return kRomExitOk;
+}
+
+int RomImageWriter::WriteBlocks(std::uint32_t count, uLong& bodyCrc) {
+    for (std::uint32_t i = 0; i < count; ++i, ++m_nextBlock) {
+        if (m_nextBlock / BlockCompressor::kBatch != m_runBatch) {
+            FlushRun();
+            m_runBatch = m_nextBlock / BlockCompressor::kBatch;
+        }
+        const std::uint8_t* data = nullptr;
+        std::size_t len = 0;
+        if (!m_compressor->Get(m_nextBlock, data, len)) {
+            std::fprintf(stderr, "zlib compress failed\n");
+            return kRomExitFatal;
+        }
+        if (len > kRomMaxCompressedBlock) {
+            std::printf("AIEEE: block \"compressed\" to > 2*blocklength (%ld)\n", static_cast<long>(len));
+            return kRomExitFatal;
+        }
+        if (!Fits(m_offset + len))
+            return kRomExitFatal;
+        AppendToRun(data, len);
+        bodyCrc = crc32(bodyCrc, data, static_cast<uInt>(len));
+        m_offset += len;
+        Put32(m_table.data() + 4ull * i, static_cast<std::uint32_t>(m_offset));
+    }
     return kRomExitOk;
 }
 

@@ -188,6 +188,14 @@ std::string RecorderSim::readyLine() const {
     return line;
 }
 
+namespace {
+
+// The first descriptors of each round's poll, before the recorders' own listeners and the
+// connections.
+enum PollSlot : size_t { kWakeSlot, kStopSlot, kListenSlot, kUdpSlot, kFixedSlots };
+
+} // namespace
+
 void RecorderSim::run(int stopFd) {
     if (!m_opened)
         throw std::logic_error("RecorderSim::run before open");
@@ -198,39 +206,13 @@ void RecorderSim::run(int stopFd) {
     std::vector<pollfd> fds;
     while (!m_stopping.load()) {
         Clock::time_point now = Clock::now();
-        std::optional<Clock::time_point> next;
-        for (auto& c : m_connections) {
-            if (c->fd < 0)
-                continue;
-            c->upgrade->onTime(now);
-            flush(*c);
-            if (c->fd >= 0 && c->upgrade->closeWanted())
-                closeConnection(*c, "closed by the recorder");
-            if (c->fd >= 0)
-                if (auto d = c->upgrade->nextDeadline(); d && (!next || *d < *next))
-                    next = d;
-        }
-        std::erase_if(m_connections, [](const auto& c) { return c->fd < 0; });
-
+        const std::optional<Clock::time_point> next = tendConnections(now);
         int timeout = -1;
         if (next) {
             auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
             timeout = int(std::clamp<long long>(wait, 0, 60000));
         }
-        fds.clear();
-        fds.push_back({m_wakeFd, POLLIN, 0});
-        fds.push_back({stopFd, POLLIN, 0}); // a negative descriptor is skipped by poll
-        fds.push_back({m_listenFd, POLLIN, 0});
-        fds.push_back({m_udpFd, POLLIN, 0});
-        for (int fd : m_recorderListeners)
-            fds.push_back({fd, POLLIN, 0});
-        const size_t firstConnection = fds.size();
-        for (auto& c : m_connections) {
-            short events = c->upgrade->wantsRead(now) ? POLLIN : 0;
-            if (!c->upgrade->output().empty())
-                events |= POLLOUT;
-            fds.push_back({c->fd, events, 0});
-        }
+        const size_t firstConnection = fillPollSet(fds, stopFd, now);
         int ready = poll(fds.data(), fds.size(), timeout);
         if (ready < 0) {
             if (errno == EINTR)
@@ -238,15 +220,15 @@ void RecorderSim::run(int stopFd) {
             fault("poll failed: " + errnoText(errno));
             break;
         }
-        if (fds[0].revents || fds[1].revents)
+        if (fds[kWakeSlot].revents || fds[kStopSlot].revents)
             break;
-        if (fds[3].revents)
+        if (fds[kUdpSlot].revents)
             readDatagrams();
         // Connections accepted now are appended to m_connections after those polled, and are
         // served from the next round on.
         size_t served = fds.size() - firstConnection;
-        for (size_t i = 2; i < firstConnection; ++i)
-            if (i != 3 && fds[i].revents)
+        for (size_t i = kListenSlot; i < firstConnection; ++i)
+            if (i != kUdpSlot && fds[i].revents)
                 acceptConnections(fds[i].fd);
         now = Clock::now();
         for (size_t i = 0; i < served; ++i)
@@ -262,6 +244,41 @@ void RecorderSim::run(int stopFd) {
         m_running = false;
     }
     m_changed.notify_all();
+}
+
+std::optional<Clock::time_point> RecorderSim::tendConnections(Clock::time_point now) {
+    std::optional<Clock::time_point> next;
+    for (auto& c : m_connections) {
+        if (c->fd < 0)
+            continue;
+        c->upgrade->onTime(now);
+        flush(*c);
+        if (c->fd >= 0 && c->upgrade->closeWanted())
+            closeConnection(*c, "closed by the recorder");
+        if (c->fd >= 0)
+            if (auto d = c->upgrade->nextDeadline(); d && (!next || *d < *next))
+                next = d;
+    }
+    std::erase_if(m_connections, [](const auto& c) { return c->fd < 0; });
+    return next;
+}
+
+size_t RecorderSim::fillPollSet(std::vector<pollfd>& fds, int stopFd, Clock::time_point now) const {
+    fds.assign(kFixedSlots, pollfd{});
+    fds[kWakeSlot] = {m_wakeFd, POLLIN, 0};
+    fds[kStopSlot] = {stopFd, POLLIN, 0}; // a negative descriptor is skipped by poll
+    fds[kListenSlot] = {m_listenFd, POLLIN, 0};
+    fds[kUdpSlot] = {m_udpFd, POLLIN, 0};
+    for (int fd : m_recorderListeners)
+        fds.push_back({fd, POLLIN, 0});
+    const size_t firstConnection = fds.size();
+    for (auto& c : m_connections) {
+        short events = c->upgrade->wantsRead(now) ? POLLIN : 0;
+        if (!c->upgrade->output().empty())
+            events |= POLLOUT;
+        fds.push_back({c->fd, events, 0});
+    }
+    return firstConnection;
 }
 
 void RecorderSim::stop() {
@@ -399,11 +416,13 @@ void RecorderSim::readDatagrams() {
         }
         auto replies =
             m_responder->handle(ByteView(m_buffer.data(), size_t(n)), static_cast<DiscoveryObserver&>(*this));
+        // Published before the answer goes: whoever hears "modified" must find the new address in
+        // the state.
+        update([&](SimState& s) { s.devices = m_responder->devices(); });
         for (const auto& r : replies)
             if (sendto(m_udpFd, r.data(), r.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from),
                        length) < 0)
                 fault("cannot answer " + peerText(from) + ": " + errnoText(errno));
-        update([&](SimState& s) { s.devices = m_responder->devices(); });
     }
 }
 

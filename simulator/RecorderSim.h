@@ -13,12 +13,15 @@
 
 #include "simulator/SimOptions.h"
 
+#include <poll.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,6 +114,11 @@ private:
 
     int listenOn(const std::string& address, uint16_t port);
     void listenForEachRecorder();
+    // Gives each connection's upgrade the time, sends what it has and closes what it asks to;
+    // the earliest deadline among the rest.
+    std::optional<Clock::time_point> tendConnections(Clock::time_point now);
+    // The descriptors of one round's poll; the index of the first connection among them.
+    size_t fillPollSet(std::vector<pollfd>& fds, int stopFd, Clock::time_point now) const;
     void acceptConnections(int listenFd);
     void readDatagrams();
     void serveConnection(Connection& c, short revents, Clock::time_point now);

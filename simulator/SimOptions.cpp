@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <map>
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace sim {
 namespace {
@@ -45,22 +48,18 @@ struct Ipv4Check : CLI::Validator {
     }
 };
 
-} // namespace
-
-CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    SimOptions o;
-    CLI::App app(kDescription, "recorder-sim");
-    app.footer(kFooter);
-    app.get_formatter()->column_width(36);
-    const Ipv4Check ipv4;
-    // The last of repeated options wins, so that a caller can override what a wrapper put first.
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+// What the command line gives in another form than SimOptions holds it.
+struct RawArguments {
     int tcpPort = 37777, udpPort = 5050, devicePort = -1, loginResult = -1;
     int progressInterval = 200, settle = 500, slowReader = 0, burnMs = 0;
     std::string verdict = "progress", deviceAddress, deviceMask = "255.0.0.0", deviceGateway = "127.0.0.254";
     bool noUpgrade = false, noDiscovery = false, noStartReply = false, ignoreFirstAll = false;
-    const CLI::Range port(0, 65535);
+    CLI::Option* interval = nullptr;
+};
 
+const CLI::Range kPort(0, 65535);
+
+void addGeneralOptions(CLI::App& app, SimOptions& o) {
     const char* general = "Both sides";
     app.add_option("--count", o.discovery.count, "Number of recorders to play")
         ->check(CLI::Range(1u, kMostRecorders))
@@ -73,18 +72,21 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->option_text("TEXT [admin]")
         ->group(general);
     app.add_flag("--verbose", o.verbose, "Also print every login, search and modify-IP")->group(general);
+}
 
+// The sockets of the upgrade side and the verdict.
+void addUpgradeOptions(CLI::App& app, SimOptions& o, RawArguments& raw, const Ipv4Check& ipv4) {
     const char* upgrade = "Upgrade side (TCP)";
-    app.add_flag("--no-upgrade", noUpgrade, "Do not open the upgrade side")->group(upgrade);
+    app.add_flag("--no-upgrade", raw.noUpgrade, "Do not open the upgrade side")->group(upgrade);
     app.add_option("--tcp-address", o.tcpAddress, "Address to listen on")
         ->check(ipv4)
         ->option_text("ADDRESS [127.0.0.1]")
         ->group(upgrade);
-    app.add_option("--tcp-port", tcpPort, "Port to listen on; 0 picks a free one")
-        ->check(port)
+    app.add_option("--tcp-port", raw.tcpPort, "Port to listen on; 0 picks a free one")
+        ->check(kPort)
         ->option_text("PORT [37777]")
         ->group(upgrade);
-    app.add_option("--verdict", verdict,
+    app.add_option("--verdict", raw.verdict,
                    "Answer to an upgrade that passed its checks:\n"
                    "progress reports, the word \"right\", the word\n"
                    "\"error\", silence, or dropping the connection")
@@ -94,12 +96,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->check(CLI::Range(1u, 255u))
         ->option_text("PERCENT [25]")
         ->group(upgrade);
-    auto* intervalOption =
-        app.add_option("--progress-interval", progressInterval, "Milliseconds between two progress reports")
-            ->check(CLI::Range(0, 3600000))
-            ->option_text("MS [200]")
-            ->group(upgrade);
-    app.add_option("--burn-ms", burnMs,
+    raw.interval = app.add_option("--progress-interval", raw.progressInterval,
+                                  "Milliseconds between two progress reports")
+                       ->check(CLI::Range(0, 3600000))
+                       ->option_text("MS [200]")
+                       ->group(upgrade);
+    app.add_option("--burn-ms", raw.burnMs,
                    "Time the recorder burns after the end packet:\nprogress reports are spread over it")
         ->check(CLI::Range(0, 3600000))
         ->option_text("MS [0: one per interval]")
@@ -115,17 +117,22 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->check(CLI::IsMember({"right", "error", "start"}))
         ->option_text("WORD")
         ->group(upgrade);
-    app.add_flag("--no-start-reply", noStartReply, "Do not answer a start packet with \"start\"")
+    app.add_flag("--no-start-reply", raw.noStartReply, "Do not answer a start packet with \"start\"")
         ->group(upgrade);
     app.add_flag("--reboot", o.upgrade.rebootAfterSuccess,
                  "Drop the connection after a successful verdict,\nas a recorder that reboots")
         ->group(upgrade);
-    app.add_option("--settle", settle,
+}
+
+// How the upgrade side takes in what it is sent.
+void addReadingOptions(CLI::App& app, SimOptions& o, RawArguments& raw) {
+    const char* upgrade = "Upgrade side (TCP)";
+    app.add_option("--settle", raw.settle,
                    "Quiet after an end packet before the upgrade\ncounts as complete (more files may follow)")
         ->check(CLI::Range(1, 600000))
         ->option_text("MS [500]")
         ->group(upgrade);
-    app.add_option("--slow-reader", slowReader, "Stop reading this long, once per upgrade")
+    app.add_option("--slow-reader", raw.slowReader, "Stop reading this long, once per upgrade")
         ->check(CLI::Range(0, 3600000))
         ->option_text("MS [0: never]")
         ->group(upgrade);
@@ -146,18 +153,21 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->check(CLI::ExistingDirectory)
         ->option_text("DIR")
         ->group(upgrade);
+}
 
+// The discovery side's socket and what the recorders report of themselves.
+void addDiscoveryOptions(CLI::App& app, SimOptions& o, RawArguments& raw, const Ipv4Check& ipv4) {
     const char* discovery = "Discovery side (UDP)";
-    app.add_flag("--no-discovery", noDiscovery, "Do not open the discovery side")->group(discovery);
+    app.add_flag("--no-discovery", raw.noDiscovery, "Do not open the discovery side")->group(discovery);
     app.add_option("--udp-address", o.udpAddress, "Address to receive requests on")
         ->check(ipv4)
         ->option_text("ADDRESS [127.0.0.1]")
         ->group(discovery);
-    app.add_option("--udp-port", udpPort, "Port to receive requests on; 0 picks a free one")
-        ->check(port)
+    app.add_option("--udp-port", raw.udpPort, "Port to receive requests on; 0 picks a free one")
+        ->check(kPort)
         ->option_text("PORT [5050]")
         ->group(discovery);
-    app.add_option("--device-address", deviceAddress,
+    app.add_option("--device-address", raw.deviceAddress,
                    "First recorder's address in its search reply;\nthe next recorders count up")
         ->check(ipv4)
         ->option_text("ADDRESS [the TCP address]")
@@ -165,20 +175,25 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     app.add_flag("--same-address", o.discovery.sameAddress,
                  "Every recorder reports the first one's address\nand port (only the MAC texts differ)")
         ->group(discovery);
-    app.add_option("--device-mask", deviceMask, "Subnet mask the recorders report")
+    app.add_option("--device-mask", raw.deviceMask, "Subnet mask the recorders report")
         ->check(ipv4)
         ->option_text("ADDRESS [255.0.0.0]")
         ->group(discovery);
-    app.add_option("--device-gateway", deviceGateway, "Default gateway the recorders report")
+    app.add_option("--device-gateway", raw.deviceGateway, "Default gateway the recorders report")
         ->check(ipv4)
         ->option_text("ADDRESS [127.0.0.254]")
         ->group(discovery);
-    app.add_option("--device-port", devicePort,
+    app.add_option("--device-port", raw.devicePort,
                    "First recorder's port in its search reply;\nthe next recorders count up")
-        ->check(port)
+        ->check(kPort)
         ->option_text("PORT [the TCP port]")
         ->group(discovery);
-    app.add_option("--login-result", loginResult,
+}
+
+// How the recorders answer logins, modify-IP requests and searches.
+void addAnswerOptions(CLI::App& app, SimOptions& o, RawArguments& raw) {
+    const char* discovery = "Discovery side (UDP)";
+    app.add_option("--login-result", raw.loginResult,
                    "Fixed result of every login (0 accepted,\n1 refused, 3 already logged in, ...);\n"
                    "by default 0 for the account above, else 1")
         ->check(CLI::Range(0, 255))
@@ -193,7 +208,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->check(CLI::Range(0, 255))
         ->option_text("N [0]")
         ->group(discovery);
-    app.add_flag("--ignore-first-search", ignoreFirstAll, "Every recorder leaves the first search unanswered")
+    app.add_flag("--ignore-first-search", raw.ignoreFirstAll,
+                 "Every recorder leaves the first search unanswered")
         ->group(discovery);
     app.add_option("--ignore-first-search-of", o.discovery.ignoreFirstSearch,
                    "Only these recorders (numbered from 1) leave\nthe first search unanswered")
@@ -215,6 +231,88 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         })
         ->option_text("TEXT")
         ->group(discovery);
+}
+
+// The upgrade side's values from their raw form; a refusal's text, or empty.
+std::string applyUpgradeArguments(SimOptions& o, const RawArguments& raw) {
+    static const std::map<std::string, Verdict> verdicts{{"progress", Verdict::Progress},
+                                                         {"right", Verdict::Right},
+                                                         {"error", Verdict::Error},
+                                                         {"silence", Verdict::Silence},
+                                                         {"drop", Verdict::Drop}};
+    auto chosen = verdicts.find(raw.verdict);
+    if (chosen == verdicts.end())
+        return "--verdict: '" + raw.verdict + "' is not one of progress, right, error, silence, drop";
+    o.upgrade.verdict = chosen->second;
+    o.tcpPort = uint16_t(raw.tcpPort);
+    o.udpPort = uint16_t(raw.udpPort);
+    if (raw.noUpgrade && raw.noDiscovery)
+        return "--no-upgrade and --no-discovery together leave nothing to play";
+    o.upgradeSide = !raw.noUpgrade;
+    o.discoverySide = !raw.noDiscovery;
+    o.upgrade.replyStart = !raw.noStartReply;
+    o.upgrade.progressInterval = std::chrono::milliseconds(raw.progressInterval);
+    o.upgrade.settle = std::chrono::milliseconds(raw.settle);
+    o.upgrade.stall = std::chrono::milliseconds(raw.slowReader);
+    if (raw.burnMs > 0 && raw.interval->count() > 0)
+        return "--burn-ms and --progress-interval exclude each other";
+    o.upgrade.burn = std::chrono::milliseconds(raw.burnMs);
+    return {};
+}
+
+// The recorders' numbers in a list option, each from 1 to the count; a refusal's text, or empty.
+std::string checkRecorderNumbers(const char* option, const std::vector<unsigned>& numbers, unsigned count) {
+    for (unsigned n : numbers)
+        if (n < 1 || n > count)
+            return std::string(option) + " " + std::to_string(n) + ": there are recorders 1 to " +
+                   std::to_string(count);
+    return {};
+}
+
+// The discovery side's values from their raw form; a refusal's text, or empty.
+std::string applyDiscoveryArguments(SimOptions& o, const RawArguments& raw) {
+    if (!raw.deviceAddress.empty())
+        o.deviceAddress = ::parseIpv4(raw.deviceAddress);
+    o.discovery.mask = *::parseIpv4(raw.deviceMask);
+    o.discovery.gateway = *::parseIpv4(raw.deviceGateway);
+    if (raw.devicePort >= 0) {
+        if (!o.discovery.sameAddress && raw.devicePort + o.discovery.count - 1 > 65535)
+            return "--device-port " + std::to_string(raw.devicePort) + " leaves no port for recorder " +
+                   std::to_string(o.discovery.count);
+        o.devicePort = uint16_t(raw.devicePort);
+    }
+    if (raw.loginResult >= 0)
+        o.discovery.loginResult = uint8_t(raw.loginResult);
+    if (raw.ignoreFirstAll && !o.discovery.ignoreFirstSearch.empty())
+        return "--ignore-first-search and --ignore-first-search-of exclude each other";
+    std::string refusal =
+        checkRecorderNumbers("--ignore-first-search-of", o.discovery.ignoreFirstSearch, o.discovery.count);
+    if (refusal.empty())
+        refusal = checkRecorderNumbers("--refuse-login-of", o.discovery.refuseLogin, o.discovery.count);
+    if (!refusal.empty())
+        return refusal;
+    if (raw.ignoreFirstAll)
+        for (unsigned n = 1; n <= o.discovery.count; ++n)
+            o.discovery.ignoreFirstSearch.push_back(n);
+    return {};
+}
+
+} // namespace
+
+CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    SimOptions o;
+    RawArguments raw;
+    CLI::App app(kDescription, "recorder-sim");
+    app.footer(kFooter);
+    app.get_formatter()->column_width(36);
+    const Ipv4Check ipv4;
+    // The last of repeated options wins, so that a caller can override what a wrapper put first.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    addGeneralOptions(app, o);
+    addUpgradeOptions(app, o, raw, ipv4);
+    addReadingOptions(app, o, raw);
+    addDiscoveryOptions(app, o, raw, ipv4);
+    addAnswerOptions(app, o, raw);
 
     try {
         app.parse(argc, argv);
@@ -226,57 +324,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         return {std::nullopt, 2};
     }
 
-    auto refuse = [&err](const std::string& text) {
-        err << "recorder-sim: " << text << "\nRun recorder-sim --help for the options.\n";
-        return CommandLine{std::nullopt, 2};
-    };
-    static const std::map<std::string, Verdict> verdicts{{"progress", Verdict::Progress},
-                                                         {"right", Verdict::Right},
-                                                         {"error", Verdict::Error},
-                                                         {"silence", Verdict::Silence},
-                                                         {"drop", Verdict::Drop}};
-    auto chosen = verdicts.find(verdict);
-    if (chosen == verdicts.end())
-        return refuse("--verdict: '" + verdict + "' is not one of progress, right, error, silence, drop");
-    o.upgrade.verdict = chosen->second;
-    o.tcpPort = uint16_t(tcpPort);
-    o.udpPort = uint16_t(udpPort);
-    if (noUpgrade && noDiscovery)
-        return refuse("--no-upgrade and --no-discovery together leave nothing to play");
-    o.upgradeSide = !noUpgrade;
-    o.discoverySide = !noDiscovery;
-    o.upgrade.replyStart = !noStartReply;
-    o.upgrade.progressInterval = std::chrono::milliseconds(progressInterval);
-    o.upgrade.settle = std::chrono::milliseconds(settle);
-    o.upgrade.stall = std::chrono::milliseconds(slowReader);
-    if (burnMs > 0 && intervalOption->count() > 0)
-        return refuse("--burn-ms and --progress-interval exclude each other");
-    o.upgrade.burn = std::chrono::milliseconds(burnMs);
-    if (!deviceAddress.empty())
-        o.deviceAddress = ::parseIpv4(deviceAddress);
-    o.discovery.mask = *::parseIpv4(deviceMask);
-    o.discovery.gateway = *::parseIpv4(deviceGateway);
-    if (devicePort >= 0) {
-        if (!o.discovery.sameAddress && devicePort + o.discovery.count - 1 > 65535)
-            return refuse("--device-port " + std::to_string(devicePort) + " leaves no port for recorder " +
-                          std::to_string(o.discovery.count));
-        o.devicePort = uint16_t(devicePort);
+    std::string refusal = applyUpgradeArguments(o, raw);
+    if (refusal.empty())
+        refusal = applyDiscoveryArguments(o, raw);
+    if (!refusal.empty()) {
+        err << "recorder-sim: " << refusal << "\nRun recorder-sim --help for the options.\n";
+        return {std::nullopt, 2};
     }
-    if (loginResult >= 0)
-        o.discovery.loginResult = uint8_t(loginResult);
-    if (ignoreFirstAll && !o.discovery.ignoreFirstSearch.empty())
-        return refuse("--ignore-first-search and --ignore-first-search-of exclude each other");
-    for (unsigned n : o.discovery.ignoreFirstSearch)
-        if (n < 1 || n > o.discovery.count)
-            return refuse("--ignore-first-search-of " + std::to_string(n) + ": there are recorders 1 to " +
-                          std::to_string(o.discovery.count));
-    for (unsigned n : o.discovery.refuseLogin)
-        if (n < 1 || n > o.discovery.count)
-            return refuse("--refuse-login-of " + std::to_string(n) + ": there are recorders 1 to " +
-                          std::to_string(o.discovery.count));
-    if (ignoreFirstAll)
-        for (unsigned n = 1; n <= o.discovery.count; ++n)
-            o.discovery.ignoreFirstSearch.push_back(n);
     return {std::move(o), 0};
 }
 

@@ -2,6 +2,8 @@
 
 #include "support/Exceptions.h"
 #include "support/NetSocketCore.h"
+#include "support/NetSocketImpl.h"
+#include "support/SocketWait.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -20,20 +22,9 @@ namespace Zorvik {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // How long the receive thread rests before trying again after its wait failed, so that a
 // persistent failure costs no CPU and a stop request is still seen at once.
 constexpr uint32_t kWaitRetryMs = 100;
-
-uint32_t MillisecondsSince(Clock::time_point start) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    return ms > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ms);
-}
-
-int PollTimeout(uint64_t ms) {
-    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
-}
 
 // Exceptions that reach the receive thread have no handler to go to; they are shown on standard
 // error so that they are not lost, and the thread carries on.
@@ -57,94 +48,6 @@ void CountObject(int delta) {
     std::lock_guard lock(LiveLock());
     g_nLiveSockets += delta;
     LiveChanged().notify_all();
-}
-
-bool ParseAddress(const char* text, int port, sockaddr_in& address) {
-    if (text == nullptr || port < 1 || port > 65535) {
-        return false;
-    }
-    // inet_addr keeps the classic forms ("127.1" too) but does no name lookup; the broadcast
-    // address yields the same INADDR_NONE as a bad text and is refused with it.
-    const in_addr_t ip = ::inet_addr(text);
-    if (ip == INADDR_NONE) {
-        return false;
-    }
-    address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = ip;
-    return true;
-}
-
-// Connects a new non-blocking TCP socket within `limitMs`; the socket, or -1.
-int ConnectWithTimeout(const char* text, int port, uint32_t limitMs) {
-    sockaddr_in peer{};
-    if (!ParseAddress(text, port, peer)) {
-        return -1;
-    }
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    const Clock::time_point start = Clock::now();
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-        return fd;
-    }
-    if (errno != EINPROGRESS && errno != EINTR) {
-        ::close(fd);
-        return -1;
-    }
-    pollfd p{fd, POLLOUT, 0};
-    for (;;) {
-        const uint32_t elapsed = MillisecondsSince(start);
-        if (elapsed >= limitMs) {
-            ::close(fd);
-            return -1;
-        }
-        const int n = ::poll(&p, 1, PollTimeout(uint64_t{limitMs} - elapsed));
-        if (n > 0) {
-            break;
-        }
-        if (n < 0 && errno != EINTR) {
-            ::close(fd);
-            return -1;
-        }
-    }
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// A UDP socket bound to `port` on every interface and joined to the multicast group; or -1.
-int CreateMulticastSocket(const char* group, int port) {
-    if (group == nullptr || port < 0 || port > 65535) {
-        return -1;
-    }
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
-    if (fd < 0) {
-        return -1;
-    }
-    const int on = 1;
-    const int scope = 64;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<uint16_t>(port));
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    ip_mreq join{};
-    join.imr_multiaddr.s_addr = ::inet_addr(group);
-    join.imr_interface.s_addr = htonl(INADDR_ANY);
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &scope, sizeof scope) != 0 ||
-        ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 } // namespace
@@ -430,6 +333,20 @@ void CNetSocketCore::ReceiveLoop() {
     }
 }
 
+namespace {
+
+// The descriptors one pass of the receive thread waits on, by what each is for.
+enum PollSlot : size_t {
+    kStopSlot,             // the stop event
+    kTcpChangedSlot,       // the TCP socket was put in or taken out
+    kMulticastChangedSlot, // the multicast socket was put in or taken out
+    kTcpSlot,              // the TCP socket itself
+    kMulticastSlot,        // the multicast socket itself
+    kPollSlots
+};
+
+} // namespace
+
 // One pass: wait until the stop event, a state change or one of the sockets needs attention, then
 // serve one socket. Sockets are held (SocketUse) only while polled or read, never during callbacks.
 void CNetSocketCore::ReceivePass(uint64_t& seenTcpGeneration, bool& tcpClosed) {
@@ -455,13 +372,17 @@ void CNetSocketCore::ReceivePass(uint64_t& seenTcpGeneration, bool& tcpClosed) {
     // Out of step, the stream is read until empty without waiting for more data.
     const bool drainTcp = watchTcp && !m_tcpBuffer.InSync();
 
-    pollfd fds[5] = {
-        {m_evStop.Handle(), POLLIN, 0},      {m_evTcp.Handle(), POLLIN, 0},
-        {m_evMulticast.Handle(), POLLIN, 0}, {watchTcp ? tcp.fd : -1, POLLIN, 0},
-        {multicast.fd, POLLIN, 0},
-    };
-    const int n = ::poll(fds, 5, drainTcp ? 0 : -1);
-    if (n < 0 || ((fds[0].revents | fds[1].revents | fds[2].revents) & POLLNVAL) != 0) {
+    pollfd fds[kPollSlots] = {};
+    fds[kStopSlot] = {m_evStop.Handle(), POLLIN, 0};
+    fds[kTcpChangedSlot] = {m_evTcp.Handle(), POLLIN, 0};
+    fds[kMulticastChangedSlot] = {m_evMulticast.Handle(), POLLIN, 0};
+    fds[kTcpSlot] = {watchTcp ? tcp.fd : -1, POLLIN, 0};
+    fds[kMulticastSlot] = {multicast.fd, POLLIN, 0};
+    const int n = ::poll(fds, kPollSlots, drainTcp ? 0 : -1);
+    const short eventFailure =
+        (fds[kStopSlot].revents | fds[kTcpChangedSlot].revents | fds[kMulticastChangedSlot].revents) &
+        POLLNVAL;
+    if (n < 0 || eventFailure != 0) {
         if (n < 0 && errno == EINTR) {
             return;
         }
@@ -473,35 +394,39 @@ void CNetSocketCore::ReceivePass(uint64_t& seenTcpGeneration, bool& tcpClosed) {
     if (m_evStop.Wait(0)) {
         return; // stop wins, even over waiting data
     }
-    if (fds[1].revents != 0) {
+    if (fds[kTcpChangedSlot].revents != 0) {
         m_evTcp.Reset();
     }
-    if (fds[2].revents != 0) {
+    if (fds[kMulticastChangedSlot].revents != 0) {
         m_evMulticast.Reset();
     }
 
-    if (watchTcp && (fds[3].revents != 0 || drainTcp)) {
-        const int fd = tcp.fd;
-        const StreamRead result = ReadStream(
-            m_tcpBuffer, [fd](void* into, size_t size) { return ::recv(fd, into, size, MSG_DONTWAIT); });
-        const bool retired = !IsCurrentTcp(tcp.generation);
-        EndUse(tcp, multicast);
-        if (retired) {
-            // Disconnect took the socket while it was being read; its shutdown reads as an end of
-            // stream, which is no peer close, and what came with it is no longer wanted.
-            return;
-        }
-        if (result == StreamRead::Data) {
-            m_tcpBuffer.SetInSync(CutPackets(m_tcpBuffer, [this](const uint8_t* packet, uint32_t length) {
-                m_pOwner->OnPacket(this, packet, length);
-            }));
-            m_pOwner->OnPacketsRead(this);
-        } else if (result == StreamRead::Closed) {
-            tcpClosed = true;
-            m_pOwner->OnClose(this);
-        }
-    } else if (multicast.fd >= 0 && fds[4].revents != 0) {
+    if (watchTcp && (fds[kTcpSlot].revents != 0 || drainTcp)) {
+        ReceiveStream(tcp, multicast, tcpClosed);
+    } else if (multicast.fd >= 0 && fds[kMulticastSlot].revents != 0) {
         ReceiveDatagram(multicast.fd, tcp, multicast);
+    }
+}
+
+void CNetSocketCore::ReceiveStream(SocketUse& tcp, SocketUse& multicast, bool& tcpClosed) {
+    const int fd = tcp.fd;
+    const StreamRead result = ReadStream(
+        m_tcpBuffer, [fd](void* into, size_t size) { return ::recv(fd, into, size, MSG_DONTWAIT); });
+    const bool retired = !IsCurrentTcp(tcp.generation);
+    EndUse(tcp, multicast);
+    if (retired) {
+        // Disconnect took the socket while it was being read; its shutdown reads as an end of
+        // stream, which is no peer close, and what came with it is no longer wanted.
+        return;
+    }
+    if (result == StreamRead::Data) {
+        m_tcpBuffer.SetInSync(CutPackets(m_tcpBuffer, [this](const uint8_t* packet, uint32_t length) {
+            m_pOwner->OnPacket(this, packet, length);
+        }));
+        m_pOwner->OnPacketsRead(this);
+    } else if (result == StreamRead::Closed) {
+        tcpClosed = true;
+        m_pOwner->OnClose(this);
     }
 }
 
@@ -528,81 +453,6 @@ void CNetSocketCore::ReceiveDatagram(int fd, SocketUse& tcp, SocketUse& multicas
     if (data != nullptr) {
         m_pOwner->OnDatagram(this, data, count);
     }
-}
-
-// ---- CNetSocketImpl
-
-bool CNetSocketImpl::Connect(const char* address, int port, uint32_t limitMs) {
-    if (address == nullptr || HoldsTcp()) {
-        return false;
-    }
-    const int fd = ConnectWithTimeout(address, port, limitMs);
-    if (fd < 0) {
-        return false;
-    }
-    if (!PutTcp(fd)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
-}
-
-bool CNetSocketImpl::Attach(int socket) {
-    if (socket < 0 || HoldsTcp()) {
-        return false;
-    }
-    const int flags = ::fcntl(socket, F_GETFL);
-    if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0) {
-        ::close(socket);
-        return false;
-    }
-    if (!PutTcp(socket)) {
-        ::close(socket);
-        return false;
-    }
-    return true;
-}
-
-void CNetSocketImpl::Disconnect() {
-    try {
-        LeaveMulticast();
-    } catch (...) {
-        TakeAndCloseTcp(); // the connection goes in any case
-        throw;
-    }
-    TakeAndCloseTcp();
-}
-
-bool CNetSocketImpl::IsConnected() {
-    return HoldsTcp();
-}
-
-bool CNetSocketImpl::Send(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sent) {
-    return SendImpl(data, length, limitMs, sent);
-}
-
-bool CNetSocketImpl::JoinMulticast(const char* group, int port) {
-    // A second join would lose the first socket while the receive thread still waits on it.
-    if (HoldsMulticast()) {
-        return false;
-    }
-    const int fd = CreateMulticastSocket(group, port);
-    if (fd < 0) {
-        return false;
-    }
-    if (!PutMulticast(fd)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
-}
-
-void CNetSocketImpl::LeaveMulticast() {
-    TakeAndCloseMulticast();
-}
-
-bool CNetSocketImpl::IsMulticastOpen() {
-    return HoldsMulticast();
 }
 
 // ---- creation and release

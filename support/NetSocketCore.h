@@ -65,6 +65,9 @@ private:
     static void* ThreadMain(void* self);
     void ReceiveLoop();
     void ReceivePass(uint64_t& seenTcpGeneration, bool& tcpClosed);
+    // Reads what the TCP socket has and hands out the whole packets, or reports the peer's close.
+    // Both read functions let go of the sockets before calling the owner.
+    void ReceiveStream(SocketUse& tcp, SocketUse& multicast, bool& tcpClosed);
     void ReceiveDatagram(int fd, SocketUse& tcp, SocketUse& multicast);
     void CloseHeldSockets() noexcept;
     // TakeAndCloseTcp and TakeAndCloseMulticast: the members of one side and the event that wakes
@@ -90,20 +93,6 @@ private:
     uint32_t m_nTcpUsers = 0; // users of the socket now held
     uint32_t m_nMulticastUsers = 0;
     uint32_t m_nRetiringUsers = 0; // users of sockets already taken out, still to let go
-};
-
-class CNetSocketImpl final : public CNetSocketCore {
-public:
-    using CNetSocketCore::CNetSocketCore;
-
-    bool Connect(const char* address, int port, uint32_t limitMs) override;
-    bool Attach(int socket) override;
-    void Disconnect() override;
-    bool IsConnected() override;
-    bool Send(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sent) override;
-    bool JoinMulticast(const char* group, int port) override;
-    void LeaveMulticast() override;
-    bool IsMulticastOpen() override;
 };
 
 } // namespace Zorvik

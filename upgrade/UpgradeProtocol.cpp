@@ -62,12 +62,17 @@ std::vector<uint8_t> BuildDataPacket(uint32_t chunkNumber, const uint8_t* data, 
     if (length == 0 || length > kMaxDataPayload || data == nullptr) {
         throw std::invalid_argument("BuildDataPacket: a chunk holds 1 to 1024 bytes");
     }
-    std::vector<uint8_t> p(H::kSize + length, 0);
-    p[H::kCommand] = CMD_UPGRADE;
-    LittleEndian::Write32(&p[H::kPayloadLength], length);
-    LittleEndian::Write32(&p[H::kChunkNumber], chunkNumber);
+    std::vector<uint8_t> p(H::kSize + length);
+    PutDataPacketHeader(p.data(), chunkNumber, length);
     std::memcpy(&p[H::kSize], data, length);
     return p;
+}
+
+void PutDataPacketHeader(uint8_t* packet, uint32_t chunkNumber, uint32_t length) {
+    std::memset(packet, 0, H::kSize);
+    packet[H::kCommand] = CMD_UPGRADE;
+    LittleEndian::Write32(packet + H::kPayloadLength, length);
+    LittleEndian::Write32(packet + H::kChunkNumber, chunkNumber);
 }
 
 std::vector<uint8_t> BuildDataPacket(uint32_t chunkNumber, std::span<const uint8_t> chunk) {

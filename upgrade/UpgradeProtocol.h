@@ -121,6 +121,10 @@ Packet32 BuildStartPacket(UpgradeKind kind, uint32_t fileLength);
 std::vector<uint8_t> BuildDataPacket(uint32_t chunkNumber, const uint8_t* data, uint32_t length);
 std::vector<uint8_t> BuildDataPacket(uint32_t chunkNumber, std::span<const uint8_t> chunk);
 
+// Writes a data packet's header in place in front of the chunk already read into the packet
+// buffer, so that a stream needs one buffer and no copy per chunk.
+void PutDataPacketHeader(uint8_t* packet, uint32_t chunkNumber, uint32_t length);
+
 // End packet closing one file of the upgrade.
 Packet32 BuildEndPacket(UpgradeKind kind);
 

@@ -2,24 +2,17 @@
 
 #include "package/UpgradePackage.h"
 #include "support/Exceptions.h"
+#include "upgrade/OwnerLink.h"
 #include "upgrade/SessionFile.h"
 #include "upgrade/UpgradeIds.h"
 #include "upgrade/UpgradeProtocol.h"
+#include "upgrade/VerdictTexts.h"
 
 #include <algorithm>
-#include <cstring>
 
 using Zorvik::CNetSocket;
 
 namespace {
-
-class CLibraryFactory final : public CNetSocketFactory {
-public:
-    bool Create(Zorvik::CNetSocketOwner* owner, CNetSocket** socket) override {
-        return Zorvik::CreateNetSocket(owner, socket);
-    }
-    void Release(CNetSocket*& socket) override { Zorvik::ReleaseNetSocket(socket); }
-};
 
 // Bytes of the current file sent, in percent of its length, rounded down; exact for any file
 // length a start packet can announce.
@@ -28,122 +21,6 @@ int Percent(int64_t sent, int64_t length) {
 }
 
 } // namespace
-
-void PutDataPacketHeader(uint8_t* packet, uint32_t chunkNumber, uint32_t length) {
-    std::memset(packet, 0, PacketHeader::kSize);
-    packet[PacketHeader::kCommand] = CMD_UPGRADE;
-    LittleEndian::Write32(packet + PacketHeader::kPayloadLength, length);
-    LittleEndian::Write32(packet + PacketHeader::kChunkNumber, chunkNumber);
-}
-
-CNetSocketFactory& DefaultNetSocketFactory() {
-    static CLibraryFactory factory;
-    return factory;
-}
-
-// What connection objects call back. A released object may still hand out the packets it had
-// buffered, on its own thread, after the session is gone, and nothing tells when it has finished.
-// So the objects never call the session directly: they call this link, which passes calls on only
-// while a session is attached and lets the session wait until no call is in progress. Links are
-// never freed; a detached one is reused by the next session, which is safe because a session takes
-// replies only from its current connection object.
-class COwnerLink final : public Zorvik::CNetSocketOwner {
-public:
-    static COwnerLink* Attach(CUpgradeSession* session) {
-        std::lock_guard lock(PoolLock());
-        COwnerLink* link;
-        if (Pool().empty()) {
-            link = new COwnerLink;
-            AllLinks().push_back(link); // stays reachable for the process's life
-        } else {
-            link = Pool().back();
-            Pool().pop_back();
-        }
-        std::lock_guard linkLock(link->m_lock);
-        link->m_pSession = session;
-        return link;
-    }
-
-    // No call reaches the session after this returns; calls in progress run on.
-    void Detach() {
-        std::lock_guard lock(m_lock);
-        m_pSession = nullptr;
-    }
-
-    // Waits until no call is in progress; false when the deadline passed first.
-    bool WaitIdle(std::chrono::steady_clock::time_point deadline) {
-        std::unique_lock lock(m_lock);
-        return m_idle.wait_until(lock, deadline, [this] { return m_nCalls == 0; });
-    }
-    void WaitIdle() {
-        std::unique_lock lock(m_lock);
-        m_idle.wait(lock, [this] { return m_nCalls == 0; });
-    }
-
-    // Back to the pool; only when detached and idle.
-    void Return() {
-        std::lock_guard lock(PoolLock());
-        Pool().push_back(this);
-    }
-
-    void OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t length) override {
-        Forward([&](CNetSocketOwner& owner) { owner.OnPacket(sender, data, length); });
-    }
-    void OnDatagram(CNetSocket* sender, const uint8_t* data, uint32_t length) override {
-        Forward([&](CNetSocketOwner& owner) { owner.OnDatagram(sender, data, length); });
-    }
-    void OnClose(CNetSocket* sender) override {
-        Forward([&](CNetSocketOwner& owner) { owner.OnClose(sender); });
-    }
-    void OnPacketsRead(CNetSocket* sender) override {
-        Forward([&](CNetSocketOwner& owner) { owner.OnPacketsRead(sender); });
-    }
-
-private:
-    COwnerLink() = default;
-    ~COwnerLink() = default;
-
-    template <typename Call> void Forward(const Call& call) {
-        CUpgradeSession* session;
-        {
-            std::lock_guard lock(m_lock);
-            session = m_pSession;
-            if (session == nullptr) {
-                return;
-            }
-            ++m_nCalls;
-        }
-        struct Leave {
-            COwnerLink* link;
-            ~Leave() {
-                std::lock_guard lock(link->m_lock);
-                if (--link->m_nCalls == 0) {
-                    link->m_idle.notify_all();
-                }
-            }
-        } leave{this};
-        call(*session);
-    }
-
-    static std::mutex& PoolLock() {
-        static std::mutex lock;
-        return lock;
-    }
-    // Allocated once and never destroyed: a detached thread may call a link during exit.
-    static std::vector<COwnerLink*>& Pool() {
-        static auto* pool = new std::vector<COwnerLink*>;
-        return *pool;
-    }
-    static std::vector<COwnerLink*>& AllLinks() {
-        static auto* all = new std::vector<COwnerLink*>;
-        return *all;
-    }
-
-    std::mutex m_lock;
-    std::condition_variable m_idle;
-    CUpgradeSession* m_pSession = nullptr;
-    int m_nCalls = 0;
-};
 
 // What one upgrade works on, taken when it starts: the window may change its own fields while
 // the worker runs.
@@ -176,44 +53,12 @@ CUpgradeSession::~CUpgradeSession() {
 
 // ---- connection
 
-CUpgradeSession::ClientPtr CUpgradeSession::Client() const {
-    std::lock_guard lock(m_clientLock);
-    return m_pClient;
-}
-
 bool CUpgradeSession::HasConnection() const {
-    std::lock_guard lock(m_clientLock);
-    return m_pClient != nullptr;
-}
-
-bool CUpgradeSession::IsCurrent(const CNetSocket* sender) const {
-    std::lock_guard lock(m_clientLock);
-    return m_pClient != nullptr && m_pClient.get() == sender;
-}
-
-void CUpgradeSession::DropClient() {
-    ClientPtr old;
-    {
-        std::lock_guard lock(m_clientLock);
-        old = std::move(m_pClient);
-    }
-    // Closed at once, so that a worker still holding the object fails its next send instead of
-    // streaming into a connection the user gave up. The object itself is released when the last
-    // holder lets go.
-    if (old) {
-        CloseClient(*old);
-    }
-}
-
-void CUpgradeSession::CloseClient(CNetSocket& client) {
-    // The window, the worker and the receive thread may each close a connection; a socket object
-    // takes its closing calls one at a time.
-    std::lock_guard lock(m_closeLock);
-    client.Disconnect();
+    return m_connection.Has();
 }
 
 bool CUpgradeSession::NewClient(ClientPtr& client) {
-    DropClient();
+    m_connection.Drop();
     CNetSocket* raw = nullptr;
     if (!m_factory.Create(m_pLink, &raw) || raw == nullptr) {
         PlainMessage("CreateObject failed! exit system!");
@@ -223,15 +68,14 @@ bool CUpgradeSession::NewClient(ClientPtr& client) {
     }
     CNetSocketFactory* factory = &m_factory;
     client = ClientPtr(raw, [factory](CNetSocket* socket) { factory->Release(socket); });
-    std::lock_guard lock(m_clientLock);
-    m_pClient = client;
+    m_connection.Set(client);
     return true;
 }
 
 void CUpgradeSession::OnLoginButton() {
     m_view.TakeForm(m_state.m_form);
     if (HasConnection()) {
-        DropClient();
+        m_connection.Drop();
         m_view.SetControlText(IDC_LOGIN, "Login");
         m_view.EnableControl(IDC_OPEN_FILES, false);
         for (int id : {IDC_BIOS, IDC_WEB, IDC_BOOT, IDC_BOTH, IDC_FONT, IDC_LOGO, IDC_EXE}) {
@@ -286,7 +130,7 @@ void CUpgradeSession::SendMacValue() {
 
 void CUpgradeSession::OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t length) {
     // Replies of a connection already given up belong to nothing the user still has.
-    if (!IsCurrent(sender)) {
+    if (!m_connection.Is(sender)) {
         return;
     }
     m_state.m_bLastWasProgress = false;
@@ -335,7 +179,7 @@ void CUpgradeSession::OnClose(CNetSocket*) {}
 
 void CUpgradeSession::OnPacketsRead(CNetSocket* sender) {
     CNetSocket* accepted = sender;
-    if (!m_pAcceptedBy.compare_exchange_strong(accepted, nullptr) || !IsCurrent(sender)) {
+    if (!m_pAcceptedBy.compare_exchange_strong(accepted, nullptr) || !m_connection.Is(sender)) {
         return;
     }
     m_view.SetControlText(IDC_LOGIN, "Logout");
@@ -352,15 +196,8 @@ void CUpgradeSession::OnLoginReply(CNetSocket* sender, bool accepted) {
     }
     m_view.MessageBox("Login failed!", "ERROR", MessageIcon::Exclamation);
     // While the box was open the user may have logged out or in again: only this connection goes.
-    ClientPtr refused;
-    {
-        std::lock_guard lock(m_clientLock);
-        if (m_pClient.get() == sender) {
-            refused = std::move(m_pClient);
-        }
-    }
-    if (refused) {
-        CloseClient(*refused);
+    if (const ClientPtr refused = m_connection.TakeIf(sender)) {
+        m_connection.Close(*refused);
     }
     m_view.UpgradeEnded({UpgradeEnding::LoginRefused, -1, 0, "Login failed!"});
 }
@@ -407,24 +244,6 @@ void CUpgradeSession::SetProgressBar(int percent) {
 
 void CUpgradeSession::PlainMessage(const std::string& text) {
     m_view.MessageBox(text, kProgramName, MessageIcon::Exclamation);
-}
-
-// ---- files
-
-Classification CUpgradeSession::ChooseFiles() {
-    return m_classifier.ChooseFiles(IsBusy());
-}
-
-Classification CUpgradeSession::AcceptDroppedFiles(const std::vector<std::string>& paths) {
-    return m_classifier.AcceptDroppedFiles(paths, HasConnection(), IsBusy());
-}
-
-Classification CUpgradeSession::ClassifyCommandLineFile(const std::string& path) {
-    return m_classifier.ClassifyCommandLineFile(path);
-}
-
-bool CUpgradeSession::ClassifyFile(const std::string& path) {
-    return m_classifier.ClassifyFile(path);
 }
 
 // ---- upgrade, on the window's thread
@@ -488,7 +307,7 @@ bool CUpgradeSession::StartUpgrade() {
     const Packet32 start = BuildStartPacket(kind, static_cast<uint32_t>(m_state.m_nFileLength));
     // Pressed with no connection (a button enabled from the command line), the start fails as an
     // unsent start packet does.
-    const ClientPtr client = Client();
+    const ClientPtr client = m_connection.Get();
     // Whatever the recorder said before this start packet answers an earlier upgrade, or none.
     ClearVerdict();
     if (!client || !SendPacket(client, start.data(), PacketHeader::kSize, 1)) {
@@ -577,7 +396,7 @@ bool CUpgradeSession::SendPacket(const ClientPtr& client, const uint8_t* packet,
         // connection as the packet's rest. Closed, it cannot misread anything; the object stays,
         // and the next send on it fails as on any lost connection.
         try {
-            CloseClient(*client);
+            m_connection.Close(*client);
         } catch (const Zorvik::CException&) {
             // The descriptor is closed even when closing reports a failure, so the stream has
             // ended all the same; the caller reports the failed send.
@@ -629,34 +448,8 @@ bool CUpgradeSession::SendFile(const UpgradeJob& job, const std::string& path, u
     const int64_t length = file.Length();
     m_state.m_nFileLength = length;
     m_state.m_nBytesSent = 0;
-    uint8_t* const payload = packet + PacketHeader::kSize;
     int64_t bytesSent = 0;
-    uint32_t chunk = 0;
-    bool sent = true;
-    for (;;) {
-        const size_t n = file.Read(payload, kMaxDataPayload);
-        if (n == 0) {
-            break;
-        }
-        PutDataPacketHeader(packet, chunk, static_cast<uint32_t>(n));
-        if (Stopping() ||
-            !SendWithRetries(job.client, packet, PacketHeader::kSize + static_cast<uint32_t>(n))) {
-            sent = false;
-            break;
-        }
-        bytesSent += static_cast<int64_t>(n);
-        result.bytesSent += static_cast<int64_t>(n);
-        m_state.m_nUpgradeBytesSent = result.bytesSent;
-        m_state.m_nBytesSent = bytesSent;
-        ++m_state.m_nChunksSent;
-        const int percent = Percent(bytesSent, length);
-        if (percent != m_nShownProgress) {
-            // Each update is a round trip to the window's thread; the bar changes once per
-            // percent, not once per chunk.
-            SetProgressBar(percent);
-        }
-        ++chunk;
-    }
+    bool sent = SendChunks(job, file, packet, bytesSent, result);
     file.Close();
     // A file that shrank while it was sent, or a read that failed, ends the stream short of what
     // the recorder was told to expect: no end packet, so that it never takes a cut image as whole.
@@ -682,6 +475,34 @@ bool CUpgradeSession::SendFile(const UpgradeJob& job, const std::string& path, u
         }
     }
     return sent;
+}
+
+bool CUpgradeSession::SendChunks(const UpgradeJob& job, CSessionFile& file, uint8_t* packet,
+                                 int64_t& bytesSent, UpgradeResult& result) {
+    const int64_t length = file.Length();
+    uint8_t* const payload = packet + PacketHeader::kSize;
+    for (uint32_t chunk = 0;; ++chunk) {
+        const size_t n = file.Read(payload, kMaxDataPayload);
+        if (n == 0) {
+            return true;
+        }
+        PutDataPacketHeader(packet, chunk, static_cast<uint32_t>(n));
+        if (Stopping() ||
+            !SendWithRetries(job.client, packet, PacketHeader::kSize + static_cast<uint32_t>(n))) {
+            return false;
+        }
+        bytesSent += static_cast<int64_t>(n);
+        result.bytesSent += static_cast<int64_t>(n);
+        m_state.m_nUpgradeBytesSent = result.bytesSent;
+        m_state.m_nBytesSent = bytesSent;
+        ++m_state.m_nChunksSent;
+        const int percent = Percent(bytesSent, length);
+        if (percent != m_nShownProgress) {
+            // Each update is a round trip to the window's thread; the bar changes once per
+            // percent, not once per chunk.
+            SetProgressBar(percent);
+        }
+    }
 }
 
 void CUpgradeSession::AwaitVerdict(const UpgradeJob& job, UpgradeResult& result) {
@@ -711,39 +532,6 @@ void CUpgradeSession::AwaitVerdict(const UpgradeJob& job, UpgradeResult& result)
     ReportVerdict(job, result);
 }
 
-namespace {
-const char* SuccessText(UpgradeKind kind) {
-    switch (kind) {
-    case KIND_BIOS:
-        return "BIOS Upgrade success,Device will reboot!...";
-    case KIND_WEB:
-        return "WEB Upgrade success,Device will reboot!...";
-    case KIND_BOOT:
-        return "BOOT Upgrade success,Device will reboot!...";
-    default:
-        return nullptr;
-    }
-}
-
-const char* DataFailedText(UpgradeKind kind) {
-    switch (kind) {
-    case KIND_BIOS:
-        return "Send bios data Failed!";
-    case KIND_WEB:
-        return "Send web data Failed!";
-    case KIND_BOOT:
-        return "Send boot data Failed!";
-    case KIND_FONT:
-        return "Send font data Failed!";
-    case KIND_LOGO:
-        return "Send logo data Failed!";
-    case KIND_EXE:
-        break;
-    }
-    return "Send exe data Failed!";
-}
-} // namespace
-
 void CUpgradeSession::ReportVerdict(const UpgradeJob& job, UpgradeResult& result) {
     if (result.ending == UpgradeEnding::Success) {
         // A success is the whole verdict: no failure message follows it, for any kind.
@@ -754,10 +542,7 @@ void CUpgradeSession::ReportVerdict(const UpgradeJob& job, UpgradeResult& result
         return;
     }
     // "error" and a wait that ran out are told alike.
-    const char* text = job.kind == KIND_BIOS   ? "BIOS Upgrade Failed!"
-                       : job.kind == KIND_BOOT ? "BOOT Upgrade Failed!"
-                                               : nullptr;
-    if (text != nullptr) {
+    if (const char* text = UpgradeFailedText(job.kind)) {
         result.message = text;
         m_view.MessageBox(text, "Error", MessageIcon::Information);
     }
@@ -808,7 +593,7 @@ void CUpgradeSession::RequestStop() {
     m_changed.notify_all();
     m_pLink->Detach();
     try {
-        DropClient();
+        m_connection.Drop();
     } catch (const Zorvik::CException&) {
         // Closing failed, but the descriptor is forgotten all the same and the session is ending:
         // there is nobody left to tell.

@@ -7,15 +7,15 @@
 // streams and waits; the connection's receive thread delivers the replies (OnPacket). Both reach
 // the window only through the view.
 //
-// Connections: m_pClient is shared by the threads that use it. Whoever takes the connection out of
-// m_pClient (logout, a new login or MAC command, a refused login, the end of the session) closes
-// it at once, but the object is handed back to the socket library only when the last thread using
-// it has let go. No thread ever calls a released object: a worker whose connection was closed
-// under it ends with "Send Data Error" on its next send.
+// Connections: the current connection object (CSessionConnection) is shared by the threads that use
+// it; whoever takes it out closes it at once, and it is released when the last holder lets go. A
+// worker whose connection was closed under it ends with "Send Data Error" on its next send.
 #pragma once
 
 #include "support/NetSocket.h"
 #include "upgrade/FileClassifier.h"
+#include "upgrade/NetSocketFactory.h"
+#include "upgrade/SessionConnection.h"
 #include "upgrade/UpgradeState.h"
 #include "upgrade/UpgradeView.h"
 
@@ -37,18 +37,6 @@ struct SessionTimings {
     uint32_t verdictWaitMs = 1200000;
 };
 
-// Makes and gives up connection objects: CreateNetSocket and ReleaseNetSocket, unless a test puts
-// something in front of them.
-class CNetSocketFactory {
-public:
-    virtual bool Create(Zorvik::CNetSocketOwner* owner, Zorvik::CNetSocket** socket) = 0;
-    virtual void Release(Zorvik::CNetSocket*& socket) = 0;
-
-protected:
-    ~CNetSocketFactory() = default;
-};
-CNetSocketFactory& DefaultNetSocketFactory();
-
 // The session's messages that more than one place shows.
 inline constexpr const char* kSendDataError = "Send data error";       // login, MAC, start packet
 inline constexpr const char* kSendDataErrorWorker = "Send Data Error"; // data and end packets
@@ -60,13 +48,10 @@ inline constexpr const char* kWebPackageName = "C:\\tmp_web.bin";
 inline constexpr const char* kLogoPackageName = "C:\\temp_logo.bin";
 
 class COwnerLink;
-
-// Writes a data packet's header in place in front of the chunk already read into the packet
-// buffer, so that the stream needs one buffer and no copy per chunk.
-void PutDataPacketHeader(uint8_t* packet, uint32_t chunkNumber, uint32_t length);
+class CSessionFile;
 
 // The session is the owner of its connection objects. They reach it through a link that outlives
-// it (see COwnerLink in the source): a released object may still hand out the packets it had
+// it (see upgrade/OwnerLink.h): a released object may still hand out the packets it had
 // buffered after the session is gone.
 class CUpgradeSession final : public Zorvik::CNetSocketOwner {
 public:
@@ -93,10 +78,14 @@ public:
     // it, and left in place afterwards: one package serves every recorder of a batch.
     void SendBuiltPackage(int id, const std::string& package);
     // Open files, files dropped on the window, the file named on the command line.
-    Classification ChooseFiles();
-    Classification AcceptDroppedFiles(const std::vector<std::string>& paths);
-    Classification ClassifyCommandLineFile(const std::string& path);
-    bool ClassifyFile(const std::string& path);
+    Classification ChooseFiles() { return m_classifier.ChooseFiles(IsBusy()); }
+    Classification AcceptDroppedFiles(const std::vector<std::string>& paths) {
+        return m_classifier.AcceptDroppedFiles(paths, HasConnection(), IsBusy());
+    }
+    Classification ClassifyCommandLineFile(const std::string& path) {
+        return m_classifier.ClassifyCommandLineFile(path);
+    }
+    bool ClassifyFile(const std::string& path) { return m_classifier.ClassifyFile(path); }
 
     // --- state
 
@@ -136,7 +125,7 @@ public:
 
 private:
     struct UpgradeJob;
-    using ClientPtr = std::shared_ptr<Zorvik::CNetSocket>;
+    using ClientPtr = CSessionConnection::ClientPtr;
 
     // Receive thread.
     void OnLoginReply(Zorvik::CNetSocket* sender, bool accepted);
@@ -146,13 +135,16 @@ private:
     // Entry 0 of the files becomes the package, the only file sent.
     void UsePackage(const std::string& package);
     bool NewClient(ClientPtr& client);
-    void DropClient(); // takes m_pClient out, closes it, lets go of it
     void ReapWorker();
 
     // Worker thread.
     void UpgradeWorker(UpgradeJob job);
     // Streams one file and its end packet; false with the ending and its message filled in.
     bool SendFile(const UpgradeJob& job, const std::string& path, uint8_t* packet, UpgradeResult& result);
+    // The file's data packets, chunk after chunk until it reads no more; false when one did not go
+    // out. `bytesSent` counts the file bytes that went.
+    bool SendChunks(const UpgradeJob& job, CSessionFile& file, uint8_t* packet, int64_t& bytesSent,
+                    UpgradeResult& result);
     // A data packet: eight attempts.
     bool SendWithRetries(const ClientPtr& client, const uint8_t* packet, uint32_t length);
     // Waits for the recorder's verdict and shows it; the ending into `result`.
@@ -164,9 +156,6 @@ private:
     // Sends a packet whole in at most `attempts` attempts, each going on where the last stopped;
     // closes the connection when it gives up after part of the packet went out.
     bool SendPacket(const ClientPtr& client, const uint8_t* packet, uint32_t length, int attempts);
-    void CloseClient(Zorvik::CNetSocket& client);
-    ClientPtr Client() const;
-    bool IsCurrent(const Zorvik::CNetSocket* sender) const;
     // The verdict flags change under m_waitLock, so that the start of an upgrade clears them in
     // one step that no reply of the receive thread splits.
     void SetUpgradeDone(bool done);
@@ -189,9 +178,7 @@ private:
     COwnerLink* m_pLink; // outlives the session; see COwnerLink
 
     // The current connection object; null when there is none.
-    mutable std::mutex m_clientLock;
-    ClientPtr m_pClient;
-    std::mutex m_closeLock; // one Disconnect at a time
+    CSessionConnection m_connection;
 
     // The worker: m_bBusy from the start packet until its ResetSession; the thread object is
     // joined by the window's thread before the next one starts, or at the end.

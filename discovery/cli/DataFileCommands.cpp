@@ -78,6 +78,59 @@ std::string Described(const RegistrationRefusal& refusal) {
     return refusal.detail.empty() ? refusal.text : refusal.text + " (" + refusal.detail + ")";
 }
 
+// The devices of the file in its order.
+std::vector<DeviceRecord> ReadDevices(ClientDataFile& file) {
+    const int count = file.deviceCount();
+    std::vector<DeviceRecord> records(static_cast<std::size_t>(count));
+    if (count > 0) {
+        file.getDevices(records.data(), static_cast<int>(records.size() * sizeof(DeviceRecord)));
+    }
+    // Only the DEV children are devices; the others (text, comments) left their slots empty.
+    XmlNodeRef devinfo = file.section("DEVINFO");
+    std::vector<DeviceRecord> devices;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const XmlNodeRef child = devinfo.child(i);
+        if (child.kind() == NodeElement && child.name() == "DEV") {
+            devices.push_back(records[i]);
+        }
+    }
+    return devices;
+}
+
+void PrintDevicesAsText(const std::vector<DeviceRecord>& devices, ListFormat format) {
+    const cli::TextRow headings = {"Id",           "Device Name", "Host", "Port", "Total Channel",
+                                   "Organization", "User Name"};
+    std::vector<cli::TextRow> rows;
+    for (const DeviceRecord& d : devices) {
+        rows.push_back({std::to_string(d.id), std::string(fieldText(d.name)), std::string(fieldText(d.host)),
+                        std::to_string(d.port), std::to_string(d.channelCount), std::to_string(d.orgId),
+                        std::string(fieldText(d.username))});
+    }
+    if (format == ListFormat::Table) {
+        std::cout << cli::FormatTable(headings, rows);
+    } else {
+        std::cout << cli::CsvRecord(headings);
+        for (const auto& row : rows) {
+            std::cout << cli::CsvRecord(row);
+        }
+    }
+}
+
+void PrintDevicesAsJson(const std::vector<DeviceRecord>& devices) {
+    // Never the password: the listing is for reading and passing on, the file keeps it.
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const DeviceRecord& d : devices) {
+        list.push_back({{"id", d.id},
+                        {"name", std::string(fieldText(d.name))},
+                        {"host", std::string(fieldText(d.host))},
+                        {"port", d.port},
+                        {"channels", d.channelCount},
+                        {"orgId", d.orgId},
+                        {"username", std::string(fieldText(d.username))}});
+    }
+    std::cout << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+}
+
 } // namespace
 
 std::string RegisterRefusal(RegisterOptions& options) {
@@ -144,59 +197,11 @@ PelloryStatus Devices(const std::string& dataFile, ListFormat format) {
         Error(problem);
         return PelloryStatus::DataFileUnusable;
     }
-    ClientDataFile* file = ClientDataFile::instance();
-    const int count = file->deviceCount();
-    std::vector<DeviceRecord> records(static_cast<std::size_t>(count));
-    if (count > 0) {
-        file->getDevices(records.data(), static_cast<int>(records.size() * sizeof(DeviceRecord)));
-    }
-    // Only the DEV children are devices; the others (text, comments) left their slots empty.
-    XmlNodeRef devinfo = file->section("DEVINFO");
-    std::vector<const DeviceRecord*> devices;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const XmlNodeRef child = devinfo.child(i);
-        if (child.kind() == NodeElement && child.name() == "DEV") {
-            devices.push_back(&records[i]);
-        }
-    }
-
-    switch (format) {
-    case ListFormat::Table:
-    case ListFormat::Csv: {
-        const cli::TextRow headings = {"Id",           "Device Name", "Host", "Port", "Total Channel",
-                                       "Organization", "User Name"};
-        std::vector<cli::TextRow> rows;
-        for (const DeviceRecord* d : devices) {
-            rows.push_back({std::to_string(d->id), std::string(fieldText(d->name)),
-                            std::string(fieldText(d->host)), std::to_string(d->port),
-                            std::to_string(d->channelCount), std::to_string(d->orgId),
-                            std::string(fieldText(d->username))});
-        }
-        if (format == ListFormat::Table) {
-            std::cout << cli::FormatTable(headings, rows);
-        } else {
-            std::cout << cli::CsvRecord(headings);
-            for (const auto& row : rows) {
-                std::cout << cli::CsvRecord(row);
-            }
-        }
-        break;
-    }
-    case ListFormat::Json: {
-        // Never the password: the listing is for reading and passing on, the file keeps it.
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const DeviceRecord* d : devices) {
-            list.push_back({{"id", d->id},
-                            {"name", std::string(fieldText(d->name))},
-                            {"host", std::string(fieldText(d->host))},
-                            {"port", d->port},
-                            {"channels", d->channelCount},
-                            {"orgId", d->orgId},
-                            {"username", std::string(fieldText(d->username))}});
-        }
-        std::cout << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
-        break;
-    }
+    const std::vector<DeviceRecord> devices = ReadDevices(*ClientDataFile::instance());
+    if (format == ListFormat::Json) {
+        PrintDevicesAsJson(devices);
+    } else {
+        PrintDevicesAsText(devices, format);
     }
     std::cout.flush();
     return PelloryStatus::Success;

@@ -182,8 +182,10 @@ struct AssignCommandLine {
     CLI::Option* firstOption = nullptr;
     CLI::Option* planOption = nullptr;
 
-    CLI::App* AddTo(CLI::App& app, const CLI::IsMember& formats) {
-        CLI::App* command = app.add_subcommand("assign", "Give many recorders new addresses in one run");
+    CLI::App* command = nullptr;
+
+    void AddTo(CLI::App& app, const CLI::IsMember& formats) {
+        command = app.add_subcommand("assign", "Give many recorders new addresses in one run");
         endpoint.AddTo(*command);
         macOption = command->add_option("--mac", macs, "A recorder to number (repeat, in numbering order)")
                         ->option_text("MAC ...");
@@ -210,8 +212,9 @@ struct AssignCommandLine {
         command->add_option("--format", format, "table, csv or json")
             ->option_text("FORMAT [table]")
             ->check(formats);
-        return command;
     }
+
+    int Run() const { return Assign(Parse()); }
 
     AssignOptions Parse() const {
         AssignOptions options;
@@ -253,6 +256,146 @@ struct AssignCommandLine {
     }
 };
 
+// The options of scan as given.
+struct ScanCommandLine {
+    EndpointOptions endpoint;
+    double timeout = 3;
+    std::string format = "table";
+    CLI::App* command = nullptr;
+
+    void AddTo(CLI::App& app, const CLI::IsMember& formats) {
+        command = app.add_subcommand("scan", "List the recorders that answer a search");
+        endpoint.AddTo(*command);
+        command->add_option("--timeout", timeout, "How long to collect answers")
+            ->option_text("SECONDS [3]")
+            ->check(CLI::Range(0.05, 3600.0));
+        command->add_option("--format", format, "table, csv or json")
+            ->option_text("FORMAT [table]")
+            ->check(formats);
+    }
+
+    int Run() const {
+        ScanOptions options;
+        options.endpoint = endpoint.Parse();
+        options.timeout = Milliseconds(timeout);
+        options.format = kFormats.at(format);
+        return ExitCode(Scan(options));
+    }
+};
+
+// The options of set-ip as given.
+struct SetIpCommandLine {
+    EndpointOptions endpoint;
+    double timeout = 5;
+    std::string mac, user, ip, mask, gateway;
+    cli::PasswordOptions password;
+    CLI::App* command = nullptr;
+
+    void AddTo(CLI::App& app) {
+        command = app.add_subcommand("set-ip", "Change a recorder's address, mask and gateway");
+        endpoint.AddTo(*command);
+        command->add_option("--mac", mac, "The recorder's MAC address, as scan lists it")
+            ->option_text("MAC")
+            ->required();
+        command->add_option("--user", user, "User name to log in with")->option_text("NAME")->required();
+        password.AddTo(*command);
+        command->add_option("--ip", ip, "New IP address")->option_text("A")->required();
+        command->add_option("--mask", mask, "New subnet mask")->option_text("M")->required();
+        command->add_option("--gateway", gateway, "New default gateway")->option_text("G")->required();
+        command->add_option("--timeout", timeout, "Limit of the whole command: search, login and answer")
+            ->option_text("SECONDS [5]")
+            ->check(CLI::Range(0.05, 3600.0));
+    }
+
+    int Run() const {
+        SetIpOptions options;
+        options.endpoint = endpoint.Parse();
+        options.timeout = Milliseconds(timeout);
+        options.mac = mac;
+        options.address = Ipv4Option("--ip", ip);
+        options.mask = Ipv4Option("--mask", mask);
+        options.gateway = Ipv4Option("--gateway", gateway);
+        if (user.empty()) {
+            throw UsageError{"User name can not be null!"};
+        }
+        if (const char* refusal = ModifyIpRefusal(options.address, options.mask, options.gateway)) {
+            throw UsageError{refusal};
+        }
+        options.user = user;
+        options.password = ReadPassword(password, user);
+        return ExitCode(SetIp(options));
+    }
+};
+
+// The options of register as given.
+struct RegisterCommandLine {
+    RegisterOptions reg;
+    std::string ip;
+    cli::PasswordOptions password;
+    CLI::App* command = nullptr;
+
+    void AddTo(CLI::App& app) {
+        command = app.add_subcommand("register", "Enter a recorder in the client's data file");
+        command->add_option("--data", reg.dataFile, "The client's data file (Data.xml)")
+            ->option_text("FILE")
+            ->required();
+        command->add_option("--ip", ip, "The recorder's IP address")->option_text("A")->required();
+        command->add_option("--port", reg.port, "The recorder's port")
+            ->option_text("P")
+            ->required()
+            ->check(CLI::Range(1u, 65535u));
+        command->add_option("--name", reg.name, "Device name, stored as given")
+            ->option_text("NAME")
+            ->required();
+        command->add_option("--user", reg.user, "User name the client logs in with")
+            ->option_text("NAME")
+            ->required();
+        password.AddTo(*command);
+        command->add_option("--channels", reg.channels, "Total channels, 1 to 16")
+            ->option_text("N")
+            ->required();
+        command->add_option("--org", reg.orgId, "Organisation id (0, the top level, when not given)")
+            ->option_text("ID [0]");
+        command
+            ->add_option("--camera-types", reg.cameraTypes,
+                         "Camera type of each channel from the first:\n0 normal camera, 1 speed dome [all 0]")
+            ->option_text("T,T,...")
+            ->delimiter(',')
+            ->allow_extra_args(false);
+    }
+
+    // The record is refused before the password is asked for, and again with it.
+    int Run() {
+        reg.host = formatIpv4(Ipv4Option("--ip", ip));
+        if (std::string refusal = RegisterRefusal(reg); !refusal.empty()) {
+            throw UsageError{refusal};
+        }
+        reg.password = ReadPassword(password, reg.user);
+        if (std::string refusal = RegisterRefusal(reg); !refusal.empty()) {
+            throw UsageError{refusal};
+        }
+        return ExitCode(Register(reg));
+    }
+};
+
+// The options of devices as given.
+struct DevicesCommandLine {
+    std::string data, format = "table";
+    CLI::App* command = nullptr;
+
+    void AddTo(CLI::App& app, const CLI::IsMember& formats) {
+        command = app.add_subcommand("devices", "List the devices a data file holds (never their passwords)");
+        command->add_option("--data", data, "The client's data file (Data.xml)")
+            ->option_text("FILE")
+            ->required();
+        command->add_option("--format", format, "table, csv or json")
+            ->option_text("FORMAT [table]")
+            ->check(formats);
+    }
+
+    int Run() const { return ExitCode(Devices(data, kFormats.at(format))); }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -262,132 +405,37 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.get_formatter()->column_width(40);
     const auto format = CLI::IsMember({"table", "csv", "json"});
-
-    // scan
-    EndpointOptions scanEndpoint;
-    double scanTimeout = 3;
-    std::string scanFormat = "table";
-    CLI::App* scan = app.add_subcommand("scan", "List the recorders that answer a search");
-    scanEndpoint.AddTo(*scan);
-    scan->add_option("--timeout", scanTimeout, "How long to collect answers")
-        ->option_text("SECONDS [3]")
-        ->check(CLI::Range(0.05, 3600.0));
-    scan->add_option("--format", scanFormat, "table, csv or json")
-        ->option_text("FORMAT [table]")
-        ->check(format);
-
-    // set-ip
-    EndpointOptions setEndpoint;
-    double setTimeout = 5;
-    std::string mac, setUser, ip, mask, gateway;
-    cli::PasswordOptions setPassword;
-    CLI::App* setIp = app.add_subcommand("set-ip", "Change a recorder's address, mask and gateway");
-    setEndpoint.AddTo(*setIp);
-    setIp->add_option("--mac", mac, "The recorder's MAC address, as scan lists it")
-        ->option_text("MAC")
-        ->required();
-    setIp->add_option("--user", setUser, "User name to log in with")->option_text("NAME")->required();
-    setPassword.AddTo(*setIp);
-    setIp->add_option("--ip", ip, "New IP address")->option_text("A")->required();
-    setIp->add_option("--mask", mask, "New subnet mask")->option_text("M")->required();
-    setIp->add_option("--gateway", gateway, "New default gateway")->option_text("G")->required();
-    setIp->add_option("--timeout", setTimeout, "Limit of the whole command: search, login and answer")
-        ->option_text("SECONDS [5]")
-        ->check(CLI::Range(0.05, 3600.0));
-
-    // assign
-    AssignCommandLine assignLine;
-    CLI::App* assign = assignLine.AddTo(app, format);
-
-    // register
-    RegisterOptions reg;
-    std::string regIp;
-    cli::PasswordOptions regPassword;
-    CLI::App* registerCommand = app.add_subcommand("register", "Enter a recorder in the client's data file");
-    registerCommand->add_option("--data", reg.dataFile, "The client's data file (Data.xml)")
-        ->option_text("FILE")
-        ->required();
-    registerCommand->add_option("--ip", regIp, "The recorder's IP address")->option_text("A")->required();
-    registerCommand->add_option("--port", reg.port, "The recorder's port")
-        ->option_text("P")
-        ->required()
-        ->check(CLI::Range(1u, 65535u));
-    registerCommand->add_option("--name", reg.name, "Device name, stored as given")
-        ->option_text("NAME")
-        ->required();
-    registerCommand->add_option("--user", reg.user, "User name the client logs in with")
-        ->option_text("NAME")
-        ->required();
-    regPassword.AddTo(*registerCommand);
-    registerCommand->add_option("--channels", reg.channels, "Total channels, 1 to 16")
-        ->option_text("N")
-        ->required();
-    registerCommand->add_option("--org", reg.orgId, "Organisation id (0, the top level, when not given)")
-        ->option_text("ID [0]");
-    registerCommand
-        ->add_option("--camera-types", reg.cameraTypes,
-                     "Camera type of each channel from the first:\n0 normal camera, 1 speed dome [all 0]")
-        ->option_text("T,T,...")
-        ->delimiter(',')
-        ->allow_extra_args(false);
-
-    // devices
-    std::string devicesData, devicesFormat = "table";
-    CLI::App* devices =
-        app.add_subcommand("devices", "List the devices a data file holds (never their passwords)");
-    devices->add_option("--data", devicesData, "The client's data file (Data.xml)")
-        ->option_text("FILE")
-        ->required();
-    devices->add_option("--format", devicesFormat, "table, csv or json")
-        ->option_text("FORMAT [table]")
-        ->check(format);
+    // Added in the order the help lists them.
+    ScanCommandLine scan;
+    scan.AddTo(app, format);
+    SetIpCommandLine setIp;
+    setIp.AddTo(app);
+    AssignCommandLine assign;
+    assign.AddTo(app, format);
+    RegisterCommandLine registerCommand;
+    registerCommand.AddTo(app);
+    DevicesCommandLine devices;
+    devices.AddTo(app, format);
 
     if (const auto status = cli::ParseCommandLine(app, argc, argv, ExitCode(PelloryStatus::Usage))) {
         return *status;
     }
 
     try {
-        if (*scan) {
-            ScanOptions options;
-            options.endpoint = scanEndpoint.Parse();
-            options.timeout = Milliseconds(scanTimeout);
-            options.format = kFormats.at(scanFormat);
-            return ExitCode(Scan(options));
+        if (*scan.command) {
+            return scan.Run();
         }
-        if (*setIp) {
-            SetIpOptions options;
-            options.endpoint = setEndpoint.Parse();
-            options.timeout = Milliseconds(setTimeout);
-            options.mac = mac;
-            options.address = Ipv4Option("--ip", ip);
-            options.mask = Ipv4Option("--mask", mask);
-            options.gateway = Ipv4Option("--gateway", gateway);
-            if (setUser.empty()) {
-                throw UsageError{"User name can not be null!"};
-            }
-            if (const char* refusal = ModifyIpRefusal(options.address, options.mask, options.gateway)) {
-                throw UsageError{refusal};
-            }
-            options.user = setUser;
-            options.password = ReadPassword(setPassword, setUser);
-            return ExitCode(SetIp(options));
+        if (*setIp.command) {
+            return setIp.Run();
         }
-        if (*assign) {
-            return Assign(assignLine.Parse());
+        if (*assign.command) {
+            return assign.Run();
         }
-        if (*registerCommand) {
-            reg.host = formatIpv4(Ipv4Option("--ip", regIp));
-            if (std::string refusal = RegisterRefusal(reg); !refusal.empty()) {
-                throw UsageError{refusal};
-            }
-            reg.password = ReadPassword(regPassword, reg.user);
-            if (std::string refusal = RegisterRefusal(reg); !refusal.empty()) {
-                throw UsageError{refusal};
-            }
-            return ExitCode(Register(reg));
+        if (*registerCommand.command) {
+            return registerCommand.Run();
         }
-        if (*devices) {
-            return ExitCode(Devices(devicesData, kFormats.at(devicesFormat)));
+        if (*devices.command) {
+            return devices.Run();
         }
     } catch (const UsageError& e) {
         return Refuse(e.text);

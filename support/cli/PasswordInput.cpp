@@ -92,6 +92,57 @@ private:
     bool m_quiet = false;
 };
 
+// Writes the whole text unless the terminal stops taking it.
+void WriteWhole(int fd, const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+}
+
+// The line typed at the terminal, without its end; `ended` tells whether a line end came.
+PasswordReading ReadTypedLine(int fd, bool& ended) {
+    PasswordReading result;
+    std::string line;
+    ended = false;
+    for (;;) {
+        char c;
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        if (c == '\n') {
+            ended = true;
+            break;
+        }
+        if (line.size() >= kLongestLine) {
+            result.error = "the password typed is too long";
+            break;
+        }
+        line.push_back(c);
+    }
+    if (result.error.empty()) {
+        if (!ended && line.empty()) {
+            result.error = "no password was typed";
+        } else {
+            DropLineEnd(line);
+            result.ok = true;
+            result.password = std::move(line);
+        }
+    }
+    return result;
+}
+
 PasswordReading AskOnTerminal(const std::string& prompt) {
     const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
@@ -107,47 +158,9 @@ PasswordReading AskOnTerminal(const std::string& prompt) {
             ::close(fd);
             return {false, {}, "the terminal's echo cannot be turned off to ask for the password"};
         }
-        std::size_t written = 0;
-        while (written < prompt.size()) {
-            const ssize_t n = ::write(fd, prompt.data() + written, prompt.size() - written);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            written += static_cast<std::size_t>(n);
-        }
-        std::string line;
+        WriteWhole(fd, prompt);
         bool ended = false;
-        for (;;) {
-            char c;
-            const ssize_t n = ::read(fd, &c, 1);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            if (c == '\n') {
-                ended = true;
-                break;
-            }
-            if (line.size() >= kLongestLine) {
-                result.error = "the password typed is too long";
-                break;
-            }
-            line.push_back(c);
-        }
-        if (result.error.empty()) {
-            if (!ended && line.empty()) {
-                result.error = "no password was typed";
-            } else {
-                DropLineEnd(line);
-                result.ok = true;
-                result.password = std::move(line);
-            }
-        }
+        result = ReadTypedLine(fd, ended);
         // A prompt ended by end-of-file leaves the cursor after the prompt.
         if (!ended) {
             (void)!::write(fd, "\n", 1);
