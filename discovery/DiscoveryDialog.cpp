@@ -4,6 +4,7 @@
 #include "clientstore/ClientStore.h"
 #include "clientstore/DeviceRegistration.h"
 #include "discovery/AboutDialog.h"
+#include "discovery/AssignAddressesDialog.h"
 #include "discovery/DeviceListMarks.h"
 #include "discovery/DeviceListView.h"
 #include "discovery/DeviceManagementDialog.h"
@@ -187,6 +188,7 @@ void DiscoveryDialog::deviceAdded(const DeviceAddedNotice& notice) {
 }
 
 void DiscoveryDialog::statusText(const std::string& text) {
+    m_modifyResults.post(text);
     QMetaObject::invokeMethod(
         this, [this, status = QString::fromStdString(text)] { setStatusLine(status); }, Qt::QueuedConnection);
 }
@@ -399,7 +401,9 @@ bool DiscoveryDialog::eventFilter(QObject* watched, QEvent* event) {
         // none. The row becomes the selection, so that what the menu acts on is plain to see.
         const QPoint at = list->viewport()->mapFrom(static_cast<QWidget*>(watched), menuEvent->pos());
         const int row = list->viewport()->rect().contains(at) ? list->indexAt(at).row() : -1;
-        if (row >= 0) {
+        // A click on a row outside the selection chooses that row alone; one inside keeps the
+        // rows chosen, for the commands that act on several.
+        if (row >= 0 && !list->selectionModel()->isRowSelected(row, {})) {
             list->selectItem(row);
         }
         showListMenu(row, menuEvent->globalPos());
@@ -428,6 +432,8 @@ void DiscoveryDialog::showListMenu(int listRow, const QPoint& globalPos) {
     QAction* copyMac = menu.addAction(QString::fromUtf8(kCopyMacText));
     menu.addSeparator();
     QAction* exportAll = menu.addAction(QString::fromUtf8(kExportListText));
+    QAction* assign = menu.addAction(QString::fromUtf8(kAssignAddressesText));
+    assign->setEnabled(!list->selectedRows().empty());
     for (QAction* action : {open, copyAddress, copyMac}) {
         action->setEnabled(hasRow);
     }
@@ -444,6 +450,8 @@ void DiscoveryDialog::showListMenu(int listRow, const QPoint& globalPos) {
         QGuiApplication::clipboard()->setText(mac);
     } else if (chosen == exportAll) {
         exportList();
+    } else if (chosen == assign) {
+        assignAddresses();
     }
 }
 
@@ -477,4 +485,37 @@ void DiscoveryDialog::exportList() {
         return;
     }
     m_exportPath = path;
+}
+
+void DiscoveryDialog::assignAddresses() {
+    // Read now: rows found while the dialog is open change neither the plan nor the addresses taken.
+    ListViewControl* list = deviceList();
+    const auto listedAt = [&](int listRow) {
+        return ListedRecorder{*engineRow(listRow),
+                              list->itemText(listRow, ColumnMac).toLatin1().toStdString(),
+                              parseIpv4(list->itemText(listRow, ColumnAddress).toStdString()).value_or(0)};
+    };
+    AssignAddressesSetup setup;
+    setup.engine = &m_engine;
+    setup.modifyResults = &m_modifyResults;
+    setup.timeout = m_options.engine.loginWait;
+    for (int listRow : list->selectedRows()) {
+        setup.chosen.push_back(listedAt(listRow));
+    }
+    for (int listRow = 0; listRow < list->itemCount(); ++listRow) {
+        setup.listed.push_back(listedAt(listRow));
+    }
+    for (const LocalNetwork& network : m_localNetworks) {
+        if (!network.loopback) {
+            setup.machineAddresses.insert(network.address);
+        }
+    }
+    if (const auto record = setup.chosen.empty() ? std::nullopt : m_engine.rowRecord(setup.chosen[0].row)) {
+        setup.mask = record->mask();
+        setup.gateway = record->gateway();
+    }
+    AssignAddressesDialog dialog(std::move(setup), this);
+    // The recorders answer from their new addresses only to a new search.
+    connect(&dialog, &AssignAddressesDialog::runEnded, this, &DiscoveryDialog::onRefresh);
+    dialog.doModal();
 }

@@ -2,6 +2,7 @@
 
 #include "discovery/DeviceMarks.h"
 #include "discovery/DiscoveryEngine.h"
+#include "discovery/ModifyResultWait.h"
 
 #include "desktop/TemplateDialog.h"
 
@@ -71,6 +72,7 @@ public:
     static constexpr const char* kCopyAddressText = "Copy address";
     static constexpr const char* kCopyMacText = "Copy MAC address";
     static constexpr const char* kExportListText = "Export list...";
+    static constexpr const char* kAssignAddressesText = "Assign addresses...";
 
     using Options = DiscoveryWindowOptions;
 
@@ -117,6 +119,7 @@ private:
     // The list's context menu for the list row it was opened on (-1: none), at globalPos.
     void showListMenu(int listRow, const QPoint& globalPos);
     void exportList();
+    void assignAddresses();
     void showAbout();
     // The engine row of the list's selection mark, after telling the user when there is none.
     std::optional<std::size_t> selectedEngineRow();
@@ -130,6 +133,8 @@ private:
     bool m_busy = false;
     bool m_userChoseRow = false;
     std::thread m_loginThread;
+    // Every status text, for the address assigning that waits for each answer on its worker.
+    ModifyResultWait m_modifyResults;
     // Where the last export went, offered again for the next.
     QString m_exportPath;
     // Read when the list starts empty, not for every row of a burst of replies.
