@@ -15,6 +15,7 @@
 #include "desktop/Browser.h"
 #include "desktop/ListViewControl.h"
 #include "desktop/MessageBox.h"
+#include "desktop/SettingsStore.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -26,6 +27,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 
 using namespace desktop;
 
@@ -33,6 +35,9 @@ namespace {
 
 // String resource 101: the system menu's About entry, kept in the window's context menu.
 constexpr const char* kAboutMenuText = "关于 Pellory(&A)...";
+
+const QString kWidthSetting = QStringLiteral("WindowWidth");
+const QString kHeightSetting = QStringLiteral("WindowHeight");
 
 } // namespace
 
@@ -51,6 +56,7 @@ const DialogTemplate& DiscoveryDialog::dialogTemplate() {
                 {IDC_STATUS, ControlKind::Static, "", 7, 245, 208, 14},
             },
         .minimizeBox = true,
+        .resizable = true,
     };
     return tpl;
 }
@@ -111,6 +117,7 @@ void DiscoveryDialog::onInitDialog() {
     list->addColumn(QStringLiteral("Subnet Mask"), 120);
     list->addColumn(QStringLiteral("Default Gateway"), 120);
     list->addColumn(QStringLiteral("Mac Address "), 150);
+    list->horizontalHeader()->setStretchLastSection(true);
     enableDeviceListSorting(*list);
     readLocalNetworks();
 
@@ -122,6 +129,7 @@ void DiscoveryDialog::onInitDialog() {
     status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     showItem(IDC_ADD, m_options.showAddButton);
+    restoreWindowSize();
 
     // Only a window that registers changes the data file, and only such a window holds its lock
     // (until it closes); one that only searches leaves the file free for the command line.
@@ -160,6 +168,48 @@ void DiscoveryDialog::onCommand(int id) {
 void DiscoveryDialog::onClose() {
     if (!m_busy) {
         TemplateDialog::onClose();
+    }
+}
+
+void DiscoveryDialog::done(int result) {
+    // The size it would return to from maximised, so that the next run does not open maximised.
+    const QSize size = isMaximized() ? normalGeometry().size() : this->size();
+    SettingsStore settings(QString::fromUtf8(kSettingsName));
+    settings.writeUInt32(kWidthSetting, std::uint32_t(size.width()));
+    settings.writeUInt32(kHeightSetting, std::uint32_t(size.height()));
+    TemplateDialog::done(result);
+}
+
+void DiscoveryDialog::restoreWindowSize() {
+    const SettingsStore settings(QString::fromUtf8(kSettingsName));
+    QSize size(int(std::min<std::uint32_t>(settings.readUInt32(kWidthSetting, 0), QWIDGETSIZE_MAX)),
+               int(std::min<std::uint32_t>(settings.readUInt32(kHeightSetting, 0), QWIDGETSIZE_MAX)));
+    // Never below the template's size, and never beyond the screen it opens on: a size kept on a
+    // larger monitor must not put the buttons out of reach.
+    size = size.expandedTo(minimumSize());
+    if (const QScreen* screen = this->screen()) {
+        size = size.boundedTo(screen->availableSize()).expandedTo(minimumSize());
+    }
+    resize(size);
+}
+
+void DiscoveryDialog::resizeEvent(QResizeEvent* event) {
+    TemplateDialog::resizeEvent(event);
+    placeControls();
+}
+
+void DiscoveryDialog::placeControls() {
+    const int dw = std::max(0, width() - minimumWidth());
+    const int dh = std::max(0, height() - minimumHeight());
+    const auto templateRect = [this](int id) {
+        const ControlTemplate* t = itemTemplate(id);
+        return toPixels(t->x, t->y, t->w, t->h);
+    };
+    item(IDC_DEVICE_LIST)->setGeometry(templateRect(IDC_DEVICE_LIST).adjusted(0, 0, dw, dh));
+    // The status line stays under the list's left edge, the buttons under its right edge.
+    item(IDC_STATUS)->setGeometry(templateRect(IDC_STATUS).translated(0, dh).adjusted(0, 0, dw, 0));
+    for (int id : {IDC_ADD, IDC_MODIFY_IP, IDC_REFRESH}) {
+        item(id)->setGeometry(templateRect(id).translated(dw, dh));
     }
 }
 

@@ -102,6 +102,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+public:
+    // Keeps the window's size for the next run before the window ends.
+    void done(int result) override;
+
+    // Where the window's size is kept: the program's own settings.
+    static constexpr const char* kSettingsName = "Pellory";
 
 public:
     // DiscoveryListener: called on the engine's notifier thread, queued to the window's.
@@ -110,6 +118,9 @@ public:
 
 private:
     void addRow(const DeviceAddedNotice& notice);
+    // The list takes every pixel beyond the template's size; the controls below it follow.
+    void placeControls();
+    void restoreWindowSize();
     void setStatusLine(const QString& text);
     void onRefresh();
     void readLocalNetworks();
