@@ -58,6 +58,9 @@ struct DialogTemplate {
     int height = 0;
     std::vector<ControlTemplate> controls;
     bool minimizeBox = false; // main windows have one
+    // The window can be resized and maximised; the template's size is then its smallest. Otherwise
+    // it keeps the template's size.
+    bool resizable = false;
     // Asked for as the resource scripts ask; Qt falls back to a font that exists (DejaVu Sans on
     // Debian), and the dialog units follow the font actually used.
     const char* fontFamily = "MS Sans Serif";

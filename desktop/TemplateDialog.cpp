@@ -28,8 +28,18 @@ TemplateDialog::TemplateDialog(const DialogTemplate& dialogTemplate, QWidget* pa
     if (dialogTemplate.minimizeBox) {
         flags |= Qt::WindowMinimizeButtonHint;
     }
+    if (dialogTemplate.resizable) {
+        flags |= Qt::WindowMaximizeButtonHint;
+    }
     setWindowFlags(flags);
-    setFixedSize(dluToPixelsX(dialogTemplate.width, m_units), dluToPixelsY(dialogTemplate.height, m_units));
+    const QSize size(dluToPixelsX(dialogTemplate.width, m_units),
+                     dluToPixelsY(dialogTemplate.height, m_units));
+    if (dialogTemplate.resizable) {
+        setMinimumSize(size);
+        resize(size);
+    } else {
+        setFixedSize(size);
+    }
     createControls(dialogTemplate.controls);
 }
 

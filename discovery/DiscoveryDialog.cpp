@@ -4,6 +4,7 @@
 #include "clientstore/ClientStore.h"
 #include "clientstore/DeviceRegistration.h"
 #include "discovery/AboutDialog.h"
+#include "discovery/AssignAddressesDialog.h"
 #include "discovery/DeviceListMarks.h"
 #include "discovery/DeviceListView.h"
 #include "discovery/DeviceManagementDialog.h"
@@ -15,6 +16,7 @@
 #include "desktop/Browser.h"
 #include "desktop/ListViewControl.h"
 #include "desktop/MessageBox.h"
+#include "desktop/SettingsStore.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -26,6 +28,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 
 using namespace desktop;
 
@@ -33,6 +36,9 @@ namespace {
 
 // String resource 101: the system menu's About entry, kept in the window's context menu.
 constexpr const char* kAboutMenuText = "关于 Pellory(&A)...";
+
+const QString kWidthSetting = QStringLiteral("WindowWidth");
+const QString kHeightSetting = QStringLiteral("WindowHeight");
 
 } // namespace
 
@@ -51,6 +57,7 @@ const DialogTemplate& DiscoveryDialog::dialogTemplate() {
                 {IDC_STATUS, ControlKind::Static, "", 7, 245, 208, 14},
             },
         .minimizeBox = true,
+        .resizable = true,
     };
     return tpl;
 }
@@ -111,6 +118,7 @@ void DiscoveryDialog::onInitDialog() {
     list->addColumn(QStringLiteral("Subnet Mask"), 120);
     list->addColumn(QStringLiteral("Default Gateway"), 120);
     list->addColumn(QStringLiteral("Mac Address "), 150);
+    list->horizontalHeader()->setStretchLastSection(true);
     enableDeviceListSorting(*list);
     readLocalNetworks();
 
@@ -122,6 +130,7 @@ void DiscoveryDialog::onInitDialog() {
     status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     showItem(IDC_ADD, m_options.showAddButton);
+    restoreWindowSize();
 
     // Only a window that registers changes the data file, and only such a window holds its lock
     // (until it closes); one that only searches leaves the file free for the command line.
@@ -163,6 +172,48 @@ void DiscoveryDialog::onClose() {
     }
 }
 
+void DiscoveryDialog::done(int result) {
+    // The size it would return to from maximised, so that the next run does not open maximised.
+    const QSize size = isMaximized() ? normalGeometry().size() : this->size();
+    SettingsStore settings(QString::fromUtf8(kSettingsName));
+    settings.writeUInt32(kWidthSetting, std::uint32_t(size.width()));
+    settings.writeUInt32(kHeightSetting, std::uint32_t(size.height()));
+    TemplateDialog::done(result);
+}
+
+void DiscoveryDialog::restoreWindowSize() {
+    const SettingsStore settings(QString::fromUtf8(kSettingsName));
+    QSize size(int(std::min<std::uint32_t>(settings.readUInt32(kWidthSetting, 0), QWIDGETSIZE_MAX)),
+               int(std::min<std::uint32_t>(settings.readUInt32(kHeightSetting, 0), QWIDGETSIZE_MAX)));
+    // Never below the template's size, and never beyond the screen it opens on: a size kept on a
+    // larger monitor must not put the buttons out of reach.
+    size = size.expandedTo(minimumSize());
+    if (const QScreen* screen = this->screen()) {
+        size = size.boundedTo(screen->availableSize()).expandedTo(minimumSize());
+    }
+    resize(size);
+}
+
+void DiscoveryDialog::resizeEvent(QResizeEvent* event) {
+    TemplateDialog::resizeEvent(event);
+    placeControls();
+}
+
+void DiscoveryDialog::placeControls() {
+    const int dw = std::max(0, width() - minimumWidth());
+    const int dh = std::max(0, height() - minimumHeight());
+    const auto templateRect = [this](int id) {
+        const ControlTemplate* t = itemTemplate(id);
+        return toPixels(t->x, t->y, t->w, t->h);
+    };
+    item(IDC_DEVICE_LIST)->setGeometry(templateRect(IDC_DEVICE_LIST).adjusted(0, 0, dw, dh));
+    // The status line stays under the list's left edge, the buttons under its right edge.
+    item(IDC_STATUS)->setGeometry(templateRect(IDC_STATUS).translated(0, dh).adjusted(0, 0, dw, 0));
+    for (int id : {IDC_ADD, IDC_MODIFY_IP, IDC_REFRESH}) {
+        item(id)->setGeometry(templateRect(id).translated(dw, dh));
+    }
+}
+
 void DiscoveryDialog::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), kBackground);
@@ -188,6 +239,7 @@ void DiscoveryDialog::deviceAdded(const DeviceAddedNotice& notice) {
 }
 
 void DiscoveryDialog::statusText(const std::string& text) {
+    m_modifyResults.post(text);
     QMetaObject::invokeMethod(
         this, [this, status = QString::fromStdString(text)] { setStatusLine(status); }, Qt::QueuedConnection);
 }
@@ -400,7 +452,9 @@ bool DiscoveryDialog::eventFilter(QObject* watched, QEvent* event) {
         // none. The row becomes the selection, so that what the menu acts on is plain to see.
         const QPoint at = list->viewport()->mapFrom(static_cast<QWidget*>(watched), menuEvent->pos());
         const int row = list->viewport()->rect().contains(at) ? list->indexAt(at).row() : -1;
-        if (row >= 0) {
+        // A click on a row outside the selection chooses that row alone; one inside keeps the
+        // rows chosen, for the commands that act on several.
+        if (row >= 0 && !list->selectionModel()->isRowSelected(row, {})) {
             list->selectItem(row);
         }
         showListMenu(row, menuEvent->globalPos());
@@ -429,8 +483,12 @@ void DiscoveryDialog::showListMenu(int listRow, const QPoint& globalPos) {
     QAction* copyMac = menu.addAction(QString::fromUtf8(kCopyMacText));
     menu.addSeparator();
     QAction* exportAll = menu.addAction(QString::fromUtf8(kExportListText));
+    // These act on the selected rows, wherever the menu opened.
+    const bool rowsSelected = !list->selectedRows().empty();
     QAction* upgrade = menu.addAction(QString::fromUtf8(kUpgradeText));
-    upgrade->setEnabled(!list->selectedRows().empty());
+    upgrade->setEnabled(rowsSelected);
+    QAction* assign = menu.addAction(QString::fromUtf8(kAssignAddressesText));
+    assign->setEnabled(rowsSelected);
     for (QAction* action : {open, copyAddress, copyMac}) {
         action->setEnabled(hasRow);
     }
@@ -449,6 +507,8 @@ void DiscoveryDialog::showListMenu(int listRow, const QPoint& globalPos) {
         exportList();
     } else if (chosen == upgrade) {
         upgradeSelected();
+    } else if (chosen == assign) {
+        assignAddresses();
     }
 }
 
@@ -500,4 +560,37 @@ void DiscoveryDialog::exportList() {
         return;
     }
     m_exportPath = path;
+}
+
+void DiscoveryDialog::assignAddresses() {
+    // Read now: rows found while the dialog is open change neither the plan nor the addresses taken.
+    ListViewControl* list = deviceList();
+    const auto listedAt = [&](int listRow) {
+        return ListedRecorder{*engineRow(listRow),
+                              list->itemText(listRow, ColumnMac).toLatin1().toStdString(),
+                              parseIpv4(list->itemText(listRow, ColumnAddress).toStdString()).value_or(0)};
+    };
+    AssignAddressesSetup setup;
+    setup.engine = &m_engine;
+    setup.modifyResults = &m_modifyResults;
+    setup.timeout = m_options.engine.loginWait;
+    for (int listRow : list->selectedRows()) {
+        setup.chosen.push_back(listedAt(listRow));
+    }
+    for (int listRow = 0; listRow < list->itemCount(); ++listRow) {
+        setup.listed.push_back(listedAt(listRow));
+    }
+    for (const LocalNetwork& network : m_localNetworks) {
+        if (!network.loopback) {
+            setup.machineAddresses.insert(network.address);
+        }
+    }
+    if (const auto record = setup.chosen.empty() ? std::nullopt : m_engine.rowRecord(setup.chosen[0].row)) {
+        setup.mask = record->mask();
+        setup.gateway = record->gateway();
+    }
+    AssignAddressesDialog dialog(std::move(setup), this);
+    // The recorders answer from their new addresses only to a new search.
+    connect(&dialog, &AssignAddressesDialog::runEnded, this, &DiscoveryDialog::onRefresh);
+    dialog.doModal();
 }

@@ -2,6 +2,7 @@
 
 #include "discovery/DeviceMarks.h"
 #include "discovery/DiscoveryEngine.h"
+#include "discovery/ModifyResultWait.h"
 
 #include "desktop/TemplateDialog.h"
 
@@ -73,6 +74,7 @@ public:
     static constexpr const char* kCopyMacText = "Copy MAC address";
     static constexpr const char* kExportListText = "Export list...";
     static constexpr const char* kUpgradeText = "Upgrade...";
+    static constexpr const char* kAssignAddressesText = "Assign addresses...";
 
     using Options = DiscoveryWindowOptions;
 
@@ -105,6 +107,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+public:
+    // Keeps the window's size for the next run before the window ends.
+    void done(int result) override;
+
+    // Where the window's size is kept: the program's own settings.
+    static constexpr const char* kSettingsName = "Pellory";
 
 public:
     // DiscoveryListener: called on the engine's notifier thread, queued to the window's.
@@ -113,6 +123,9 @@ public:
 
 private:
     void addRow(const DeviceAddedNotice& notice);
+    // The list takes every pixel beyond the template's size; the controls below it follow.
+    void placeControls();
+    void restoreWindowSize();
     void setStatusLine(const QString& text);
     void onRefresh();
     void readLocalNetworks();
@@ -122,6 +135,7 @@ private:
     // The list's context menu for the list row it was opened on (-1: none), at globalPos.
     void showListMenu(int listRow, const QPoint& globalPos);
     void exportList();
+    void assignAddresses();
     void showAbout();
     // The engine row of the list's selection mark, after telling the user when there is none.
     std::optional<std::size_t> selectedEngineRow();
@@ -135,6 +149,8 @@ private:
     bool m_busy = false;
     bool m_userChoseRow = false;
     std::thread m_loginThread;
+    // Every status text, for the address assigning that waits for each answer on its worker.
+    ModifyResultWait m_modifyResults;
     // Where the last export went, offered again for the next.
     QString m_exportPath;
     // Read when the list starts empty, not for every row of a burst of replies.

@@ -57,6 +57,26 @@ std::optional<std::vector<std::uint32_t>> numberAddresses(std::uint32_t first, s
     return numbers;
 }
 
+NumberedPlan numberPlan(const std::vector<std::string>& macs, std::uint32_t first, std::uint32_t mask,
+                        std::uint32_t gateway, const std::vector<ListedRecorder>& listed,
+                        const std::unordered_set<std::uint32_t>& machineAddresses) {
+    std::unordered_set<std::uint32_t> inUse = machineAddresses;
+    for (const ListedRecorder& r : listed) {
+        inUse.insert(r.address);
+    }
+    const auto numbers = numberAddresses(first, mask, macs.size(), inUse);
+    if (!numbers) {
+        return {{},
+                "the subnet of " + formatIpv4(first) + " with mask " + formatIpv4(mask) +
+                    " has no free address left for every recorder"};
+    }
+    NumberedPlan plan;
+    for (std::size_t i = 0; i < macs.size(); ++i) {
+        plan.lines.push_back({macs[i], (*numbers)[i], mask, gateway});
+    }
+    return plan;
+}
+
 namespace {
 
 // Why the line cannot be carried out, given who uses each address now; empty when it can.

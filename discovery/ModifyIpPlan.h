@@ -50,6 +50,19 @@ struct PlannedChange {
     std::uint32_t gateway = 0;
 };
 
+// A plan numbered from a first address, or why it cannot be.
+struct NumberedPlan {
+    std::vector<PlanLine> lines; // empty when refused
+    std::string refusal;
+};
+
+// The MACs in order, each given the next address from `first` (see numberAddresses), passing over
+// every address a listed recorder or this machine uses; mask and gateway the same for all.
+// Refused when the subnet runs out first.
+NumberedPlan numberPlan(const std::vector<std::string>& macs, std::uint32_t first, std::uint32_t mask,
+                        std::uint32_t gateway, const std::vector<ListedRecorder>& listed,
+                        const std::unordered_set<std::uint32_t>& machineAddresses);
+
 struct PlanCheck {
     std::vector<PlannedChange> changes; // in the plan's order; empty when refused
     std::string refusal;                // empty when the plan may be carried out

@@ -1,6 +1,7 @@
 #include "discovery/cli/AssignCommand.h"
 
 #include "discovery/DeviceMarks.h"
+#include "discovery/RecorderChange.h"
 #include "discovery/cli/CliDiscoveryListener.h"
 #include "support/VisibleText.h"
 #include "support/cli/CliOptions.h"
@@ -16,10 +17,6 @@
 #include <unordered_set>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-enum class Outcome { Modified, LoginRefused, NoLoginAnswer, Refused, NoAnswer, NotSent };
 
 // Set by Ctrl-C or a termination request; the batch stops before the next recorder, so that a
 // recorder is never left between its login and its new address, and what was done is printed.
@@ -47,30 +44,6 @@ private:
     std::condition_variable m_changed;
     bool m_stopped = false;
 };
-
-struct ChangeResult {
-    PlannedChange change;
-    Outcome outcome = Outcome::NotSent;
-    std::string message; // the window's text, when there is one
-};
-
-const char* OutcomeWord(Outcome outcome) {
-    switch (outcome) {
-    case Outcome::Modified:
-        return "modified";
-    case Outcome::LoginRefused:
-        return "login refused";
-    case Outcome::NoLoginAnswer:
-        return "no answer to the login";
-    case Outcome::Refused:
-        return "refused";
-    case Outcome::NoAnswer:
-        return "no answer";
-    case Outcome::NotSent:
-        break;
-    }
-    return "not sent";
-}
 
 void Error(const std::string& text) {
     std::cout.flush();
@@ -155,19 +128,12 @@ std::vector<PlanLine> PlanLines(const AssignOptions& options, const std::vector<
                                 const std::unordered_set<std::uint32_t>& machine) {
     std::vector<PlanLine> plan = options.plan;
     if (!options.macs.empty()) {
-        // Every address a listed recorder or this machine uses is passed over.
-        std::unordered_set<std::uint32_t> inUse = machine;
-        for (const ListedRecorder& r : listed) {
-            inUse.insert(r.address);
+        NumberedPlan numbered =
+            numberPlan(options.macs, options.firstAddress, options.mask, options.gateway, listed, machine);
+        if (!numbered.refusal.empty()) {
+            throw cli::UsageError{numbered.refusal};
         }
-        const auto numbers = numberAddresses(options.firstAddress, options.mask, options.macs.size(), inUse);
-        if (!numbers) {
-            throw cli::UsageError{"the subnet of " + formatIpv4(options.firstAddress) + " with mask " +
-                                  formatIpv4(options.mask) + " has no free address left for every recorder"};
-        }
-        for (std::size_t i = 0; i < options.macs.size(); ++i) {
-            plan.push_back({options.macs[i], (*numbers)[i], options.mask, options.gateway});
-        }
+        plan.insert(plan.end(), numbered.lines.begin(), numbered.lines.end());
     }
     for (PlanLine& line : plan) {
         line.mask = line.mask != 0 ? line.mask : options.mask;
@@ -198,49 +164,13 @@ std::unordered_set<std::uint32_t> MachineAddresses() {
     return machine;
 }
 
-// Logs in to one recorder and gives it its new settings, within the timeout.
-ChangeResult Change(DiscoveryEngine& engine, CCliDiscoveryListener& listener, const PlannedChange& change,
-                    const AssignOptions& options) {
-    const Clock::time_point deadline = Clock::now() + options.timeout;
-    ChangeResult result{change, Outcome::NotSent, {}};
-    const DiscoveryEngine::LoginOutcome login =
-        engine.login(change.row, options.user, options.password, options.timeout);
-    if (login.status == DiscoveryEngine::LoginStatus::NotSent) {
-        return result;
-    }
-    if (login.status == DiscoveryEngine::LoginStatus::TimedOut) {
-        result.outcome = Outcome::NoLoginAnswer;
-        result.message = LOGIN_TIMEOUT_TEXT;
-        return result;
-    }
-    if (!login.accepted()) {
-        const auto text = login.text();
-        result.outcome = Outcome::LoginRefused;
-        result.message = text ? std::string(*text) : "login result " + std::to_string(login.result);
-        return result;
-    }
-    listener.ClearStatus();
-    if (!engine.modifyIp(change.row, change.address, change.mask, change.gateway)) {
-        return result;
-    }
-    const auto status = listener.WaitForStatus(deadline);
-    result.outcome = !status                          ? Outcome::NoAnswer
-                     : *status == modifyResultText(0) ? Outcome::Modified
-                                                      : Outcome::Refused;
-    result.message = status.value_or("");
-    return result;
-}
-
 const cli::TextRow kResultHeadings = {"Mac Address", "Old Address", "New Address", "Result"};
 
 void PrintResults(const std::vector<ChangeResult>& results, ListFormat format) {
     std::vector<cli::TextRow> rows;
     for (const ChangeResult& r : results) {
-        std::string word = OutcomeWord(r.outcome);
-        if (r.outcome != Outcome::Modified && !r.message.empty()) {
-            word += ": " + r.message;
-        }
-        rows.push_back({r.change.mac, formatIpv4(r.change.oldAddress), formatIpv4(r.change.address), word});
+        rows.push_back({r.change.mac, formatIpv4(r.change.oldAddress), formatIpv4(r.change.address),
+                        changeResultText(r)});
     }
     if (format == ListFormat::Table) {
         std::cout << cli::FormatTable(kResultHeadings, rows);
@@ -257,7 +187,7 @@ void PrintResults(const std::vector<ChangeResult>& results, ListFormat format) {
                             {"ip", formatIpv4(r.change.address)},
                             {"mask", formatIpv4(r.change.mask)},
                             {"gateway", formatIpv4(r.change.gateway)},
-                            {"result", OutcomeWord(r.outcome)},
+                            {"result", changeOutcomeWord(r.outcome)},
                             {"message", r.message}});
         }
         std::cout << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
@@ -296,16 +226,18 @@ int Assign(const AssignOptions& options) {
     }
     std::vector<ChangeResult> results;
     for (const PlannedChange& change : check.changes) {
-        results.push_back(stop.Stopped() ? ChangeResult{change, Outcome::NotSent, "stopped"}
-                                         : Change(engine, listener, change, options));
+        results.push_back(stop.Stopped() ? ChangeResult{change, ChangeOutcome::NotSent, "stopped"}
+                                         : changeRecorder(engine, listener.ModifyResults(), change,
+                                                          options.user, options.password, options.timeout));
     }
     engine.close();
     PrintResults(results, options.format);
     if (signals.Received() != 0) {
         return signals.ExitStatus();
     }
-    const auto changed = std::count_if(results.begin(), results.end(),
-                                       [](const ChangeResult& r) { return r.outcome == Outcome::Modified; });
+    const auto changed = std::count_if(results.begin(), results.end(), [](const ChangeResult& r) {
+        return r.outcome == ChangeOutcome::Modified;
+    });
     return ExitCode(std::size_t(changed) == results.size() ? PelloryStatus::Success
                                                            : PelloryStatus::NotAllChanged);
 }

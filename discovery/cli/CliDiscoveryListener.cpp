@@ -12,9 +12,7 @@ void CCliDiscoveryListener::deviceAdded(const DeviceAddedNotice& notice) {
 }
 
 void CCliDiscoveryListener::statusText(const std::string& text) {
-    std::lock_guard lock(m_lock);
-    m_status = text;
-    m_changed.notify_all();
+    m_status.post(text);
 }
 
 std::vector<DeviceAddedNotice> CCliDiscoveryListener::Devices() const {
@@ -43,12 +41,9 @@ std::optional<DeviceAddedNotice> CCliDiscoveryListener::WaitForMac(const std::st
 }
 
 void CCliDiscoveryListener::ClearStatus() {
-    std::lock_guard lock(m_lock);
-    m_status.reset();
+    m_status.clear();
 }
 
 std::optional<std::string> CCliDiscoveryListener::WaitForStatus(Clock::time_point deadline) {
-    std::unique_lock lock(m_lock);
-    m_changed.wait_until(lock, deadline, [this] { return m_status.has_value(); });
-    return m_status;
+    return m_status.waitUntil(deadline);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "discovery/DiscoveryEngine.h"
+#include "discovery/ModifyResultWait.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -26,6 +27,8 @@ public:
     // Forgets the status text; the next one is waited for by WaitForStatus.
     void ClearStatus();
     std::optional<std::string> WaitForStatus(Clock::time_point deadline);
+    // Where the status texts go, for a wait that is shared with the window.
+    ModifyResultWait& ModifyResults() { return m_status; }
 
     // The MAC text in one spelling: capitals, ':' between the pairs.
     static std::string NormalMac(const std::string& mac);
@@ -34,5 +37,5 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<DeviceAddedNotice> m_devices;
-    std::optional<std::string> m_status;
+    ModifyResultWait m_status;
 };

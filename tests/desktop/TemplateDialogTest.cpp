@@ -120,6 +120,22 @@ TEST(TemplateDialog, PlacesEveryControlAndTheClientAreaInDialogUnits) {
     EXPECT_EQ(dialog.item(1006)->geometry(), dialog.toPixels(9, 56, 230, 14));
 }
 
+// A template keeps its size unless it asks to be resizable; then its size is the smallest.
+TEST(TemplateDialog, OnlyAResizableTemplateGrowsAndNeverBelowItsSize) {
+    for (const bool resizable : {false, true}) {
+        DialogTemplate tpl = sampleTemplate();
+        tpl.resizable = resizable;
+        TemplateDialog dialog(tpl);
+        const QSize size(dluToPixelsX(246, dialog.baseUnits()), dluToPixelsY(93, dialog.baseUnits()));
+        EXPECT_EQ(dialog.size(), size);
+        EXPECT_EQ(dialog.minimumSize(), size);
+        EXPECT_EQ(dialog.maximumSize(), resizable ? QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX) : size);
+        EXPECT_EQ(bool(dialog.windowFlags() & Qt::WindowMaximizeButtonHint), resizable);
+        dialog.resize(size + QSize(30, 20));
+        EXPECT_EQ(dialog.size(), resizable ? size + QSize(30, 20) : size);
+    }
+}
+
 TEST(TemplateDialog, FindsControlsByIdWithTheRightKindAndStyles) {
     TemplateDialog dialog(sampleTemplate());
     EXPECT_NE(dialog.itemAs<QPushButton>(1), nullptr);

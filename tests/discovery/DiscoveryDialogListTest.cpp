@@ -123,45 +123,6 @@ protected:
         return list->visualItemRect(list->item(row, DiscoveryDialog::ColumnPort)).center();
     }
 
-    // Opens the list's context menu as a right click at `at` (in the list's viewport) does, or as
-    // the menu key does, and hands the menu, once shown, to `use`, which must close it.
-    static void withListMenu(DiscoveryDialog& dialog, QPoint at, const std::function<void(QMenu&)>& use,
-                             QContextMenuEvent::Reason reason = QContextMenuEvent::Mouse) {
-        ListViewControl* list = dialog.deviceList();
-        bool used = false;
-        QTimer poll;
-        poll.setInterval(2);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (menu != nullptr && menu->isVisible() && !used) {
-                used = true;
-                use(*menu);
-            }
-        });
-        poll.start();
-        QContextMenuEvent event(reason, at, list->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(reason == QContextMenuEvent::Mouse ? static_cast<QWidget*>(list->viewport())
-                                                                   : static_cast<QWidget*>(list),
-                                &event);
-        EXPECT_TRUE(used) << "no menu was shown";
-    }
-
-    // Chooses the entry with this text as the keyboard does.
-    static std::function<void(QMenu&)> choose(const char* text) {
-        return [text](QMenu& menu) {
-            for (QAction* action : menu.actions()) {
-                if (action->text() == QString::fromUtf8(text)) {
-                    ASSERT_TRUE(action->isEnabled()) << text;
-                    menu.setActiveAction(action);
-                    QTest::keyClick(&menu, Qt::Key_Return);
-                    return;
-                }
-            }
-            ADD_FAILURE() << "no entry " << text;
-            menu.close();
-        };
-    }
-
     // The menu's entries as "text" or "text (off)".
     static QStringList entries(QMenu& menu) {
         QStringList texts;
@@ -329,13 +290,13 @@ TEST_F(DiscoveryDialogListTest, CopiesPutTheRowsAddressAndMacOnTheClipboard) {
 TEST_F(DiscoveryDialogListTest, MenuAwayFromARowOffersOnlyTheExport) {
     auto dialog = openWithRows();
     ListViewControl* list = dialog->deviceList();
-    const QStringList onRow = {"Open web page", "Copy address", "Copy MAC address", "Export list...",
-                               "Upgrade..."};
-    // Upgrade acts on the selected rows, wherever the menu opens.
+    // Upgrade and assigning act on the selected rows, wherever the menu opens.
+    const QStringList onRow = {"Open web page",  "Copy address", "Copy MAC address",
+                               "Export list...", "Upgrade...",   "Assign addresses..."};
     const QStringList offRow = {"Open web page (off)", "Copy address (off)", "Copy MAC address (off)",
-                                "Export list...", "Upgrade..."};
+                                "Export list...",      "Upgrade...",         "Assign addresses..."};
     const QStringList emptyList = {"Open web page (off)", "Copy address (off)", "Copy MAC address (off)",
-                                   "Export list...", "Upgrade... (off)"};
+                                   "Export list...",      "Upgrade... (off)",   "Assign addresses... (off)"};
     QStringList seen;
     const auto look = [&](QMenu& menu) {
         seen = entries(menu);

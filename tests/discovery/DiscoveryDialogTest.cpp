@@ -11,13 +11,17 @@
 #include "desktop/Browser.h"
 #include "desktop/DialogUnits.h"
 #include "desktop/ListViewControl.h"
+#include "desktop/SettingsStore.h"
 #include "desktop/testing/MessageBoxRecorder.h"
 
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -130,7 +134,12 @@ TEST_F(DiscoveryDialogTest, WindowHasTheTemplateGeometryColumnsAndStyles) {
     ASSERT_EQ(list->columnCount(), 6);
     for (int column = 0; column < 6; ++column) {
         EXPECT_EQ(list->horizontalHeaderItem(column)->text(), headings[column]);
-        EXPECT_EQ(list->columnWidth(column), widths[column]);
+        // The last column stretches to the list's right edge.
+        if (column < 5) {
+            EXPECT_EQ(list->columnWidth(column), widths[column]);
+        } else {
+            EXPECT_GE(list->columnWidth(column), widths[column]);
+        }
         EXPECT_TRUE(list->horizontalHeaderItem(column)->textAlignment() & Qt::AlignLeft);
     }
     EXPECT_TRUE(list->showGrid());
@@ -368,4 +377,58 @@ TEST_F(DiscoveryDialogTest, DoubleClickOpensTheSelectedRecordersAddress) {
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[1], QUrl(QStringLiteral("http://10.0.0.5")));
     setUrlOpener(previous);
+}
+
+// The window grows with the technician's screen: the list takes the room, the status line and the
+// buttons stay under its left and right edges, the last column stretches, and the size comes back
+// at the next start. It never opens below the template's size.
+TEST_F(DiscoveryDialogTest, TheWindowResizesAroundTheListAndOpensAgainAtItsLastSize) {
+    QTemporaryDir config;
+    const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    SettingsStore::setLocationForTesting(config.path());
+    const auto restore = qScopeGuard([&] { SettingsStore::setLocationForTesting(userConfig); });
+
+    auto dialog = openWindow();
+    const QSize smallest = dialog->size();
+    EXPECT_EQ(dialog->minimumSize(), smallest);
+    EXPECT_TRUE(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
+    // Within the offscreen screen's 800 by 600 pixels.
+    const int dw = 40;
+    const int dh = 60;
+    const QSize grown = smallest + QSize(dw, dh);
+    dialog->resize(grown);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->size() == grown; }));
+    const struct {
+        int id;
+        QRect placed;
+    } controls[] = {
+        {DiscoveryDialog::IDC_DEVICE_LIST, dialog->toPixels(7, 4, 403, 234).adjusted(0, 0, dw, dh)},
+        {DiscoveryDialog::IDC_STATUS,
+         dialog->toPixels(7, 245, 208, 14).translated(0, dh).adjusted(0, 0, dw, 0)},
+        {DiscoveryDialog::IDC_ADD, dialog->toPixels(236, 245, 50, 14).translated(dw, dh)},
+        {DiscoveryDialog::IDC_MODIFY_IP, dialog->toPixels(290, 245, 50, 14).translated(dw, dh)},
+        {DiscoveryDialog::IDC_REFRESH, dialog->toPixels(342, 245, 50, 14).translated(dw, dh)},
+    };
+    for (const auto& control : controls) {
+        EXPECT_EQ(dialog->item(control.id)->geometry(), control.placed) << control.id;
+    }
+    const QHeaderView* header = dialog->deviceList()->horizontalHeader();
+    EXPECT_EQ(header->sectionViewportPosition(5) + header->sectionSize(5), header->viewport()->width());
+
+    dialog->close();
+    dialog.reset();
+    EXPECT_TRUE(QFile::exists(config.filePath(QStringLiteral("Velmora Software/Pellory.conf"))));
+    dialog = openWindow();
+    EXPECT_EQ(dialog->size(), grown);
+    EXPECT_EQ(dialog->item(DiscoveryDialog::IDC_REFRESH)->geometry(), controls[4].placed);
+
+    // A size below the template's, or far beyond any screen, from an edited settings file.
+    dialog.reset();
+    SettingsStore settings(QStringLiteral("Pellory"));
+    settings.writeUInt32(QStringLiteral("WindowWidth"), 10);
+    settings.writeUInt32(QStringLiteral("WindowHeight"), 4000000000u);
+    dialog = openWindow();
+    EXPECT_EQ(dialog->width(), smallest.width());
+    EXPECT_LE(dialog->height(), dialog->screen()->availableSize().height());
+    EXPECT_GE(dialog->height(), smallest.height());
 }

@@ -1,17 +1,24 @@
 #pragma once
 
-// Helpers for the Pellory window tests: a script that answers modal dialogs as they open, and a
-// fake network of recorders on loopback that the tests tell how to answer.
+// Helpers for the Pellory window tests: a script that answers modal dialogs as they open, the main
+// window's list menu driven for real, and a fake network of recorders on loopback that the tests
+// tell how to answer.
 
+#include "discovery/DiscoveryDialog.h"
 #include "discovery/DiscoveryProtocol.h"
 #include "tests/discovery/FakeRecorder.h"
 
+#include "desktop/ListViewControl.h"
 #include "desktop/TemplateDialog.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
+
+#include <gtest/gtest.h>
 
 #include <deque>
 #include <functional>
@@ -70,11 +77,13 @@ private:
         m_steps.pop_front();
         m_claimed = modal;
         ++m_running;
+        // The dialog stays claimed while its action runs: an action that waits inside it (for a run
+        // to end, say) does not make it a dialog nobody expected.
         QTimer::singleShot(0, &m_timer, [this, step, target = QPointer<QWidget>(modal)] {
-            m_claimed = nullptr;
             if (target) {
                 step.run(target);
             }
+            m_claimed = nullptr;
             --m_running;
         });
     }
@@ -85,6 +94,45 @@ private:
     QPointer<QWidget> m_claimed;
     int m_running = 0;
 };
+
+// Opens the main window's list menu as a right click at `at` (in the list's viewport) does, or as
+// the menu key does, and hands the menu, once shown, to `use`, which must close it.
+inline void withListMenu(DiscoveryDialog& dialog, QPoint at, const std::function<void(QMenu&)>& use,
+                         QContextMenuEvent::Reason reason = QContextMenuEvent::Mouse) {
+    desktop::ListViewControl* list = dialog.deviceList();
+    bool used = false;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu != nullptr && menu->isVisible() && !used) {
+            used = true;
+            use(*menu);
+        }
+    });
+    poll.start();
+    QContextMenuEvent event(reason, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(reason == QContextMenuEvent::Mouse ? static_cast<QWidget*>(list->viewport())
+                                                               : static_cast<QWidget*>(list),
+                            &event);
+    EXPECT_TRUE(used) << "no menu was shown";
+}
+
+// Chooses the entry with this text as the keyboard does.
+inline std::function<void(QMenu&)> choose(const char* text) {
+    return [text](QMenu& menu) {
+        for (QAction* action : menu.actions()) {
+            if (action->text() == QString::fromUtf8(text)) {
+                ASSERT_TRUE(action->isEnabled()) << text;
+                menu.setActiveAction(action);
+                QTest::keyClick(&menu, Qt::Key_Return);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no entry " << text;
+        menu.close();
+    };
+}
 
 // One simulated recorder as the fake network plays it.
 struct FakeDevice {

@@ -95,6 +95,26 @@ TEST(ModifyIpPlan, NumberingPassesOverAddressesInUseAndStopsAtTheSubnetsEnd) {
     EXPECT_EQ(numberAddresses(ip("10.0.0.1"), ip("255.0.0.0"), 0, {}), std::vector<std::uint32_t>{});
 }
 
+TEST(ModifyIpPlan, NumberedPlansPassOverListedAndMachineAddressesInTheOrderGiven) {
+    const std::vector<ListedRecorder> listed = {{0, "02:53:49:4D:00:01", ip("192.168.1.108")},
+                                                {1, "02:53:49:4D:00:02", ip("192.168.1.109")}};
+    const NumberedPlan plan =
+        numberPlan({"02:53:49:4D:00:02", "02:53:49:4D:00:01"}, ip("192.168.1.107"), ip("255.255.255.0"),
+                   ip("192.168.1.1"), listed, {ip("192.168.1.110")});
+    EXPECT_EQ(plan.refusal, "");
+    ASSERT_EQ(plan.lines.size(), 2u);
+    EXPECT_EQ(plan.lines[0].mac, "02:53:49:4D:00:02");
+    EXPECT_EQ(plan.lines[0].address, ip("192.168.1.107"));
+    EXPECT_EQ(plan.lines[1].address, ip("192.168.1.111"));
+    EXPECT_EQ(plan.lines[1].gateway, ip("192.168.1.1"));
+    const NumberedPlan full =
+        numberPlan({"a", "b"}, ip("192.168.1.254"), ip("255.255.255.0"), ip("192.168.1.1"), listed, {});
+    EXPECT_TRUE(full.lines.empty());
+    EXPECT_EQ(
+        full.refusal,
+        "the subnet of 192.168.1.254 with mask 255.255.255.0 has no free address left for every recorder");
+}
+
 TEST(ModifyIpPlan, PlansAreCheckedWholeAgainstTheRecordersListed) {
     const std::vector<ListedRecorder> listed = {{0, "02:53:49:4D:00:01", ip("192.168.1.108")},
                                                 {1, "02:53:49:4D:00:02", ip("192.168.1.108")},
