@@ -310,6 +310,10 @@ TEST_F(BatchWindow, WebPagesArePackedOnceForEveryRecorder) {
         return Cell(*window, 0, CBatchUpgradeDlg::ColPhase) == QStringLiteral("burning") &&
                Cell(*window, 1, CBatchUpgradeDlg::ColPhase) == QStringLiteral("burning");
     }));
+    // A row burns once its end packet is sent; the recorder records the upgrade once it has read it.
+    for (const auto& recorder : m_sims) {
+        ASSERT_TRUE(recorder->waitFor([](const sim::SimState& s) { return s.upgrades.size() == 1; }, 10s));
+    }
     const auto packages = std::distance(std::filesystem::directory_iterator(tmp), {});
     EXPECT_EQ(packages, 1);
     m_boxes.queueAnswer(desktop::IDYES);
