@@ -391,6 +391,10 @@ struct ChoiceRow {
     FileRefusal refusal;
 };
 
+void PrintTo(const ChoiceRow& row, std::ostream* os) {
+    *os << row.label;
+}
+
 class ChoiceTable : public FileClassifierTest, public ::testing::WithParamInterface<ChoiceRow> {};
 
 TEST_P(ChoiceTable, TellsTheButtonOrTheRefusal) {

@@ -253,6 +253,14 @@ std::string BootImage(size_t length) {
     return "\xC0\x80" + std::string(length - 2, 'b');
 }
 
+// ctest shows each case by its labels, not by the row's bytes.
+void PrintTo(const KindRow& row, std::ostream* os) {
+    *os << row.label;
+}
+void PrintTo(const VerdictRow& row, std::ostream* os) {
+    *os << row.label;
+}
+
 const KindRow kKinds[] = {
     {"bios", "fw.bin", "MZ" + std::string(3000, 'x'), IDC_BIOS, "BIOS Upgrade success,Device will reboot!...",
      "BIOS Upgrade Failed!", "Send bios data Failed!"},

@@ -332,6 +332,10 @@ struct RightRow {
     const char* box; // "" where the kind has no success text
 };
 
+void PrintTo(const RightRow& row, std::ostream* os) {
+    *os << row.file;
+}
+
 class WindowAfterRight : public WindowTest, public ::testing::WithParamInterface<RightRow> {};
 
 TEST_P(WindowAfterRight, IsIdleAndChoosesAgain) {
