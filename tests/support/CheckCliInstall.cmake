@@ -3,17 +3,8 @@
 # find libPassword.so through their own relative search path).
 # Run as: cmake -DBUILD=... -DPREFIX=... -P CheckCliInstall.cmake
 cmake_minimum_required(VERSION 3.25)
-file(REMOVE_RECURSE "${PREFIX}")
-execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
-                RESULT_VARIABLE result OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "cmake --install failed: ${result}")
-endif()
-foreach(path bin/kestrion-cli bin/pellory-cli share/man/man1/kestrion-cli.1.gz share/man/man1/pellory-cli.1.gz)
-    if(NOT EXISTS "${PREFIX}/${path}")
-        message(FATAL_ERROR "not installed: ${path}")
-    endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../common/InstallCheck.cmake)
+kst_install_expecting(bin/kestrion-cli bin/pellory-cli share/man/man1/kestrion-cli.1.gz share/man/man1/pellory-cli.1.gz)
 file(GLOB_RECURSE library "${PREFIX}/lib*/libPassword.so")
 if(NOT library)
     message(FATAL_ERROR "libPassword.so is not installed")

@@ -1,17 +1,8 @@
 # Installs the build into a fresh prefix and checks that Kestrion arrives with its desktop entry
 # and icon where desktops look for them. Run as: cmake -DBUILD=... -DPREFIX=... -P CheckInstall.cmake
 cmake_minimum_required(VERSION 3.25)
-file(REMOVE_RECURSE "${PREFIX}")
-execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
-                RESULT_VARIABLE result OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "cmake --install failed: ${result}")
-endif()
-foreach(path bin/kestrion share/applications/kestrion.desktop share/icons/hicolor/scalable/apps/kestrion.svg)
-    if(NOT EXISTS "${PREFIX}/${path}")
-        message(FATAL_ERROR "not installed: ${path}")
-    endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../common/InstallCheck.cmake)
+kst_install_expecting(bin/kestrion share/applications/kestrion.desktop share/icons/hicolor/scalable/apps/kestrion.svg)
 file(STRINGS "${PREFIX}/share/applications/kestrion.desktop" entry)
 foreach(line "Exec=kestrion %f" "Icon=kestrion" "Type=Application")
     if(NOT line IN_LIST entry)
