@@ -1,8 +1,8 @@
 #include "upgrade/RecorderList.h"
 
 #include "support/VisibleText.h"
+#include "upgrade/RecorderAddressCheck.h"
 
-#include <arpa/inet.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -116,16 +116,9 @@ std::vector<ListedRecorder> ReadRecorderList(const std::string& path) {
 }
 
 RecorderAddress CheckedAddress(const ListedRecorder& listed, const std::string& name) {
-    in_addr address{};
-    const bool dotted = inet_pton(AF_INET, listed.address.c_str(), &address) == 1;
-    const std::string& port = listed.port;
-    const bool digits =
-        !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
-    const unsigned long number = digits ? std::stoul(port) : 0;
-    if (!dotted || number < 1 || number > 65535) {
-        throw RecorderListError{
-            name + ": " + VisibleText(listed.Text()) +
-            (dotted ? ": the port must be a number from 1 to 65535" : ": not a dotted IPv4 address")};
+    const RecorderAddressCheck check = CheckRecorderAddress(listed.Text(), 0);
+    if (!check.address) {
+        throw RecorderListError{name + ": " + VisibleText(listed.Text()) + ": " + check.refusal};
     }
-    return {listed.address, static_cast<uint32_t>(number)};
+    return *check.address;
 }
