@@ -172,7 +172,32 @@ void DiscoveryDialog::onClose() {
     }
 }
 
+bool DiscoveryDialog::mayEndBatches() {
+    // The batch windows opened from the list go with this window: while one still sends to its
+    // recorders, the technician is asked first, once for all of them, as each window asks itself.
+    QList<CBatchUpgradeDlg*> running;
+    for (CBatchUpgradeDlg* batch : findChildren<CBatchUpgradeDlg*>()) {
+        if (batch->running()) {
+            running.push_back(batch);
+        }
+    }
+    if (running.empty()) {
+        return true;
+    }
+    if (messageBox(this, QString::fromUtf8(CBatchUpgradeDlg::kCloseQuestion), running.front()->windowTitle(),
+                   MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        return false;
+    }
+    for (CBatchUpgradeDlg* batch : running) {
+        batch->stopAll();
+    }
+    return true;
+}
+
 void DiscoveryDialog::done(int result) {
+    if (!mayEndBatches()) {
+        return;
+    }
     // The size it would return to from maximised, so that the next run does not open maximised.
     const QSize size = isMaximized() ? normalGeometry().size() : this->size();
     SettingsStore settings(QString::fromUtf8(kSettingsName));

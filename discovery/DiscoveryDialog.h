@@ -110,7 +110,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 public:
-    // Keeps the window's size for the next run before the window ends.
+    // Keeps the window's size for the next run before the window ends; a batch window still
+    // sending asks first, and No keeps both windows open.
     void done(int result) override;
 
     // Where the window's size is kept: the program's own settings.
@@ -122,6 +123,9 @@ public:
     void statusText(const std::string& text) override;
 
 private:
+    // Whether the batch windows opened from the list may end: asks while any still sends, and
+    // stops them all on yes.
+    bool mayEndBatches();
     void addRow(const DeviceAddedNotice& notice);
     // The list takes every pixel beyond the template's size; the controls below it follow.
     void placeControls();

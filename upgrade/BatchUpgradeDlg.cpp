@@ -25,7 +25,6 @@
 namespace {
 
 constexpr const char* kWindowTitle = "Batch Upgrade";
-constexpr const char* kCloseQuestion = "Recorders are still being upgraded. Stop them and close the window?";
 constexpr const char* kNotStarted = "Not started: the batch was stopped.";
 
 QString Text(const std::string& text) {
@@ -447,11 +446,18 @@ bool CBatchUpgradeDlg::mayClose() {
                             desktop::MB_YESNO | desktop::MB_ICONQUESTION) != desktop::IDYES) {
         return false;
     }
+    stopAll();
+    return true;
+}
+
+void CBatchUpgradeDlg::stopAll() {
+    if (!running()) {
+        return;
+    }
     m_stopper->StopAll();
     finishBatch();
     updateOverall();
     updateButtons();
-    return true;
 }
 
 void CBatchUpgradeDlg::closeEvent(QCloseEvent* event) {

@@ -42,6 +42,9 @@ public:
     enum Column { ColAddress, ColPort, ColMac, ColPhase, ColPercent, ColResult, ColumnCount };
     static constexpr int kDefaultAtOnce = 4;
     static constexpr int kMostAtOnce = 32;
+    // Asked before a window that is still sending to recorders goes, whoever closes it.
+    static constexpr const char* kCloseQuestion =
+        "Recorders are still being upgraded. Stop them and close the window?";
 
     // `timings` and `loginWait` are those of every row's session.
     explicit CBatchUpgradeDlg(std::vector<BatchRecorder> recorders, QWidget* parent = nullptr,
@@ -61,6 +64,8 @@ public:
     bool saveReport(const QString& path);
 
     bool running() const { return m_batch != nullptr; }
+    // Stops every recorder, burning ones included, and waits for the rows to end.
+    void stopAll();
     QTableWidget* table() const { return m_table; }
     QString overallText() const;
     std::vector<BatchRecord> records() const { return m_records; }
