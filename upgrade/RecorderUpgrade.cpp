@@ -109,6 +109,16 @@ std::optional<UpgradeResult> LogIn(const UpgradeRequest& request, CUpgradeSessio
     return std::nullopt;
 }
 
+// A stopped upgrade's ending once its worker has ended: the worker's own, which counts what went
+// out before the stop.
+UpgradeResult StoppedEnding(CUpgradeSession& session, CRecorderUpgradeView& view) {
+    session.RequestStop();
+    while (!session.WaitUntilStopped(std::chrono::seconds(1))) {
+    }
+    const auto ended = view.LastResult();
+    return ended ? *ended : EndedHere(UpgradeEnding::Stopped);
+}
+
 // The upgrade's ending; none when the session delivered none (which would be a fault of ours).
 std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CRecorderUpgradeView& view,
                                         CRecorderUpgradeReport& report) {
@@ -116,14 +126,17 @@ std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CRecorder
     view.Follow(session.State());
     // Whatever happens below, a running worker is told to stop and waited for before the session
     // goes; the view keeps serving it meanwhile, as the window would.
+    view.SetSendingStop([&session] { return session.StopUnlessAllSent(); });
     struct Ending {
         CUpgradeSession& session;
+        CRecorderUpgradeView& view;
         ~Ending() {
+            view.SetSendingStop({});
             session.RequestStop();
             while (!session.WaitUntilStopped(std::chrono::seconds(1))) {
             }
         }
-    } ending{session};
+    } ending{session, view};
 
     const Classification choice = session.ChooseFiles();
     if (!choice.Recognised()) {
@@ -146,7 +159,7 @@ std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CRecorder
         session.OnUpgradeButton(button);
     }
     if (!view.WaitForUpgradeEnd([&session] { return !session.IsBusy(); })) {
-        return EndedHere(UpgradeEnding::Stopped);
+        return StoppedEnding(session, view);
     }
     while (!session.WaitUntilIdle(std::chrono::seconds(1))) {
     }

@@ -162,6 +162,7 @@ TEST_F(BatchWindow, StopLetsABurningRecorderFinishAndStartsNoOther) {
     }));
     EXPECT_EQ(Cell(*window, 2, CBatchUpgradeDlg::ColPhase), QStringLiteral("waiting"));
     window->stop();
+    window->stop(); // pressed twice: the second changes nothing
     ASSERT_TRUE(WaitUntil([&] { return !window->running(); }));
 
     const std::vector<BatchRecord> records = window->records();
@@ -170,6 +171,8 @@ TEST_F(BatchWindow, StopLetsABurningRecorderFinishAndStartsNoOther) {
         ASSERT_TRUE(records[r].result) << r;
         EXPECT_EQ(records[r].result->ending, endings[r]) << r;
     }
+    // What went out before the stop is counted, not taken for nothing.
+    EXPECT_GT(records[1].result->bytesSent, 0);
     EXPECT_LT(records[1].result->bytesSent, static_cast<int64_t>(kLargeImage));
     EXPECT_FALSE(records[2].started) << "the third recorder was started after Stop";
     EXPECT_TRUE(m_sims[2]->state().upgrades.empty());
