@@ -30,6 +30,9 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <set>
+#include <utility>
+
 using namespace desktop;
 
 namespace {
@@ -548,6 +551,18 @@ CBatchUpgradeDlg* DiscoveryDialog::upgradeSelected() {
     }
     if (recorders.empty()) {
         return nullptr;
+    }
+    // Units that share a factory address are separate rows, but a connection to that address
+    // reaches only one of them: both rows would upgrade that one, twice at once.
+    std::set<std::pair<std::string, uint32_t>> seen;
+    for (const BatchRecorder& r : recorders) {
+        if (!seen.insert({r.address, r.port}).second) {
+            messageBox(
+                this,
+                QString::fromUtf8(kSharedAddressText).arg(QString::fromStdString(r.address)).arg(r.port),
+                QStringLiteral("Prompt"), MB_OK | MB_ICONEXCLAMATION);
+            return nullptr;
+        }
     }
     auto* window = new CBatchUpgradeDlg(std::move(recorders), this);
     window->setAttribute(Qt::WA_DeleteOnClose);

@@ -75,6 +75,10 @@ public:
     static constexpr const char* kExportListText = "Export list...";
     static constexpr const char* kUpgradeText = "Upgrade...";
     static constexpr const char* kAssignAddressesText = "Assign addresses...";
+    // Upgrade refused: two selected rows answer at the same address and port.
+    static constexpr const char* kSharedAddressText =
+        "More than one selected recorder answers at %1:%2. Give each its own address (Modify IP) "
+        "before upgrading them.";
 
     using Options = DiscoveryWindowOptions;
 
@@ -91,7 +95,7 @@ public:
     bool isBusy() const { return m_busy; }
     DiscoveryEngine& engine() { return m_engine; }
     // Opens the batch upgrade window with the selected recorders (address, port, MAC), and
-    // returns it; null when none is selected.
+    // returns it; null when none is selected, or after a message when two share an address.
     CBatchUpgradeDlg* upgradeSelected();
 
 signals:

@@ -8,6 +8,7 @@
 #include "tests/upgrade/WindowTestKit.h"
 
 #include "upgrade/BatchUpgradeDlg.h"
+#include "upgrade/RecorderList.h"
 #include "upgrade/UpgradeApp.h"
 
 #include <QDir>
@@ -226,10 +227,25 @@ TEST_F(BatchWindow, KestrionBatchOpensTheRecordersOfAScanList) {
          {},
          "bad.json: 10.0.0.300:37777: not a dotted IPv4 address"},
         {"bad.csv", "a,b\n", {}, "bad.csv: line 1 has no column \"IP Address\""},
+        {"ctl.csv",
+         "IP Address,Port Number,Mac Address \n10.0.0.5\x1b[2J,37777,aa\n",
+         {},
+         "ctl.csv: 10.0.0.5\\x1b[2J:37777: not a dotted IPv4 address"},
+        {"empty.csv", "", {}, "empty.csv: the file names no recorder"},
+        {"headings.csv", "IP Address,Port Number\r\n", {}, "headings.csv: the file names no recorder"},
+        {"none.json", "[]", {}, "none.json: the file names no recorder"},
+        // One recorder upgraded by two rows at once would be sent the firmware twice over.
+        {"twice.json",
+         R"([{"ip":"10.0.0.7","port":37777},{"ip":"10.0.0.7","port":37777}])",
+         {},
+         "twice.json: the recorder 10.0.0.7:37777 is named twice"},
+        {"huge.csv", "", {}, "huge.csv: larger than 16 MB, too large for a list of recorders"},
     };
     for (const auto& c : cases) {
         m_boxes.clear();
-        const std::string path = m_dir.Write(c.name, c.text);
+        const std::string path = m_dir.Write(c.name, std::string_view(c.name) == "huge.csv"
+                                                         ? std::string(kMostRecorderListBytes + 1, '\n')
+                                                         : c.text);
         CUpgradeApp app(
             {QStringLiteral("kestrion"), QStringLiteral("--batch"), QString::fromStdString(path)});
         std::vector<std::string> shown;

@@ -105,6 +105,26 @@ TEST(RecorderList, CheckedAddressTakesOnlyDottedAddressesAndPortsInRange) {
     }
 }
 
+// What is no list is refused without being read whole: a device that never ends, a folder.
+TEST(RecorderList, ReadsNoFurtherThanAListCanBe) {
+    const struct {
+        const char* path;
+        const char* error;
+    } cases[] = {
+        {"/dev/zero", "/dev/zero: larger than 16 MB, too large for a list of recorders"},
+        {"/", "/: cannot be read"},
+        {"/dev/null", "/dev/null: the file names no recorder"},
+    };
+    for (const auto& c : cases) {
+        try {
+            ReadRecorderList(c.path);
+            ADD_FAILURE() << c.path << " was taken for a list";
+        } catch (const RecorderListError& e) {
+            EXPECT_EQ(e.what(), std::string(c.error));
+        }
+    }
+}
+
 // The one rule behind --host and the lists: a text names its port or takes the one given.
 TEST(RecorderAddressCheck, NamesARecorderOrSaysWhyNot) {
     const struct {
