@@ -204,12 +204,14 @@ bool CBatchUpgradeDlg::chooseFiles(const QStringList& paths) {
         files.push_back(p.toStdString());
     }
     CQuietReport quiet;
+    m_stamps = StampFiles(files);
     const FileChoice choice = ClassifyChoice(files, quiet, true);
     for (const FileChoice::Message& m : choice.messages) {
         desktop::messageBox(this, Text(m.text), Text(m.caption), MessageType(m.icon));
     }
     m_button = choice.button;
     m_files = m_button != 0 ? files : std::vector<std::string>{};
+    m_fileList = m_button != 0 ? paths : QStringList();
     m_fileText->setText(m_button != 0 ? paths.join(QStringLiteral("; ")) : QString());
     m_kindText->setText(m_button != 0 ? QString::fromUtf8(ButtonContent(m_button)) : QString());
     updateButtons();
@@ -257,7 +259,15 @@ int64_t CBatchUpgradeDlg::bytesToSend() const {
 }
 
 void CBatchUpgradeDlg::start() {
-    if (running() || m_button == 0 || m_recorders.empty() || !buildSharedPackage(m_button)) {
+    if (running() || m_button == 0 || m_recorders.empty()) {
+        return;
+    }
+    // Files changed since they were chosen are chosen again, so that the batch sends what the
+    // classifier sees now.
+    if (!ChangedSinceStamped(m_stamps).empty() && !chooseFiles(m_fileList)) {
+        return;
+    }
+    if (!buildSharedPackage(m_button)) {
         return;
     }
     const int64_t total = bytesToSend();
@@ -282,6 +292,8 @@ void CBatchUpgradeDlg::start() {
     base.timings = m_timings;
     base.loginWait = m_loginWait;
     base.sharedPackage = m_package;
+    base.stamps = m_stamps;
+    base.button = m_button;
     m_stopper = std::make_unique<UpgradeStopper>();
     const auto sink = [this](size_t row, const BatchRowEvent& event) { rowEvent(row, event); };
     BatchRows rows;

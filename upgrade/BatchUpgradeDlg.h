@@ -10,6 +10,7 @@
 
 #include "upgrade/BatchReport.h"
 #include "upgrade/BatchRowReport.h"
+#include "upgrade/FileStamp.h"
 #include "upgrade/UpgradeSession.h"
 
 #include <QDialog>
@@ -106,6 +107,8 @@ private:
     std::vector<BatchRecord> m_records;
     std::vector<RowState> m_rows;
     std::vector<std::string> m_files;
+    QStringList m_fileList;          // the same, as chosen
+    std::vector<FileStamp> m_stamps; // the files when they were chosen
     int m_button = 0;
     std::string m_package; // shared web or logo package while a batch runs
 

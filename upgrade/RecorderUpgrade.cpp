@@ -88,6 +88,23 @@ UpgradeResult EndedHere(UpgradeEnding ending) {
     return result;
 }
 
+// The files refused before anything goes out, with the line that says why.
+UpgradeResult Refused(CRecorderUpgradeReport& report, const std::string& why) {
+    report.ErrorLine(why + ": not sent.");
+    UpgradeResult result = EndedHere(UpgradeEnding::FileRefused);
+    result.message = why + ": not sent.";
+    return result;
+}
+
+// A recorder whose turn comes after the files were changed gets none of them.
+std::optional<UpgradeResult> FilesAsStamped(const UpgradeRequest& request, CRecorderUpgradeReport& report) {
+    const std::string changed = ChangedSinceStamped(request.stamps);
+    if (changed.empty()) {
+        return std::nullopt;
+    }
+    return Refused(report, changed);
+}
+
 // Logs in as the window's Login button and dialog do; the ending when the login failed.
 std::optional<UpgradeResult> LogIn(const UpgradeRequest& request, CUpgradeSession& session,
                                    CRecorderUpgradeView& view, CRecorderUpgradeReport& report) {
@@ -138,9 +155,16 @@ std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CRecorder
         }
     } ending{session, view};
 
+    if (auto refused = FilesAsStamped(request, report)) {
+        return refused;
+    }
     const Classification choice = session.ChooseFiles();
     if (!choice.Recognised()) {
         return EndedHere(UpgradeEnding::FileRefused);
+    }
+    if (request.button != 0 && choice.button != request.button) {
+        return Refused(report, std::string("The files are no longer the ") + ButtonContent(request.button) +
+                                   " the batch started with");
     }
     if (auto failed = LogIn(request, session, view, report)) {
         return failed;

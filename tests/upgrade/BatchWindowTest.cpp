@@ -316,9 +316,11 @@ TEST_F(BatchWindow, ScreenshotMidRun) {
 TEST_F(BatchWindow, WebPagesArePackedOnceForEveryRecorder) {
     const std::string tmp = m_dir / "tmp";
     std::filesystem::create_directory(tmp);
+    const bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
     const QByteArray oldTmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", QByteArray::fromStdString(tmp));
-    const auto restore = qScopeGuard([&] { qputenv("TMPDIR", oldTmp); });
+    // An empty TMPDIR left behind would make every later temporary folder fail.
+    const auto restore = qScopeGuard([&] { hadTmp ? qputenv("TMPDIR", oldTmp) : qunsetenv("TMPDIR"); });
     const auto silent = [](sim::SimOptions& o) { o.upgrade.verdict = sim::Verdict::Silence; };
     const std::vector<BatchRecorder> recorders = {AddSim(silent), AddSim(silent)};
     auto window = Open(recorders, 1000, 60000);
@@ -351,3 +353,40 @@ TEST_F(BatchWindow, WebPagesArePackedOnceForEveryRecorder) {
         EXPECT_EQ(r.kind, "web pages");
     }
 }
+
+// A recorder whose turn comes after the chosen file was rewritten or removed gets nothing, and
+// its row says why; the recorders before it got the file the batch started with.
+TEST_F(BatchWindow, ALateRecorderGetsNothingOfAFileChangedSinceStart) {
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> change;
+        const char* why;
+    } cases[] = {
+        {"rewritten",
+         [](const std::string& path) { std::ofstream(path, std::ios::binary | std::ios::in) << "VXchanged"; },
+         " was changed since the batch started: not sent."},
+        {"removed", [](const std::string& path) { std::filesystem::remove(path); },
+         " was removed since the batch started: not sent."},
+    };
+    for (const auto& c : cases) {
+        auto window =
+            Open({AddSim([](sim::SimOptions& o) { o.upgrade.burn = 1500ms; }), AddSim()}, 200000, 20000);
+        window->setAtOnce(1);
+        window->start();
+        ASSERT_TRUE(WaitUntil(
+            [&] { return Cell(*window, 0, CBatchUpgradeDlg::ColPhase) == QStringLiteral("burning"); }));
+        c.change(m_bios);
+        ASSERT_TRUE(WaitUntil([&] { return !window->running(); }));
+
+        EXPECT_EQ(Cell(*window, 0, CBatchUpgradeDlg::ColResult), QStringLiteral("success")) << c.what;
+        EXPECT_EQ(Cell(*window, 1, CBatchUpgradeDlg::ColResult), QStringLiteral("file-refused")) << c.what;
+        EXPECT_EQ(window->table()->item(1, CBatchUpgradeDlg::ColResult)->toolTip(),
+                  QString::fromStdString(m_bios + c.why))
+            << c.what;
+        const size_t n = m_sims.size();
+        EXPECT_EQ(m_sims[n - 2]->state().upgrades.size(), 1u) << c.what;
+        EXPECT_TRUE(m_sims[n - 1]->state().upgrades.empty()) << c.what;
+        EXPECT_EQ(m_boxes.count(), 0u) << c.what;
+    }
+}
+

@@ -355,7 +355,9 @@ int Upgrade(const UpgradeOptions& options) {
     cli::Console jsonConsole(stderr, stderr, false);
     cli::Console& console = options.json ? jsonConsole : cli::Console::Standard(jobs == 1);
 
-    // The files are refused once, before any recorder is bothered.
+    // The files are refused once, before any recorder is bothered; a recorder whose turn comes
+    // after they changed gets none of them.
+    const std::vector<FileStamp> stamps = StampFiles(options.files);
     const FileChoice choice = ChooseFiles(options.files, console, false);
     if (choice.button == 0) {
         if (options.json) {
@@ -386,6 +388,8 @@ int Upgrade(const UpgradeOptions& options) {
     base.user = options.user;
     base.password = password.password;
     base.files = options.files;
+    base.stamps = stamps;
+    base.button = choice.button;
     base.timings.verdictWaitMs = static_cast<uint32_t>(std::llround(options.waitSeconds * 1000));
     base.loginWait = std::chrono::milliseconds(std::llround(options.loginWaitSeconds * 1000));
 
