@@ -8,7 +8,6 @@
 #include "upgrade/UpgradeProtocol.h"
 
 #include <QCloseEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -16,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -438,10 +438,12 @@ void CBatchUpgradeDlg::askSaveReport() {
 
 bool CBatchUpgradeDlg::saveReport(const QString& path) {
     const std::string csv = BatchReportCsv(m_records);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+    // Written aside and renamed over the old report only when whole: a failure leaves any report
+    // already there as it was, and the rows stay in the window to be saved elsewhere.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
         file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
-        !file.flush()) {
+        !file.commit()) {
         desktop::messageBox(this,
                             QStringLiteral("Cannot write the report to %1: %2").arg(path, file.errorString()),
                             QStringLiteral("Error"), desktop::MB_OK | desktop::MB_ICONERROR);

@@ -390,3 +390,32 @@ TEST_F(BatchWindow, ALateRecorderGetsNothingOfAFileChangedSinceStart) {
     }
 }
 
+// A report that cannot be written says where and why, and leaves the rows to be saved elsewhere,
+// over an earlier report.
+TEST_F(BatchWindow, AReportThatCannotBeWrittenSaysWhyAndLosesNothing) {
+    auto window = Open({AddSim()});
+    window->start();
+    ASSERT_TRUE(WaitUntil([&] { return !window->running(); }));
+    const std::string blocker = m_dir.Write("not-a-folder", "x");
+    const std::string old = m_dir.Write("old.csv", "an earlier report");
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {blocker + "/report.csv", "Not a directory"},
+        {m_dir.path().string(), "refers to a directory"},
+    };
+    for (const auto& c : cases) {
+        m_boxes.clear();
+        EXPECT_FALSE(window->saveReport(QString::fromStdString(c.path))) << c.path;
+        ASSERT_EQ(m_boxes.count(), 1u) << c.path;
+        const QString text = m_boxes.last().text;
+        EXPECT_TRUE(text.startsWith(QString::fromStdString("Cannot write the report to " + c.path + ": ")))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains(QString::fromUtf8(c.reason), Qt::CaseInsensitive)) << text.toStdString();
+    }
+    ASSERT_TRUE(window->saveReport(QString::fromStdString(old)));
+    const CsvText csv = ParseCsv(ReadFile(old), "\r\n");
+    ASSERT_EQ(csv.records.size(), 2u);
+    EXPECT_EQ(csv.records[1][5], "success");
+}
