@@ -5,6 +5,7 @@
 #include "tests/common/CsvText.h"
 #include "tests/common/Files.h"
 #include "tests/common/LoopbackSim.h"
+#include "tests/upgrade/SessionTestKit.h"
 #include "tests/upgrade/WindowTestKit.h"
 
 #include "upgrade/BatchUpgradeDlg.h"
@@ -418,4 +419,32 @@ TEST_F(BatchWindow, AReportThatCannotBeWrittenSaysWhyAndLosesNothing) {
     const CsvText csv = ParseCsv(ReadFile(old), "\r\n");
     ASSERT_EQ(csv.records.size(), 2u);
     EXPECT_EQ(csv.records[1][5], "success");
+}
+
+// A recorder that accepts the login twice and sends junk among its replies: the row ends once,
+// with the verdict and the last percent the recorder gave, and no message box.
+TEST_F(BatchWindow, ARecorderThatSaysTooMuchStillEndsItsRowOnce) {
+    TestPeer peer;
+    peer.OnRequest([](TestPeer& p, const RequestEvent& r) {
+        Packet32 junk{};
+        junk.fill(0xA5);
+        if (r.type == RequestType::Login) {
+            p.Reply(BuildLoginReply(0));
+            p.Reply(junk);
+            p.Reply(BuildLoginReply(0));
+        } else if (r.type == RequestType::End) {
+            p.Reply(junk);
+            p.Reply(BuildUpgradeReply("", 2, 30));
+            p.Reply(BuildUpgradeReply("right", 0, 0));
+        }
+    });
+    auto window = Open({{"127.0.0.1", peer.Port(), ""}}, 200000, 20000);
+    window->start();
+    ASSERT_TRUE(WaitUntil([&] { return !window->running(); }));
+    EXPECT_EQ(Cell(*window, 0, CBatchUpgradeDlg::ColResult), QStringLiteral("success"));
+    EXPECT_EQ(Cell(*window, 0, CBatchUpgradeDlg::ColPhase), QStringLiteral("ended"));
+    EXPECT_EQ(Cell(*window, 0, CBatchUpgradeDlg::ColPercent), QStringLiteral("30%"));
+    EXPECT_EQ(window->overallText(), QStringLiteral("1 of 1 done, 0 failed"));
+    EXPECT_EQ(m_boxes.count(), 0u) << BoxLines(m_boxes).join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(peer.WaitForRequests(RequestType::Start, 1));
 }
