@@ -448,3 +448,16 @@ TEST_F(BatchWindow, ARecorderThatSaysTooMuchStillEndsItsRowOnce) {
     EXPECT_EQ(m_boxes.count(), 0u) << BoxLines(m_boxes).join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(peer.WaitForRequests(RequestType::Start, 1));
 }
+
+// Files changed between choosing and Start are chosen again: a file gone by then starts nothing,
+// and the classifier says why.
+TEST_F(BatchWindow, StartChoosesAChangedFileAgain) {
+    auto window = Open({AddSim()});
+    std::filesystem::remove(m_bios);
+    window->start();
+    EXPECT_FALSE(window->running());
+    ASSERT_EQ(m_boxes.count(), 1u);
+    EXPECT_EQ(m_boxes.last().text, QString::fromStdString("Open file " + m_bios + " ,failed"));
+    EXPECT_TRUE(m_sims[0]->state().upgrades.empty());
+    EXPECT_TRUE(m_sims[0]->state().logins.empty());
+}
