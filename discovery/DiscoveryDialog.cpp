@@ -30,6 +30,9 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <set>
+#include <utility>
+
 using namespace desktop;
 
 namespace {
@@ -172,7 +175,32 @@ void DiscoveryDialog::onClose() {
     }
 }
 
+bool DiscoveryDialog::mayEndBatches() {
+    // The batch windows opened from the list go with this window: while one still sends to its
+    // recorders, the technician is asked first, once for all of them, as each window asks itself.
+    QList<CBatchUpgradeDlg*> running;
+    for (CBatchUpgradeDlg* batch : findChildren<CBatchUpgradeDlg*>()) {
+        if (batch->running()) {
+            running.push_back(batch);
+        }
+    }
+    if (running.empty()) {
+        return true;
+    }
+    if (messageBox(this, QString::fromUtf8(CBatchUpgradeDlg::kCloseQuestion), running.front()->windowTitle(),
+                   MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        return false;
+    }
+    for (CBatchUpgradeDlg* batch : running) {
+        batch->stopAll();
+    }
+    return true;
+}
+
 void DiscoveryDialog::done(int result) {
+    if (!mayEndBatches()) {
+        return;
+    }
     // The size it would return to from maximised, so that the next run does not open maximised.
     const QSize size = isMaximized() ? normalGeometry().size() : this->size();
     SettingsStore settings(QString::fromUtf8(kSettingsName));
@@ -523,6 +551,18 @@ CBatchUpgradeDlg* DiscoveryDialog::upgradeSelected() {
     }
     if (recorders.empty()) {
         return nullptr;
+    }
+    // Units that share a factory address are separate rows, but a connection to that address
+    // reaches only one of them: both rows would upgrade that one, twice at once.
+    std::set<std::pair<std::string, uint32_t>> seen;
+    for (const BatchRecorder& r : recorders) {
+        if (!seen.insert({r.address, r.port}).second) {
+            messageBox(
+                this,
+                QString::fromUtf8(kSharedAddressText).arg(QString::fromStdString(r.address)).arg(r.port),
+                QStringLiteral("Prompt"), MB_OK | MB_ICONEXCLAMATION);
+            return nullptr;
+        }
     }
     auto* window = new CBatchUpgradeDlg(std::move(recorders), this);
     window->setAttribute(Qt::WA_DeleteOnClose);

@@ -75,6 +75,10 @@ public:
     static constexpr const char* kExportListText = "Export list...";
     static constexpr const char* kUpgradeText = "Upgrade...";
     static constexpr const char* kAssignAddressesText = "Assign addresses...";
+    // Upgrade refused: two selected rows answer at the same address and port.
+    static constexpr const char* kSharedAddressText =
+        "More than one selected recorder answers at %1:%2. Give each its own address (Modify IP) "
+        "before upgrading them.";
 
     using Options = DiscoveryWindowOptions;
 
@@ -91,7 +95,7 @@ public:
     bool isBusy() const { return m_busy; }
     DiscoveryEngine& engine() { return m_engine; }
     // Opens the batch upgrade window with the selected recorders (address, port, MAC), and
-    // returns it; null when none is selected.
+    // returns it; null when none is selected, or after a message when two share an address.
     CBatchUpgradeDlg* upgradeSelected();
 
 signals:
@@ -110,7 +114,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 public:
-    // Keeps the window's size for the next run before the window ends.
+    // Keeps the window's size for the next run before the window ends; a batch window still
+    // sending asks first, and No keeps both windows open.
     void done(int result) override;
 
     // Where the window's size is kept: the program's own settings.
@@ -122,6 +127,9 @@ public:
     void statusText(const std::string& text) override;
 
 private:
+    // Whether the batch windows opened from the list may end: asks while any still sends, and
+    // stops them all on yes.
+    bool mayEndBatches();
     void addRow(const DeviceAddedNotice& notice);
     // The list takes every pixel beyond the template's size; the controls below it follow.
     void placeControls();

@@ -8,7 +8,6 @@
 #include "upgrade/UpgradeProtocol.h"
 
 #include <QCloseEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -16,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -25,7 +25,6 @@
 namespace {
 
 constexpr const char* kWindowTitle = "Batch Upgrade";
-constexpr const char* kCloseQuestion = "Recorders are still being upgraded. Stop them and close the window?";
 constexpr const char* kNotStarted = "Not started: the batch was stopped.";
 
 QString Text(const std::string& text) {
@@ -205,12 +204,14 @@ bool CBatchUpgradeDlg::chooseFiles(const QStringList& paths) {
         files.push_back(p.toStdString());
     }
     CQuietReport quiet;
+    m_stamps = StampFiles(files);
     const FileChoice choice = ClassifyChoice(files, quiet, true);
     for (const FileChoice::Message& m : choice.messages) {
         desktop::messageBox(this, Text(m.text), Text(m.caption), MessageType(m.icon));
     }
     m_button = choice.button;
     m_files = m_button != 0 ? files : std::vector<std::string>{};
+    m_fileList = m_button != 0 ? paths : QStringList();
     m_fileText->setText(m_button != 0 ? paths.join(QStringLiteral("; ")) : QString());
     m_kindText->setText(m_button != 0 ? QString::fromUtf8(ButtonContent(m_button)) : QString());
     updateButtons();
@@ -258,7 +259,15 @@ int64_t CBatchUpgradeDlg::bytesToSend() const {
 }
 
 void CBatchUpgradeDlg::start() {
-    if (running() || m_button == 0 || m_recorders.empty() || !buildSharedPackage(m_button)) {
+    if (running() || m_button == 0 || m_recorders.empty()) {
+        return;
+    }
+    // Files changed since they were chosen are chosen again, so that the batch sends what the
+    // classifier sees now.
+    if (!ChangedSinceStamped(m_stamps).empty() && !chooseFiles(m_fileList)) {
+        return;
+    }
+    if (!buildSharedPackage(m_button)) {
         return;
     }
     const int64_t total = bytesToSend();
@@ -283,6 +292,8 @@ void CBatchUpgradeDlg::start() {
     base.timings = m_timings;
     base.loginWait = m_loginWait;
     base.sharedPackage = m_package;
+    base.stamps = m_stamps;
+    base.button = m_button;
     m_stopper = std::make_unique<UpgradeStopper>();
     const auto sink = [this](size_t row, const BatchRowEvent& event) { rowEvent(row, event); };
     BatchRows rows;
@@ -427,10 +438,12 @@ void CBatchUpgradeDlg::askSaveReport() {
 
 bool CBatchUpgradeDlg::saveReport(const QString& path) {
     const std::string csv = BatchReportCsv(m_records);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+    // Written aside and renamed over the old report only when whole: a failure leaves any report
+    // already there as it was, and the rows stay in the window to be saved elsewhere.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
         file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
-        !file.flush()) {
+        !file.commit()) {
         desktop::messageBox(this,
                             QStringLiteral("Cannot write the report to %1: %2").arg(path, file.errorString()),
                             QStringLiteral("Error"), desktop::MB_OK | desktop::MB_ICONERROR);
@@ -447,11 +460,18 @@ bool CBatchUpgradeDlg::mayClose() {
                             desktop::MB_YESNO | desktop::MB_ICONQUESTION) != desktop::IDYES) {
         return false;
     }
+    stopAll();
+    return true;
+}
+
+void CBatchUpgradeDlg::stopAll() {
+    if (!running()) {
+        return;
+    }
     m_stopper->StopAll();
     finishBatch();
     updateOverall();
     updateButtons();
-    return true;
 }
 
 void CBatchUpgradeDlg::closeEvent(QCloseEvent* event) {

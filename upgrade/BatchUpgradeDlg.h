@@ -10,6 +10,7 @@
 
 #include "upgrade/BatchReport.h"
 #include "upgrade/BatchRowReport.h"
+#include "upgrade/FileStamp.h"
 #include "upgrade/UpgradeSession.h"
 
 #include <QDialog>
@@ -42,6 +43,9 @@ public:
     enum Column { ColAddress, ColPort, ColMac, ColPhase, ColPercent, ColResult, ColumnCount };
     static constexpr int kDefaultAtOnce = 4;
     static constexpr int kMostAtOnce = 32;
+    // Asked before a window that is still sending to recorders goes, whoever closes it.
+    static constexpr const char* kCloseQuestion =
+        "Recorders are still being upgraded. Stop them and close the window?";
 
     // `timings` and `loginWait` are those of every row's session.
     explicit CBatchUpgradeDlg(std::vector<BatchRecorder> recorders, QWidget* parent = nullptr,
@@ -61,6 +65,8 @@ public:
     bool saveReport(const QString& path);
 
     bool running() const { return m_batch != nullptr; }
+    // Stops every recorder, burning ones included, and waits for the rows to end.
+    void stopAll();
     QTableWidget* table() const { return m_table; }
     QString overallText() const;
     std::vector<BatchRecord> records() const { return m_records; }
@@ -101,6 +107,8 @@ private:
     std::vector<BatchRecord> m_records;
     std::vector<RowState> m_rows;
     std::vector<std::string> m_files;
+    QStringList m_fileList;          // the same, as chosen
+    std::vector<FileStamp> m_stamps; // the files when they were chosen
     int m_button = 0;
     std::string m_package; // shared web or logo package while a batch runs
 

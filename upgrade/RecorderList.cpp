@@ -1,13 +1,13 @@
 #include "upgrade/RecorderList.h"
 
 #include "support/VisibleText.h"
+#include "upgrade/RecorderAddressCheck.h"
 
-#include <arpa/inet.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
+#include <set>
 
 namespace {
 
@@ -100,32 +100,53 @@ std::vector<ListedRecorder> FromJson(const std::string& text, const std::string&
 
 std::vector<ListedRecorder> ParseRecorderList(const std::string& text, const std::string& name) {
     const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
+    std::vector<ListedRecorder> recorders;
+    if (first != std::string::npos) {
+        recorders = text[first] == '[' ? FromJson(text, name) : FromCsv(text, name);
+    }
+    // A list of headings alone, or an empty array, is no list to upgrade from either.
+    if (recorders.empty()) {
         throw RecorderListError{name + ": the file names no recorder"};
     }
-    return text[first] == '[' ? FromJson(text, name) : FromCsv(text, name);
+    return recorders;
 }
 
 std::vector<ListedRecorder> ReadRecorderList(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (!in || !(text << in.rdbuf())) {
+    // Read to the limit and one byte more, never further: the path may name a device or a pipe
+    // that does not end.
+    std::string text(kMostRecorderListBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!in && !in.eof()) {
         throw RecorderListError{path + ": cannot be read"};
     }
-    return ParseRecorderList(text.str(), path);
+    text.resize(static_cast<size_t>(in.gcount()));
+    if (text.size() > kMostRecorderListBytes) {
+        throw RecorderListError{path + ": larger than " + std::to_string(kMostRecorderListBytes >> 20) +
+                                " MB, too large for a list of recorders"};
+    }
+    return ParseRecorderList(text, path);
+}
+
+std::vector<RecorderAddress> CheckedAddresses(const std::vector<ListedRecorder>& listed,
+                                              const std::string& name) {
+    std::vector<RecorderAddress> addresses;
+    std::set<std::string> seen;
+    for (const ListedRecorder& recorder : listed) {
+        const RecorderAddress address = CheckedAddress(recorder, name);
+        // Two upgrades of one recorder at once would send it the firmware twice over.
+        if (!seen.insert(address.Text()).second) {
+            throw RecorderListError{name + ": the recorder " + address.Text() + " is named twice"};
+        }
+        addresses.push_back(address);
+    }
+    return addresses;
 }
 
 RecorderAddress CheckedAddress(const ListedRecorder& listed, const std::string& name) {
-    in_addr address{};
-    const bool dotted = inet_pton(AF_INET, listed.address.c_str(), &address) == 1;
-    const std::string& port = listed.port;
-    const bool digits =
-        !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
-    const unsigned long number = digits ? std::stoul(port) : 0;
-    if (!dotted || number < 1 || number > 65535) {
-        throw RecorderListError{
-            name + ": " + VisibleText(listed.Text()) +
-            (dotted ? ": the port must be a number from 1 to 65535" : ": not a dotted IPv4 address")};
+    const RecorderAddressCheck check = CheckRecorderAddress(listed.Text(), 0);
+    if (!check.address) {
+        throw RecorderListError{name + ": " + VisibleText(listed.Text()) + ": " + check.refusal};
     }
-    return {listed.address, static_cast<uint32_t>(number)};
+    return *check.address;
 }

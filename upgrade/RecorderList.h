@@ -5,6 +5,7 @@
 
 #include "upgrade/RecorderUpgrade.h"
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,8 +26,16 @@ struct RecorderListError : std::runtime_error {
 // Throws RecorderListError naming `name` (the file) and the recorder, its controls escaped.
 RecorderAddress CheckedAddress(const ListedRecorder& listed, const std::string& name);
 
+// The same for every recorder of a list, in its order; a recorder named twice is refused too.
+std::vector<RecorderAddress> CheckedAddresses(const std::vector<ListedRecorder>& listed,
+                                              const std::string& name);
+
+// A list longer than this is refused unread: no site has that many recorders.
+inline constexpr size_t kMostRecorderListBytes = size_t{16} << 20;
+
 // Reads the file at path; throws RecorderListError naming the file and, for a CSV file, the
-// line when the file cannot be read or is not such a list.
+// line when the file cannot be read, is larger than kMostRecorderListBytes, names no recorder or
+// is not such a list.
 std::vector<ListedRecorder> ReadRecorderList(const std::string& path);
 
 // The same from the file's text; `name` only goes into the errors.

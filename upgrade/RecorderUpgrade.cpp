@@ -88,6 +88,23 @@ UpgradeResult EndedHere(UpgradeEnding ending) {
     return result;
 }
 
+// The files refused before anything goes out, with the line that says why.
+UpgradeResult Refused(CRecorderUpgradeReport& report, const std::string& why) {
+    report.ErrorLine(why + ": not sent.");
+    UpgradeResult result = EndedHere(UpgradeEnding::FileRefused);
+    result.message = why + ": not sent.";
+    return result;
+}
+
+// A recorder whose turn comes after the files were changed gets none of them.
+std::optional<UpgradeResult> FilesAsStamped(const UpgradeRequest& request, CRecorderUpgradeReport& report) {
+    const std::string changed = ChangedSinceStamped(request.stamps);
+    if (changed.empty()) {
+        return std::nullopt;
+    }
+    return Refused(report, changed);
+}
+
 // Logs in as the window's Login button and dialog do; the ending when the login failed.
 std::optional<UpgradeResult> LogIn(const UpgradeRequest& request, CUpgradeSession& session,
                                    CRecorderUpgradeView& view, CRecorderUpgradeReport& report) {
@@ -109,6 +126,16 @@ std::optional<UpgradeResult> LogIn(const UpgradeRequest& request, CUpgradeSessio
     return std::nullopt;
 }
 
+// A stopped upgrade's ending once its worker has ended: the worker's own, which counts what went
+// out before the stop.
+UpgradeResult StoppedEnding(CUpgradeSession& session, CRecorderUpgradeView& view) {
+    session.RequestStop();
+    while (!session.WaitUntilStopped(std::chrono::seconds(1))) {
+    }
+    const auto ended = view.LastResult();
+    return ended ? *ended : EndedHere(UpgradeEnding::Stopped);
+}
+
 // The upgrade's ending; none when the session delivered none (which would be a fault of ours).
 std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CRecorderUpgradeView& view,
                                         CRecorderUpgradeReport& report) {
@@ -116,18 +143,28 @@ std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CRecorder
     view.Follow(session.State());
     // Whatever happens below, a running worker is told to stop and waited for before the session
     // goes; the view keeps serving it meanwhile, as the window would.
+    view.SetSendingStop([&session] { return session.StopUnlessAllSent(); });
     struct Ending {
         CUpgradeSession& session;
+        CRecorderUpgradeView& view;
         ~Ending() {
+            view.SetSendingStop({});
             session.RequestStop();
             while (!session.WaitUntilStopped(std::chrono::seconds(1))) {
             }
         }
-    } ending{session};
+    } ending{session, view};
 
+    if (auto refused = FilesAsStamped(request, report)) {
+        return refused;
+    }
     const Classification choice = session.ChooseFiles();
     if (!choice.Recognised()) {
         return EndedHere(UpgradeEnding::FileRefused);
+    }
+    if (request.button != 0 && choice.button != request.button) {
+        return Refused(report, std::string("The files are no longer the ") + ButtonContent(request.button) +
+                                   " the batch started with");
     }
     if (auto failed = LogIn(request, session, view, report)) {
         return failed;
@@ -146,7 +183,7 @@ std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CRecorder
         session.OnUpgradeButton(button);
     }
     if (!view.WaitForUpgradeEnd([&session] { return !session.IsBusy(); })) {
-        return EndedHere(UpgradeEnding::Stopped);
+        return StoppedEnding(session, view);
     }
     while (!session.WaitUntilIdle(std::chrono::seconds(1))) {
     }

@@ -3,6 +3,7 @@
 // enabled, follow the stream and the recorder's progress, and return the typed ending.
 #pragma once
 
+#include "upgrade/FileStamp.h"
 #include "upgrade/RecorderUpgradeReport.h"
 #include "upgrade/UpgradeResult.h"
 #include "upgrade/UpgradeSession.h"
@@ -31,6 +32,10 @@ struct UpgradeRequest {
     // A web or logo package built once from `files` for every recorder; empty: each upgrade
     // builds its own, as the button does.
     std::string sharedPackage;
+    // The files as they were when the batch started, and the upgrade button their choice enabled
+    // then; empty and 0: taken as they are now, as a single upgrade does.
+    std::vector<FileStamp> stamps;
+    int button = 0;
 };
 
 struct RecorderOutcome {

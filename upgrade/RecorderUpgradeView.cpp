@@ -219,11 +219,19 @@ void CRecorderUpgradeView::RequestStop() {
 
 bool CRecorderUpgradeView::RequestStopUnlessBurning() {
     std::lock_guard lock(m_lock);
-    if (!m_fileSent) {
+    // Asked under the lock, so that the session cannot go while it answers. A stop that comes
+    // after the last byte but before the session says so is the session's to refuse: the
+    // recorder burns on, and the upgrade follows it to its verdict.
+    if (!m_fileSent && !m_stop && (!m_stopSending || m_stopSending())) {
         m_stop = true;
         m_changed.notify_all();
     }
     return m_stop;
+}
+
+void CRecorderUpgradeView::SetSendingStop(std::function<bool()> stopSending) {
+    std::lock_guard lock(m_lock);
+    m_stopSending = std::move(stopSending);
 }
 
 bool CRecorderUpgradeView::StopRequested() const {

@@ -76,8 +76,11 @@ public:
     // Wakes every wait of this view for good (a signal arrived, Stop was pressed).
     void RequestStop();
     // The same unless the files are all sent: a recorder that burns its flash is left to finish
-    // (a recorder cut off while it writes may not start again). True when stopped.
+    // (a recorder cut off while it writes may not start again). True when stopped. While
+    // `stopSending` is set, it decides: it stops the session unless the last end packet is
+    // already going out, and says whether it did.
     bool RequestStopUnlessBurning();
+    void SetSendingStop(std::function<bool()> stopSending);
     bool StopRequested() const;
 
 private:
@@ -101,6 +104,7 @@ private:
     bool m_loginFailed = false;
     bool m_loginTimedOut = false;
 
+    std::function<bool()> m_stopSending;
     bool m_upgrading = false;
     bool m_fileSent = false;
     bool m_upgradeEnded = false;

@@ -40,9 +40,10 @@ int CUpgradeApp::RunBatch() {
     const std::string path = m_arguments[2].toStdString();
     std::vector<BatchRecorder> recorders;
     try {
-        for (const ListedRecorder& listed : ReadRecorderList(path)) {
-            const RecorderAddress address = CheckedAddress(listed, path);
-            recorders.push_back({address.host, address.port, listed.mac});
+        const std::vector<ListedRecorder> listed = ReadRecorderList(path);
+        const std::vector<RecorderAddress> addresses = CheckedAddresses(listed, path);
+        for (size_t i = 0; i < listed.size(); ++i) {
+            recorders.push_back({addresses[i].host, addresses[i].port, listed[i].mac});
         }
     } catch (const RecorderListError& e) {
         desktop::appMessageBox(nullptr, QString::fromStdString(VisibleText(e.what())));

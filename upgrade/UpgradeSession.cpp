@@ -338,6 +338,7 @@ bool CUpgradeSession::StartUpgrade() {
         std::lock_guard lock(m_waitLock);
         m_bBusy = true;
         m_bWorkerRunning = true;
+        m_bAllSent = false;
     }
     try {
         m_pWorker = std::make_unique<std::thread>([this, job = std::move(job)]() mutable {
@@ -416,8 +417,8 @@ void CUpgradeSession::UpgradeWorker(UpgradeJob job) {
     UpgradeResult result;
     result.ending = UpgradeEnding::Success;
     bool sent = true;
-    for (const std::string& path : job.files) {
-        if (!SendFile(job, path, packet.data(), result)) {
+    for (size_t i = 0; i < job.files.size(); ++i) {
+        if (!SendFile(job, job.files[i], i + 1 == job.files.size(), packet.data(), result)) {
             sent = false;
             break;
         }
@@ -431,7 +432,7 @@ void CUpgradeSession::UpgradeWorker(UpgradeJob job) {
     ResetSession(job, result);
 }
 
-bool CUpgradeSession::SendFile(const UpgradeJob& job, const std::string& path, uint8_t* packet,
+bool CUpgradeSession::SendFile(const UpgradeJob& job, const std::string& path, bool last, uint8_t* packet,
                                UpgradeResult& result) {
     CSessionFile file;
     if (!file.Open(path)) {
@@ -465,7 +466,8 @@ bool CUpgradeSession::SendFile(const UpgradeJob& job, const std::string& path, u
     }
     if (sent) {
         const Packet32 end = BuildEndPacket(job.kind);
-        sent = !Stopping() && SendPacket(job.client, end.data(), PacketHeader::kSize, 1);
+        sent = (last ? CommitAllSent() : !Stopping()) &&
+               SendPacket(job.client, end.data(), PacketHeader::kSize, 1);
     }
     if (!sent) {
         result.ending = Stopping() ? UpgradeEnding::Stopped : UpgradeEnding::SendFailed;
@@ -598,6 +600,24 @@ void CUpgradeSession::RequestStop() {
         // Closing failed, but the descriptor is forgotten all the same and the session is ending:
         // there is nobody left to tell.
     }
+}
+
+bool CUpgradeSession::CommitAllSent() {
+    std::lock_guard lock(m_waitLock);
+    m_bAllSent = !m_bStopping;
+    return m_bAllSent;
+}
+
+bool CUpgradeSession::StopUnlessAllSent() {
+    {
+        std::lock_guard lock(m_waitLock);
+        if (m_bAllSent) {
+            return false;
+        }
+        m_bStopping = true;
+    }
+    m_changed.notify_all();
+    return true;
 }
 
 bool CUpgradeSession::WaitUntilStopped(std::chrono::milliseconds limit) {

@@ -122,6 +122,11 @@ public:
     void RequestStop();
     // True once nothing of the session runs any more on another thread; waits at most `limit`.
     bool WaitUntilStopped(std::chrono::milliseconds limit);
+    // Stops the upgrade unless its last end packet is already going out: from then on the
+    // recorder has the whole upgrade and burns it whatever we do, so the upgrade is left to its
+    // verdict. True when stopping (RequestStop is still to follow), false when left to finish.
+    // Any thread.
+    bool StopUnlessAllSent();
 
 private:
     struct UpgradeJob;
@@ -140,7 +145,11 @@ private:
     // Worker thread.
     void UpgradeWorker(UpgradeJob job);
     // Streams one file and its end packet; false with the ending and its message filled in.
-    bool SendFile(const UpgradeJob& job, const std::string& path, uint8_t* packet, UpgradeResult& result);
+    // `last`: the file whose end packet completes the upgrade.
+    bool SendFile(const UpgradeJob& job, const std::string& path, bool last, uint8_t* packet,
+                  UpgradeResult& result);
+    // Whether the last end packet may go out; once it may, StopUnlessAllSent leaves the upgrade be.
+    bool CommitAllSent();
     // The file's data packets, chunk after chunk until it reads no more; false when one did not go
     // out. `bytesSent` counts the file bytes that went.
     bool SendChunks(const UpgradeJob& job, CSessionFile& file, uint8_t* packet, int64_t& bytesSent,
@@ -188,6 +197,7 @@ private:
     mutable std::condition_variable m_changed; // done flag, busy, worker ended, stop
     bool m_bWorkerRunning = false;             // under m_waitLock
     std::atomic<bool> m_bStopping{false};
+    bool m_bAllSent = false; // under m_waitLock: the last end packet of this upgrade may go out
 
     // The connection whose login was accepted in the read being handled; receive threads only.
     std::atomic<Zorvik::CNetSocket*> m_pAcceptedBy{nullptr};

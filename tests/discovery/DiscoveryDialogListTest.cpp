@@ -471,3 +471,22 @@ TEST_F(DiscoveryDialogListTest, UpgradeFromTheMenuOpensTheBatchWindowWithTheSele
     EXPECT_EQ(boxes.count(), 0u);
     windows[0]->close();
 }
+
+// Two units with one factory address are two rows, but only one of them would take both upgrades.
+TEST_F(DiscoveryDialogListTest, UpgradeRefusesTwoSelectedRecordersAtOneAddress) {
+    std::vector<FakeDevice> twins = kRecorders;
+    twins[1] = kRecorders[0];
+    twins[1].mac = "00:11:22:33:44:99";
+    network.setDevices(twins);
+    auto dialog = openWithRows();
+    ListViewControl* list = dialog->deviceList();
+    list->selectItem(0);
+    list->selectionModel()->select(list->model()->index(1, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(dialog->upgradeSelected(), nullptr);
+    EXPECT_TRUE(dialog->findChildren<CBatchUpgradeDlg*>().empty());
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.last().text,
+              QStringLiteral("More than one selected recorder answers at 10.0.0.10:37777. Give "
+                             "each its own address (Modify IP) before upgrading them."));
+}

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -270,4 +271,60 @@ TEST(PelloryWithSimulatedRecorders, UpgradeOpensTheBatchWindowWithTheSelectedRec
     }
     EXPECT_EQ(recorders.state().upgrades.size(), 2u);
     batch->close();
+}
+
+// Pellory's window goes with the batch windows it opened: while one still sends, it asks as the
+// batch window itself does, and No keeps both open and the recorder being sent to.
+TEST(PelloryWithSimulatedRecorders, ClosingWhileABatchSendsAsksFirstAndNoKeepsBothRunning) {
+    MessageBoxRecorder boxes;
+    sim::SimOptions options = simOptions(1);
+    // A slow link behind a small buffer: the file is still going out when the window closes.
+    options.upgrade.linkRate = 500000;
+    options.receiveBuffer = 16384;
+    options.upgrade.keepData = false;
+    sim::RecorderSim recorders(options);
+    recorders.start();
+    auto window = openWindow(recorders.udpPort());
+    ASSERT_TRUE(waitRows(*window, 1));
+    window->deviceList()->selectItem(0);
+    QPointer<CBatchUpgradeDlg> batch = window->upgradeSelected();
+    ASSERT_NE(batch, nullptr);
+
+    QTemporaryDir folder;
+    const QString bios = folder.filePath(QStringLiteral("fw.bin"));
+    QFile file(bios);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("VX") + QByteArray(16000000, 'b'));
+    file.close();
+    ASSERT_TRUE(batch->chooseFiles({bios}));
+    batch->setAccount(QStringLiteral("admin"), QStringLiteral("admin"));
+    batch->start();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return batch->table()
+                ->item(0, CBatchUpgradeDlg::ColPhase)
+                ->text()
+                .startsWith(QStringLiteral("sending "));
+        },
+        20000));
+
+    const QString question = QString::fromUtf8(CBatchUpgradeDlg::kCloseQuestion);
+    boxes.queueAnswer(IDNO);
+    window->close();
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_FALSE(batch.isNull());
+    EXPECT_TRUE(batch->isVisible());
+    EXPECT_TRUE(batch->running());
+    EXPECT_EQ(boxes.texts(), QStringList({question}));
+
+    boxes.queueAnswer(IDYES);
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    ASSERT_FALSE(batch.isNull());
+    EXPECT_FALSE(batch->running());
+    EXPECT_EQ(boxes.texts(), QStringList({question, question}));
+    EXPECT_EQ(boxes.last().buttons(), MB_YESNO);
+    // The row's ending arrives as a queued call.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return batch->records()[0].result.has_value(); }, 10000));
+    EXPECT_EQ(batch->records()[0].result->ending, UpgradeEnding::Stopped);
 }

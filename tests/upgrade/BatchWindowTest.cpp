@@ -5,9 +5,11 @@
 #include "tests/common/CsvText.h"
 #include "tests/common/Files.h"
 #include "tests/common/LoopbackSim.h"
+#include "tests/upgrade/SessionTestKit.h"
 #include "tests/upgrade/WindowTestKit.h"
 
 #include "upgrade/BatchUpgradeDlg.h"
+#include "upgrade/RecorderList.h"
 #include "upgrade/UpgradeApp.h"
 
 #include <QDir>
@@ -162,6 +164,7 @@ TEST_F(BatchWindow, StopLetsABurningRecorderFinishAndStartsNoOther) {
     }));
     EXPECT_EQ(Cell(*window, 2, CBatchUpgradeDlg::ColPhase), QStringLiteral("waiting"));
     window->stop();
+    window->stop(); // pressed twice: the second changes nothing
     ASSERT_TRUE(WaitUntil([&] { return !window->running(); }));
 
     const std::vector<BatchRecord> records = window->records();
@@ -170,6 +173,8 @@ TEST_F(BatchWindow, StopLetsABurningRecorderFinishAndStartsNoOther) {
         ASSERT_TRUE(records[r].result) << r;
         EXPECT_EQ(records[r].result->ending, endings[r]) << r;
     }
+    // What went out before the stop is counted, not taken for nothing.
+    EXPECT_GT(records[1].result->bytesSent, 0);
     EXPECT_LT(records[1].result->bytesSent, static_cast<int64_t>(kLargeImage));
     EXPECT_FALSE(records[2].started) << "the third recorder was started after Stop";
     EXPECT_TRUE(m_sims[2]->state().upgrades.empty());
@@ -223,10 +228,25 @@ TEST_F(BatchWindow, KestrionBatchOpensTheRecordersOfAScanList) {
          {},
          "bad.json: 10.0.0.300:37777: not a dotted IPv4 address"},
         {"bad.csv", "a,b\n", {}, "bad.csv: line 1 has no column \"IP Address\""},
+        {"ctl.csv",
+         "IP Address,Port Number,Mac Address \n10.0.0.5\x1b[2J,37777,aa\n",
+         {},
+         "ctl.csv: 10.0.0.5\\x1b[2J:37777: not a dotted IPv4 address"},
+        {"empty.csv", "", {}, "empty.csv: the file names no recorder"},
+        {"headings.csv", "IP Address,Port Number\r\n", {}, "headings.csv: the file names no recorder"},
+        {"none.json", "[]", {}, "none.json: the file names no recorder"},
+        // One recorder upgraded by two rows at once would be sent the firmware twice over.
+        {"twice.json",
+         R"([{"ip":"10.0.0.7","port":37777},{"ip":"10.0.0.7","port":37777}])",
+         {},
+         "twice.json: the recorder 10.0.0.7:37777 is named twice"},
+        {"huge.csv", "", {}, "huge.csv: larger than 16 MB, too large for a list of recorders"},
     };
     for (const auto& c : cases) {
         m_boxes.clear();
-        const std::string path = m_dir.Write(c.name, c.text);
+        const std::string path = m_dir.Write(c.name, std::string_view(c.name) == "huge.csv"
+                                                         ? std::string(kMostRecorderListBytes + 1, '\n')
+                                                         : c.text);
         CUpgradeApp app(
             {QStringLiteral("kestrion"), QStringLiteral("--batch"), QString::fromStdString(path)});
         std::vector<std::string> shown;
@@ -297,9 +317,11 @@ TEST_F(BatchWindow, ScreenshotMidRun) {
 TEST_F(BatchWindow, WebPagesArePackedOnceForEveryRecorder) {
     const std::string tmp = m_dir / "tmp";
     std::filesystem::create_directory(tmp);
+    const bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
     const QByteArray oldTmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", QByteArray::fromStdString(tmp));
-    const auto restore = qScopeGuard([&] { qputenv("TMPDIR", oldTmp); });
+    // An empty TMPDIR left behind would make every later temporary folder fail.
+    const auto restore = qScopeGuard([&] { hadTmp ? qputenv("TMPDIR", oldTmp) : qunsetenv("TMPDIR"); });
     const auto silent = [](sim::SimOptions& o) { o.upgrade.verdict = sim::Verdict::Silence; };
     const std::vector<BatchRecorder> recorders = {AddSim(silent), AddSim(silent)};
     auto window = Open(recorders, 1000, 60000);
@@ -331,4 +353,111 @@ TEST_F(BatchWindow, WebPagesArePackedOnceForEveryRecorder) {
     for (const BatchRecord& r : window->records()) {
         EXPECT_EQ(r.kind, "web pages");
     }
+}
+
+// A recorder whose turn comes after the chosen file was rewritten or removed gets nothing, and
+// its row says why; the recorders before it got the file the batch started with.
+TEST_F(BatchWindow, ALateRecorderGetsNothingOfAFileChangedSinceStart) {
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> change;
+        const char* why;
+    } cases[] = {
+        {"rewritten",
+         [](const std::string& path) { std::ofstream(path, std::ios::binary | std::ios::in) << "VXchanged"; },
+         " was changed since the batch started: not sent."},
+        {"removed", [](const std::string& path) { std::filesystem::remove(path); },
+         " was removed since the batch started: not sent."},
+    };
+    for (const auto& c : cases) {
+        auto window =
+            Open({AddSim([](sim::SimOptions& o) { o.upgrade.burn = 1500ms; }), AddSim()}, 200000, 20000);
+        window->setAtOnce(1);
+        window->start();
+        ASSERT_TRUE(WaitUntil(
+            [&] { return Cell(*window, 0, CBatchUpgradeDlg::ColPhase) == QStringLiteral("burning"); }));
+        c.change(m_bios);
+        ASSERT_TRUE(WaitUntil([&] { return !window->running(); }));
+
+        EXPECT_EQ(Cell(*window, 0, CBatchUpgradeDlg::ColResult), QStringLiteral("success")) << c.what;
+        EXPECT_EQ(Cell(*window, 1, CBatchUpgradeDlg::ColResult), QStringLiteral("file-refused")) << c.what;
+        EXPECT_EQ(window->table()->item(1, CBatchUpgradeDlg::ColResult)->toolTip(),
+                  QString::fromStdString(m_bios + c.why))
+            << c.what;
+        const size_t n = m_sims.size();
+        EXPECT_EQ(m_sims[n - 2]->state().upgrades.size(), 1u) << c.what;
+        EXPECT_TRUE(m_sims[n - 1]->state().upgrades.empty()) << c.what;
+        EXPECT_EQ(m_boxes.count(), 0u) << c.what;
+    }
+}
+
+// A report that cannot be written says where and why, and leaves the rows to be saved elsewhere,
+// over an earlier report.
+TEST_F(BatchWindow, AReportThatCannotBeWrittenSaysWhyAndLosesNothing) {
+    auto window = Open({AddSim()});
+    window->start();
+    ASSERT_TRUE(WaitUntil([&] { return !window->running(); }));
+    const std::string blocker = m_dir.Write("not-a-folder", "x");
+    const std::string old = m_dir.Write("old.csv", "an earlier report");
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {blocker + "/report.csv", "Not a directory"},
+        {m_dir.path().string(), "refers to a directory"},
+    };
+    for (const auto& c : cases) {
+        m_boxes.clear();
+        EXPECT_FALSE(window->saveReport(QString::fromStdString(c.path))) << c.path;
+        ASSERT_EQ(m_boxes.count(), 1u) << c.path;
+        const QString text = m_boxes.last().text;
+        EXPECT_TRUE(text.startsWith(QString::fromStdString("Cannot write the report to " + c.path + ": ")))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains(QString::fromUtf8(c.reason), Qt::CaseInsensitive)) << text.toStdString();
+    }
+    ASSERT_TRUE(window->saveReport(QString::fromStdString(old)));
+    const CsvText csv = ParseCsv(ReadFile(old), "\r\n");
+    ASSERT_EQ(csv.records.size(), 2u);
+    EXPECT_EQ(csv.records[1][5], "success");
+}
+
+// A recorder that accepts the login twice and sends junk among its replies: the row ends once,
+// with the verdict and the last percent the recorder gave, and no message box.
+TEST_F(BatchWindow, ARecorderThatSaysTooMuchStillEndsItsRowOnce) {
+    TestPeer peer;
+    peer.OnRequest([](TestPeer& p, const RequestEvent& r) {
+        Packet32 junk{};
+        junk.fill(0xA5);
+        if (r.type == RequestType::Login) {
+            p.Reply(BuildLoginReply(0));
+            p.Reply(junk);
+            p.Reply(BuildLoginReply(0));
+        } else if (r.type == RequestType::End) {
+            p.Reply(junk);
+            p.Reply(BuildUpgradeReply("", 2, 30));
+            p.Reply(BuildUpgradeReply("right", 0, 0));
+        }
+    });
+    auto window = Open({{"127.0.0.1", peer.Port(), ""}}, 200000, 20000);
+    window->start();
+    ASSERT_TRUE(WaitUntil([&] { return !window->running(); }));
+    EXPECT_EQ(Cell(*window, 0, CBatchUpgradeDlg::ColResult), QStringLiteral("success"));
+    EXPECT_EQ(Cell(*window, 0, CBatchUpgradeDlg::ColPhase), QStringLiteral("ended"));
+    EXPECT_EQ(Cell(*window, 0, CBatchUpgradeDlg::ColPercent), QStringLiteral("30%"));
+    EXPECT_EQ(window->overallText(), QStringLiteral("1 of 1 done, 0 failed"));
+    EXPECT_EQ(m_boxes.count(), 0u) << BoxLines(m_boxes).join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(peer.WaitForRequests(RequestType::Start, 1));
+}
+
+// Files changed between choosing and Start are chosen again: a file gone by then starts nothing,
+// and the classifier says why.
+TEST_F(BatchWindow, StartChoosesAChangedFileAgain) {
+    auto window = Open({AddSim()});
+    std::filesystem::remove(m_bios);
+    window->start();
+    EXPECT_FALSE(window->running());
+    ASSERT_EQ(m_boxes.count(), 1u);
+    EXPECT_EQ(m_boxes.last().text, QString::fromStdString("Open file " + m_bios + " ,failed"));
+    EXPECT_TRUE(m_sims[0]->state().upgrades.empty());
+    EXPECT_TRUE(m_sims[0]->state().logins.empty());
 }

@@ -4,6 +4,7 @@
 #include "upgrade/UpgradeBatch.h"
 #include "tests/common/CsvText.h"
 #include "upgrade/BatchReport.h"
+#include "upgrade/RecorderAddressCheck.h"
 #include "upgrade/RecorderList.h"
 
 #include <gtest/gtest.h>
@@ -101,6 +102,52 @@ TEST(RecorderList, CheckedAddressTakesOnlyDottedAddressesAndPortsInRange) {
         } catch (const RecorderListError& e) {
             EXPECT_EQ(e.what(), std::string(c.error));
         }
+    }
+}
+
+// What is no list is refused without being read whole: a device that never ends, a folder.
+TEST(RecorderList, ReadsNoFurtherThanAListCanBe) {
+    const struct {
+        const char* path;
+        const char* error;
+    } cases[] = {
+        {"/dev/zero", "/dev/zero: larger than 16 MB, too large for a list of recorders"},
+        {"/", "/: cannot be read"},
+        {"/dev/null", "/dev/null: the file names no recorder"},
+    };
+    for (const auto& c : cases) {
+        try {
+            ReadRecorderList(c.path);
+            ADD_FAILURE() << c.path << " was taken for a list";
+        } catch (const RecorderListError& e) {
+            EXPECT_EQ(e.what(), std::string(c.error));
+        }
+    }
+}
+
+// The one rule behind --host and the lists: a text names its port or takes the one given.
+TEST(RecorderAddressCheck, NamesARecorderOrSaysWhyNot) {
+    const struct {
+        const char* text;
+        const char* address; // "host:port" when accepted
+        const char* refusal;
+    } cases[] = {
+        {"10.0.0.5", "10.0.0.5:37777", ""},
+        {"10.0.0.5:80", "10.0.0.5:80", ""},
+        {"10.0.0.5:080", "10.0.0.5:80", ""},
+        {"10.0.0.5:", "", "the port must be a number from 1 to 65535"},
+        {"10.0.0.5:123456", "", "the port must be a number from 1 to 65535"},
+        {"10.0.0.5:1:2", "", "the port must be a number from 1 to 65535"},
+        {"10.0.0.300:0", "", "the port must be a number from 1 to 65535"},
+        {"10.0.0.300", "", "not a dotted IPv4 address"},
+        {"", "", "not a dotted IPv4 address"},
+        {" 10.0.0.5", "", "not a dotted IPv4 address"},
+        {"host.example:80", "", "not a dotted IPv4 address"},
+    };
+    for (const auto& c : cases) {
+        const RecorderAddressCheck check = CheckRecorderAddress(c.text, 37777);
+        EXPECT_EQ(check.address ? check.address->Text() : "", c.address) << c.text;
+        EXPECT_EQ(check.refusal, c.refusal) << c.text;
     }
 }
 

@@ -10,6 +10,7 @@
 #include "support/cli/PasswordInput.h"
 #include "support/cli/StopSignals.h"
 #include "support/cli/TextTable.h"
+#include "upgrade/RecorderAddressCheck.h"
 #include "upgrade/RecorderList.h"
 #include "upgrade/RecorderUpgrade.h"
 #include "upgrade/RecorderUpgradeView.h"
@@ -20,7 +21,6 @@
 #include "upgrade/cli/ExitStatus.h"
 
 #include <CLI/CLI.hpp>
-#include <arpa/inet.h>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
@@ -76,31 +76,15 @@ int Refuse(const std::string& text) {
     return cli::Refuse("kestrion-cli", text, ExitCode(KestrionStatus::Usage));
 }
 
-bool IsDottedIpv4(const std::string& text) {
-    in_addr address{};
-    return inet_pton(AF_INET, text.c_str(), &address) == 1;
-}
-
 // "ADDR" or "ADDR:PORT", the port defaulting to `port`.
 // `origin` names where the text came from in the errors: "--host" or the list file. The text
 // may come from a file a recorder's answers filled, so it is shown with its controls escaped.
 RecorderAddress ParseRecorder(const std::string& text, uint32_t port, const std::string& origin = "--host") {
-    RecorderAddress recorder;
-    recorder.port = port;
-    const auto colon = text.find(':');
-    recorder.host = text.substr(0, colon);
-    if (colon != std::string::npos) {
-        const auto given = cli::PortNumber(text.substr(colon + 1));
-        if (!given) {
-            throw UsageError{origin + " " + VisibleText(text) +
-                             ": the port must be a number from 1 to 65535"};
-        }
-        recorder.port = *given;
+    const RecorderAddressCheck check = CheckRecorderAddress(text, port);
+    if (!check.address) {
+        throw UsageError{origin + " " + VisibleText(text) + ": " + check.refusal};
     }
-    if (!IsDottedIpv4(recorder.host)) {
-        throw UsageError{origin + " " + VisibleText(text) + ": not a dotted IPv4 address"};
-    }
-    return recorder;
+    return *check.address;
 }
 
 std::string Seconds(std::chrono::milliseconds ms) {
@@ -371,7 +355,9 @@ int Upgrade(const UpgradeOptions& options) {
     cli::Console jsonConsole(stderr, stderr, false);
     cli::Console& console = options.json ? jsonConsole : cli::Console::Standard(jobs == 1);
 
-    // The files are refused once, before any recorder is bothered.
+    // The files are refused once, before any recorder is bothered; a recorder whose turn comes
+    // after they changed gets none of them.
+    const std::vector<FileStamp> stamps = StampFiles(options.files);
     const FileChoice choice = ChooseFiles(options.files, console, false);
     if (choice.button == 0) {
         if (options.json) {
@@ -402,6 +388,8 @@ int Upgrade(const UpgradeOptions& options) {
     base.user = options.user;
     base.password = password.password;
     base.files = options.files;
+    base.stamps = stamps;
+    base.button = choice.button;
     base.timings.verdictWaitMs = static_cast<uint32_t>(std::llround(options.waitSeconds * 1000));
     base.loginWait = std::chrono::milliseconds(std::llround(options.loginWaitSeconds * 1000));
 
