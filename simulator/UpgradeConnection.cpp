@@ -425,6 +425,8 @@ void UpgradeConnection::conclude(Clock::time_point now) {
         m_close = true;
         break;
     }
+    if ((v == Verdict::Right || v == Verdict::Error) && !m_behaviour.wordAfterVerdict.empty())
+        send(BuildUpgradeReply(m_behaviour.wordAfterVerdict, 0, 0));
     m_observer.upgradeEnded(std::move(record));
     if (v == Verdict::Progress)
         onTime(now);

@@ -37,6 +37,9 @@ struct UpgradeBehaviour {
     // An upgrade reply word ("right", "error") sent in the same write as an accepted login's
     // reply, as a recorder still answering an earlier upgrade does. Empty: none.
     std::string wordWithLogin;
+    // An upgrade reply word sent in the same write right behind the verdict word, as a recorder
+    // that contradicts itself does. Empty: none.
+    std::string wordAfterVerdict;
     // Answer each start packet with the word "start".
     bool replyStart = true;
     // Drop the connection after a successful verdict, as a recorder does when it reboots.

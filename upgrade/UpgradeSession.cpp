@@ -9,6 +9,7 @@
 #include "upgrade/VerdictTexts.h"
 
 #include <algorithm>
+#include <utility>
 
 using Zorvik::CNetSocket;
 
@@ -145,14 +146,15 @@ void CUpgradeSession::OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t
     case ReplyType::UpgradeStart:
         // The recorder's answer to this upgrade's start packet: whatever it said before it had
         // the packet (read late by this thread) belongs to nothing this upgrade sent.
+        m_readVerdict = ReadVerdict::None;
         ClearVerdict();
         break;
     case ReplyType::UpgradeError:
-        // Ends the wait at once: the recorder has given its verdict.
-        SetUpgradeError();
+        // Ends the wait at once, once this read is handled: the recorder has given its verdict.
+        NoteVerdict(ReadVerdict::Error);
         break;
     case ReplyType::UpgradeRight:
-        SetUpgradeDone(true);
+        NoteVerdict(ReadVerdict::Done);
         break;
     case ReplyType::Progress:
         m_state.m_bLastWasProgress = true;
@@ -169,7 +171,13 @@ void CUpgradeSession::OnPacket(CNetSocket* sender, const uint8_t* data, uint32_t
     const bool pastComplete =
         event.type == ReplyType::Progress && event.percent >= PacketHeader::kPercentComplete;
     if (event.complete || pastComplete) {
-        SetUpgradeDone(true);
+        NoteVerdict(ReadVerdict::Done);
+    }
+}
+
+void CUpgradeSession::NoteVerdict(ReadVerdict verdict) {
+    if (m_readVerdict == ReadVerdict::None) {
+        m_readVerdict = verdict;
     }
 }
 
@@ -178,8 +186,19 @@ void CUpgradeSession::OnDatagram(CNetSocket*, const uint8_t*, uint32_t) {}
 void CUpgradeSession::OnClose(CNetSocket*) {}
 
 void CUpgradeSession::OnPacketsRead(CNetSocket* sender) {
+    // The verdict takes effect once the whole read is handled, so the worker cannot end this
+    // upgrade, and the next one start, with a word of this read still to come.
+    const ReadVerdict verdict = std::exchange(m_readVerdict, ReadVerdict::None);
+    if (!m_connection.Is(sender)) {
+        return;
+    }
+    if (verdict == ReadVerdict::Done) {
+        SetUpgradeDone(true);
+    } else if (verdict == ReadVerdict::Error) {
+        SetUpgradeError();
+    }
     CNetSocket* accepted = sender;
-    if (!m_pAcceptedBy.compare_exchange_strong(accepted, nullptr) || !m_connection.Is(sender)) {
+    if (!m_pAcceptedBy.compare_exchange_strong(accepted, nullptr)) {
         return;
     }
     m_view.SetControlText(IDC_LOGIN, "Logout");
@@ -202,13 +221,16 @@ void CUpgradeSession::OnLoginReply(CNetSocket* sender, bool accepted) {
     m_view.UpgradeEnded({UpgradeEnding::LoginRefused, -1, 0, "Login failed!"});
 }
 
+// The first verdict of an upgrade stands: "error" ends the wait at once, so a contrary word right
+// behind it (in the same read, before the worker has looked) must not decide instead, or the same
+// bytes from the recorder would end one way or the other by timing. The start word clears it.
 void CUpgradeSession::SetUpgradeDone(bool done) {
     {
         std::lock_guard lock(m_waitLock); // the worker is either before its check or waiting
-        m_state.m_bUpgradeDone = done;
-        if (done) {
-            m_state.m_bUpgradeError = false; // a success after "error" is the last word
+        if (done && m_state.m_bUpgradeError) {
+            return;
         }
+        m_state.m_bUpgradeDone = done;
     }
     m_changed.notify_all();
 }
@@ -216,7 +238,9 @@ void CUpgradeSession::SetUpgradeDone(bool done) {
 void CUpgradeSession::SetUpgradeError() {
     {
         std::lock_guard lock(m_waitLock);
-        m_state.m_bUpgradeDone = false;
+        if (m_state.m_bUpgradeDone) {
+            return;
+        }
         m_state.m_bUpgradeError = true;
     }
     m_changed.notify_all();

@@ -170,6 +170,9 @@ private:
     void SetUpgradeDone(bool done);
     void SetUpgradeError();
     void ClearVerdict();
+    // The first verdict word of the read being handled; applied when the read is done.
+    enum class ReadVerdict { None, Done, Error };
+    void NoteVerdict(ReadVerdict verdict);
     void SetProgressBar(int percent);
     // A failure before or without a worker: the message, then the ending.
     void EndWithout(UpgradeEnding ending, const std::string& message);
@@ -201,6 +204,8 @@ private:
 
     // The connection whose login was accepted in the read being handled; receive threads only.
     std::atomic<Zorvik::CNetSocket*> m_pAcceptedBy{nullptr};
+    // Receive thread only.
+    ReadVerdict m_readVerdict = ReadVerdict::None;
 
     // The value the progress bar shows, so that the worker does not repeat it for every chunk.
     std::atomic<int> m_nShownProgress{-1};

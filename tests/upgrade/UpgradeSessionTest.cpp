@@ -352,6 +352,32 @@ TEST_F(SessionTest, AVerdictReceivedBeforeTheStartPacketDecidesNothing) {
     }
 }
 
+TEST_F(SessionTest, AContraryWordRightBehindTheVerdictChangesNothing) {
+    struct Row {
+        sim::Verdict verdict;
+        const char* after;
+        UpgradeEnding ending;
+    };
+    const std::string path = dir.Write("fw.bin", PatternBytes("MZ", 3000));
+    for (const Row& row : {Row{sim::Verdict::Right, "error", UpgradeEnding::Success},
+                           Row{sim::Verdict::Error, "right", UpgradeEnding::RecorderError}}) {
+        SCOPED_TRACE(row.after);
+        StartSim([&](sim::SimOptions& o) {
+            o.upgrade.verdict = row.verdict;
+            o.upgrade.wordAfterVerdict = row.after;
+        });
+        SessionTimings timings;
+        timings.verdictWaitMs = 600000;
+        MakeSession(timings);
+        Login();
+        for (int run = 0; run < 20; ++run) {
+            Choose({path});
+            Press(IDC_BIOS);
+            ASSERT_EQ(ended.ending, row.ending) << "run " << run;
+        }
+    }
+}
+
 TEST_F(SessionTest, FileCutShortEndsAsASendFailureThatNamesIt) {
     struct Row {
         const char* label;
