@@ -167,6 +167,14 @@ DiscoveryEngine::LoginOutcome DiscoveryEngine::login(std::size_t row, std::strin
     if (!found || send(buildLogin(userName, password, found->identity)) <= 0) {
         return {};
     }
+    return takeLoginAnswer(wait);
+}
+
+bool DiscoveryEngine::drainLateLoginAnswer(std::chrono::milliseconds window) {
+    return takeLoginAnswer(window).status == LoginStatus::Answered;
+}
+
+DiscoveryEngine::LoginOutcome DiscoveryEngine::takeLoginAnswer(std::chrono::milliseconds wait) {
     std::unique_lock lock(m_loginMutex);
     if (!m_loginCondition.wait_for(lock, wait, [this] { return m_loginSignalled || m_closed; })) {
         return {LoginStatus::TimedOut};

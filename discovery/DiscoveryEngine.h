@@ -107,6 +107,10 @@ public:
     // As above, waiting at most `wait` (a caller with a deadline of its own).
     LoginOutcome login(std::size_t row, std::string_view userName, std::string_view password,
                        std::chrono::milliseconds wait);
+    // After a login that timed out: waits up to `window` for its late answer, which is taken and
+    // dropped here so that it cannot answer the next login. True when one came; false when the
+    // window passed or the engine closed.
+    bool drainLateLoginAnswer(std::chrono::milliseconds window);
     // Writes the values into the row's record and sends the modify-IP request; the outcome comes
     // later as a status text. False when there is no such row or the send failed. Only one
     // result counts for the request, and only one that arrives after it was sent from the
@@ -131,6 +135,8 @@ protected:
 private:
     class Notifier;
 
+    // Waits for a login answer and takes it; NotSent when the engine closed while waiting.
+    LoginOutcome takeLoginAnswer(std::chrono::milliseconds wait);
     void signalLogin(int result, int reason);
     void onModifyResult(int result);
 
