@@ -3,6 +3,8 @@
 #include "discovery/DiscoveryProtocol.h"
 #include "discovery/ModifyIpCheck.h"
 
+#include "support/VisibleText.h"
+
 #include "desktop/DataExchange.h"
 #include "desktop/IpAddressEdit.h"
 #include "desktop/ListViewControl.h"
@@ -18,14 +20,17 @@ QString fromText(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The MAC text as the list shows it: each byte the recorder sent as one character.
+// The MAC text with each byte the recorder sent as one character, control characters escaped:
+// a line break in it must not make a second line in the table or a message.
 QString macShown(const std::string& mac) {
-    return QString::fromLatin1(mac.data(), static_cast<qsizetype>(mac.size()));
+    const std::string visible = VisibleText(mac);
+    return QString::fromLatin1(visible.data(), static_cast<qsizetype>(visible.size()));
 }
 
-// A refusal of the plan rules is a phrase; in a message box it starts as a sentence.
+// A refusal of the plan rules is a phrase, which may name a recorder's MAC text; in a message box
+// it starts as a sentence.
 QString sentence(const std::string& text) {
-    QString shown = fromText(text);
+    QString shown = fromText(VisibleText(text));
     if (!shown.isEmpty()) {
         shown[0] = shown[0].toUpper();
     }

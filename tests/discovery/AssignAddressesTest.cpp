@@ -272,3 +272,27 @@ TEST_F(AssignAddressesTest, RefusedAndUnansweredChanges) {
         });
     }
 }
+
+// Two rows whose recorders send one MAC text with control characters in it: the table and the
+// refusal show them escaped, and nothing is sent for a MAC that does not name one recorder.
+TEST_F(AssignAddressesTest, ControlCharactersInAMacAreShownEscapedAndAMacListedTwiceIsRefused) {
+    const std::string mac = "02:00\n00\x1b[2J";
+    FakeNetwork network;
+    network.setDevices({{ip("127.0.1.108"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), mac},
+                        {ip("127.0.1.110"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), mac}});
+    auto window = openWindow(network.port(), 2);
+    select(*window, {0, 1});
+    assign(*window, 0, [&](AssignAddressesDialog& dialog) {
+        const QString shown = QStringLiteral("02:00\\x0a00\\x1b[2J");
+        EXPECT_EQ(column(dialog, AssignAddressesDialog::ColumnMac), QStringList({shown, shown}));
+        fill(dialog, kGood);
+        boxes.clear();
+        press(dialog, AssignAddressesDialog::IDC_START);
+        ASSERT_EQ(boxes.count(), 1u);
+        EXPECT_EQ(boxes.last().text, shown + QStringLiteral(": several recorders answered with this "
+                                                            "MAC address"));
+        EXPECT_FALSE(dialog.isRunning());
+        press(dialog, IDCANCEL);
+    });
+    EXPECT_TRUE(network.requests(DISC_LOGIN).empty());
+}
