@@ -101,8 +101,9 @@ public:
     int refresh();
     // Repeated searches started so far (for tests).
     unsigned searchRepeatsSent() const { return m_repeater.runs(); }
-    // Sends a login request for the row's recorder and waits up to the login wait for the reply.
-    // One login at a time.
+    // Sends a login request for the row's recorder and waits up to the login wait for the reply,
+    // which counts only from the address the recorder's search reply came from (or the address it
+    // was last given). One login at a time.
     LoginOutcome login(std::size_t row, std::string_view userName, std::string_view password);
     // As above, waiting at most `wait` (a caller with a deadline of its own).
     LoginOutcome login(std::size_t row, std::string_view userName, std::string_view password,
@@ -155,6 +156,13 @@ private:
     bool m_closed = false;
     int m_loginResult = -1;
     int m_loginReason = -1;
+    // Where the answer to the last login may come from: the address the recorder's search reply
+    // came from, or the address it was last given.
+    struct LoginFrom {
+        std::uint32_t source = 0;
+        std::uint32_t address = 0;
+    };
+    LoginFrom m_loginFrom;
 
     // The modify-IP request whose result is awaited: the addresses its answer may come from.
     struct PendingModify {
