@@ -178,10 +178,16 @@ void AssignAddressesDialog::onCommand(int id) {
     if (id == IDC_START && !m_running && m_changes.empty()) {
         start();
     } else if (id == IDC_STOP && m_running) {
-        m_stopRequested = true;
-        enableItem(IDC_STOP, false);
+        stopAfterCurrent();
     } else if (id != IDC_START && id != IDC_STOP) {
         TemplateDialog::onCommand(id);
+    }
+}
+
+void AssignAddressesDialog::stopAfterCurrent() {
+    if (m_running) {
+        m_stopRequested = true;
+        enableItem(IDC_STOP, false);
     }
 }
 

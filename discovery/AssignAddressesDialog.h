@@ -63,6 +63,8 @@ public:
 
     desktop::ListViewControl* recorderList() const;
     bool isRunning() const { return m_running; }
+    // As Stop: the recorder being changed is let finish, the others are left.
+    void stopAfterCurrent();
 
 signals:
     // The result of the recorder in this table row is shown.

@@ -30,6 +30,8 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <utility>
+
 using namespace desktop;
 
 namespace {
@@ -167,9 +169,22 @@ void DiscoveryDialog::onCommand(int id) {
 }
 
 void DiscoveryDialog::onClose() {
-    if (!m_busy) {
-        TemplateDialog::onClose();
+    if (m_busy) {
+        return;
     }
+    if (m_assigning == nullptr) {
+        TemplateDialog::onClose();
+        return;
+    }
+    // The assigning's results stay on screen until the technician closes it; the window follows.
+    if (m_assigning->isRunning()) {
+        if (messageBox(this, QString::fromUtf8(kCloseWhileAssigningText), QStringLiteral("Prompt"),
+                       MB_YESNO | MB_ICONQUESTION) != IDYES) {
+            return;
+        }
+        m_assigning->stopAfterCurrent();
+    }
+    m_closeAfterAssigning = true;
 }
 
 void DiscoveryDialog::done(int result) {
@@ -592,5 +607,10 @@ void DiscoveryDialog::assignAddresses() {
     AssignAddressesDialog dialog(std::move(setup), this);
     // The recorders answer from their new addresses only to a new search.
     connect(&dialog, &AssignAddressesDialog::runEnded, this, &DiscoveryDialog::onRefresh);
+    m_assigning = &dialog;
     dialog.doModal();
+    m_assigning = nullptr;
+    if (std::exchange(m_closeAfterAssigning, false)) {
+        TemplateDialog::onClose();
+    }
 }

@@ -296,3 +296,36 @@ TEST_F(AssignAddressesTest, ControlCharactersInAMacAreShownEscapedAndAMacListedT
     });
     EXPECT_TRUE(network.requests(DISC_LOGIN).empty());
 }
+
+// Closing the main window while a recorder is being changed asks first; yes stops the run after that
+// recorder, and the window closes only once the results were read and the dialog closed.
+TEST_F(AssignAddressesTest, ClosingTheWindowWhileAssigningAsksAndKeepsTheResults) {
+    FakeNetwork network;
+    network.setDevices(
+        {{ip("127.0.1.108"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), "02:00:00:00:00:0A"},
+         {ip("127.0.1.108"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), "02:00:00:00:00:0B"}});
+    network.setLoginAnswer(std::nullopt);
+    auto window = openWindow(network.port(), 2, 300ms);
+    select(*window, {0, 1});
+    assign(*window, 0, [&](AssignAddressesDialog& dialog) {
+        fill(dialog, kGood);
+        QSignalSpy ended(&dialog, &AssignAddressesDialog::runEnded);
+        boxes.clear();
+        press(dialog, AssignAddressesDialog::IDC_START);
+        ASSERT_TRUE(dialog.isRunning());
+        for (const int answer : {IDNO, IDYES}) {
+            boxes.answerWith(answer);
+            window->close();
+            EXPECT_TRUE(window->isVisible());
+        }
+        EXPECT_EQ(boxes.texts(),
+                  QStringList(2, QString::fromUtf8(DiscoveryDialog::kCloseWhileAssigningText)));
+        EXPECT_TRUE(ended.count() > 0 || ended.wait(20000));
+        EXPECT_EQ(column(dialog, AssignAddressesDialog::ColumnResult),
+                  QStringList({"no answer to the login: It is ouvertime.", "not sent: stopped"}));
+        EXPECT_TRUE(window->isVisible());
+        press(dialog, IDCANCEL);
+    });
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(network.requests(DISC_LOGIN).size(), 1u);
+}
