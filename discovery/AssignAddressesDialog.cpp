@@ -1,5 +1,6 @@
 #include "discovery/AssignAddressesDialog.h"
 
+#include "discovery/DiscoveryEngine.h"
 #include "discovery/DiscoveryProtocol.h"
 #include "discovery/ModifyIpCheck.h"
 
@@ -121,7 +122,7 @@ void AssignAddressesDialog::showPlan() {
     }
     NumberedPlan plan;
     if (first != 0 && mask != 0) {
-        plan = numberPlan(macs, first, mask, 0, m_setup.listed, m_setup.machineAddresses);
+        plan = numberPlan(macs, first, mask, 0, listedNow(), m_setup.machineAddresses);
     }
     ListViewControl* list = recorderList();
     for (int row = 0; row < list->itemCount(); ++row) {
@@ -129,6 +130,28 @@ void AssignAddressesDialog::showPlan() {
             std::size_t(row) < plan.lines.size() ? fromText(formatIpv4(plan.lines[row].address)) : QString();
         list->setItemText(row, ColumnNewAddress, line);
     }
+}
+
+std::vector<ListedRecorder> AssignAddressesDialog::listedNow() const {
+    std::vector<ListedRecorder> listed = m_setup.listed;
+    // After a refresh the rows are other recorders, and the list is read again when the dialog opens.
+    if (m_setup.engine == nullptr || m_setup.engine->generation() != m_setup.generation) {
+        return listed;
+    }
+    std::unordered_set<std::size_t> known;
+    for (const ListedRecorder& r : listed) {
+        known.insert(r.row);
+    }
+    const std::size_t rows = m_setup.engine->rowCount();
+    for (std::size_t index = 0; index < rows; ++index) {
+        if (known.contains(index)) {
+            continue;
+        }
+        if (const auto row = m_setup.engine->row(index)) {
+            listed.push_back({index, row->identity.macText(), row->record.address()});
+        }
+    }
+    return listed;
 }
 
 void AssignAddressesDialog::refuse(const std::string& text, int box) {
@@ -161,13 +184,14 @@ std::vector<PlannedChange> AssignAddressesDialog::checkedPlan() {
     for (const ListedRecorder& r : m_setup.chosen) {
         macs.push_back(r.mac);
     }
+    const std::vector<ListedRecorder> listed = listedNow();
     const NumberedPlan plan =
-        numberPlan(macs, m_dwFirstAddress, m_dwMask, m_dwGateway, m_setup.listed, m_setup.machineAddresses);
+        numberPlan(macs, m_dwFirstAddress, m_dwMask, m_dwGateway, listed, m_setup.machineAddresses);
     if (!plan.refusal.empty()) {
         refuse(plan.refusal, IDC_FIRST_ADDRESS);
         return {};
     }
-    PlanCheck check = checkPlan(plan.lines, m_setup.listed, m_setup.machineAddresses);
+    PlanCheck check = checkPlan(plan.lines, listed, m_setup.machineAddresses);
     if (!check.refusal.empty()) {
         refuse(check.refusal, IDC_FIRST_ADDRESS);
     }
@@ -209,6 +233,10 @@ void AssignAddressesDialog::start() {
     }
     for (int id : {IDC_FIRST_ADDRESS, IDC_SUBNET_MASK, IDC_GATEWAY, IDC_USERNAME, IDC_PASSWORD, IDC_START}) {
         enableItem(id, false);
+    }
+    // Recorders found since the plan was last shown may have moved the numbers: show what is sent.
+    for (std::size_t row = 0; row < m_changes.size(); ++row) {
+        recorderList()->setItemText(int(row), ColumnNewAddress, fromText(formatIpv4(m_changes[row].address)));
     }
     enableItem(IDC_STOP, true);
     m_running = true;

@@ -578,7 +578,7 @@ void DiscoveryDialog::exportList() {
 }
 
 void DiscoveryDialog::assignAddresses() {
-    // Read now: rows found while the dialog is open change neither the plan nor the addresses taken.
+    // Read now: rows found while the dialog is open are not offered, but their addresses are taken.
     ListViewControl* list = deviceList();
     const auto listedAt = [&](int listRow) {
         return ListedRecorder{*engineRow(listRow),
@@ -589,6 +589,7 @@ void DiscoveryDialog::assignAddresses() {
     setup.engine = &m_engine;
     setup.modifyResults = &m_modifyResults;
     setup.timeout = m_options.engine.loginWait;
+    setup.generation = m_engine.generation();
     for (int listRow : list->selectedRows()) {
         setup.chosen.push_back(listedAt(listRow));
     }

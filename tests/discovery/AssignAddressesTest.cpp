@@ -329,3 +329,35 @@ TEST_F(AssignAddressesTest, ClosingTheWindowWhileAssigningAsksAndKeepsTheResults
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(network.requests(DISC_LOGIN).size(), 1u);
 }
+
+// A recorder that answers while the dialog is open: the address it uses is passed over too, and the
+// table shows the addresses actually sent.
+TEST_F(AssignAddressesTest, AnAddressOfARecorderFoundWhileTheDialogIsOpenIsPassedOver) {
+    FakeNetwork network;
+    network.setDevices(
+        {{ip("127.0.1.108"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), "02:00:00:00:00:0A"},
+         {ip("127.0.1.108"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), "02:00:00:00:00:0B"}});
+    auto window = openWindow(network.port(), 2);
+    select(*window, {0, 1});
+    assign(*window, 0, [&](AssignAddressesDialog& dialog) {
+        fill(dialog, kGood);
+        EXPECT_EQ(column(dialog, AssignAddressesDialog::ColumnNewAddress),
+                  QStringList({"127.0.1.20", "127.0.1.21"}));
+        const FakeDevice late{ip("127.0.1.21"), 37777, ip("255.255.255.0"), ip("127.0.1.1"),
+                              "02:00:00:00:00:0C"};
+        network.recorder().sendTo(
+            window->engine().localPort(),
+            buildSearchReply(FakeNetwork::recordOf(late), DeviceIdentity::fromText(late.mac)));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->engine().rowCount() == 3; }, 20000));
+        run(dialog);
+        EXPECT_EQ(column(dialog, AssignAddressesDialog::ColumnNewAddress),
+                  QStringList({"127.0.1.20", "127.0.1.22"}));
+        EXPECT_EQ(column(dialog, AssignAddressesDialog::ColumnResult), QStringList({"modified", "modified"}));
+        press(dialog, IDCANCEL);
+    });
+    std::vector<std::uint32_t> sent;
+    for (const Datagram& request : network.requests(DISC_MODIFY_IP)) {
+        sent.push_back(readModifyIpRequest(request)->record.address());
+    }
+    EXPECT_EQ(sent, (std::vector<std::uint32_t>{ip("127.0.1.20"), ip("127.0.1.22")}));
+}
