@@ -30,7 +30,10 @@ attributes:
     platforms: posix
 options:
   mac:
-    description: MAC address of the one recorder to change, as the search lists it.
+    description:
+      - MAC address of the one recorder to change, as the search lists it.
+      - Case and separators do not matter (C(00-12-34-56-78-9a), C(0012.3456.789a) and
+        C(00123456789A) name the same recorder).
     type: str
   ip:
     description: New address of the recorder named by C(mac).
