@@ -1,7 +1,10 @@
 #include "discovery/AssignAddressesDialog.h"
 
+#include "discovery/DiscoveryEngine.h"
 #include "discovery/DiscoveryProtocol.h"
 #include "discovery/ModifyIpCheck.h"
+
+#include "support/VisibleText.h"
 
 #include "desktop/DataExchange.h"
 #include "desktop/IpAddressEdit.h"
@@ -18,14 +21,17 @@ QString fromText(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The MAC text as the list shows it: each byte the recorder sent as one character.
+// The MAC text with each byte the recorder sent as one character, control characters escaped:
+// a line break in it must not make a second line in the table or a message.
 QString macShown(const std::string& mac) {
-    return QString::fromLatin1(mac.data(), static_cast<qsizetype>(mac.size()));
+    const std::string visible = VisibleText(mac);
+    return QString::fromLatin1(visible.data(), static_cast<qsizetype>(visible.size()));
 }
 
-// A refusal of the plan rules is a phrase; in a message box it starts as a sentence.
+// A refusal of the plan rules is a phrase, which may name a recorder's MAC text; in a message box
+// it starts as a sentence.
 QString sentence(const std::string& text) {
-    QString shown = fromText(text);
+    QString shown = fromText(VisibleText(text));
     if (!shown.isEmpty()) {
         shown[0] = shown[0].toUpper();
     }
@@ -116,7 +122,7 @@ void AssignAddressesDialog::showPlan() {
     }
     NumberedPlan plan;
     if (first != 0 && mask != 0) {
-        plan = numberPlan(macs, first, mask, 0, m_setup.listed, m_setup.machineAddresses);
+        plan = numberPlan(macs, first, mask, 0, listedNow(), m_setup.machineAddresses);
     }
     ListViewControl* list = recorderList();
     for (int row = 0; row < list->itemCount(); ++row) {
@@ -124,6 +130,28 @@ void AssignAddressesDialog::showPlan() {
             std::size_t(row) < plan.lines.size() ? fromText(formatIpv4(plan.lines[row].address)) : QString();
         list->setItemText(row, ColumnNewAddress, line);
     }
+}
+
+std::vector<ListedRecorder> AssignAddressesDialog::listedNow() const {
+    std::vector<ListedRecorder> listed = m_setup.listed;
+    // After a refresh the rows are other recorders, and the list is read again when the dialog opens.
+    if (m_setup.engine == nullptr || m_setup.engine->generation() != m_setup.generation) {
+        return listed;
+    }
+    std::unordered_set<std::size_t> known;
+    for (const ListedRecorder& r : listed) {
+        known.insert(r.row);
+    }
+    const std::size_t rows = m_setup.engine->rowCount();
+    for (std::size_t index = 0; index < rows; ++index) {
+        if (known.contains(index)) {
+            continue;
+        }
+        if (const auto row = m_setup.engine->row(index)) {
+            listed.push_back({index, row->identity.macText(), row->record.address()});
+        }
+    }
+    return listed;
 }
 
 void AssignAddressesDialog::refuse(const std::string& text, int box) {
@@ -156,13 +184,14 @@ std::vector<PlannedChange> AssignAddressesDialog::checkedPlan() {
     for (const ListedRecorder& r : m_setup.chosen) {
         macs.push_back(r.mac);
     }
+    const std::vector<ListedRecorder> listed = listedNow();
     const NumberedPlan plan =
-        numberPlan(macs, m_dwFirstAddress, m_dwMask, m_dwGateway, m_setup.listed, m_setup.machineAddresses);
+        numberPlan(macs, m_dwFirstAddress, m_dwMask, m_dwGateway, listed, m_setup.machineAddresses);
     if (!plan.refusal.empty()) {
         refuse(plan.refusal, IDC_FIRST_ADDRESS);
         return {};
     }
-    PlanCheck check = checkPlan(plan.lines, m_setup.listed, m_setup.machineAddresses);
+    PlanCheck check = checkPlan(plan.lines, listed, m_setup.machineAddresses);
     if (!check.refusal.empty()) {
         refuse(check.refusal, IDC_FIRST_ADDRESS);
     }
@@ -173,10 +202,16 @@ void AssignAddressesDialog::onCommand(int id) {
     if (id == IDC_START && !m_running && m_changes.empty()) {
         start();
     } else if (id == IDC_STOP && m_running) {
-        m_stopRequested = true;
-        enableItem(IDC_STOP, false);
+        stopAfterCurrent();
     } else if (id != IDC_START && id != IDC_STOP) {
         TemplateDialog::onCommand(id);
+    }
+}
+
+void AssignAddressesDialog::stopAfterCurrent() {
+    if (m_running) {
+        m_stopRequested = true;
+        enableItem(IDC_STOP, false);
     }
 }
 
@@ -198,6 +233,10 @@ void AssignAddressesDialog::start() {
     }
     for (int id : {IDC_FIRST_ADDRESS, IDC_SUBNET_MASK, IDC_GATEWAY, IDC_USERNAME, IDC_PASSWORD, IDC_START}) {
         enableItem(id, false);
+    }
+    // Recorders found since the plan was last shown may have moved the numbers: show what is sent.
+    for (std::size_t row = 0; row < m_changes.size(); ++row) {
+        recorderList()->setItemText(int(row), ColumnNewAddress, fromText(formatIpv4(m_changes[row].address)));
     }
     enableItem(IDC_STOP, true);
     m_running = true;

@@ -25,6 +25,7 @@ struct AssignAddressesSetup {
     ModifyResultWait* modifyResults = nullptr;
     std::vector<ListedRecorder> chosen; // numbered in this order
     std::vector<ListedRecorder> listed; // every row of the list: their addresses are taken
+    std::uint64_t generation = 0;       // the engine's table the rows belong to
     std::unordered_set<std::uint32_t> machineAddresses;
     std::uint32_t mask = 0; // shown at first
     std::uint32_t gateway = 0;
@@ -63,6 +64,8 @@ public:
 
     desktop::ListViewControl* recorderList() const;
     bool isRunning() const { return m_running; }
+    // As Stop: the recorder being changed is let finish, the others are left.
+    void stopAfterCurrent();
 
 signals:
     // The result of the recorder in this table row is shown.
@@ -82,6 +85,9 @@ private:
     // The plan the boxes give, checked whole; empty after telling the technician why not.
     std::vector<PlannedChange> checkedPlan();
     void refuse(const std::string& text, int box);
+    // The recorders listed, with those that answered since the dialog opened: their addresses are
+    // taken too.
+    std::vector<ListedRecorder> listedNow() const;
     void start();
     void changeNext();
     void changed(const ChangeResult& result);

@@ -170,9 +170,22 @@ void DiscoveryDialog::onCommand(int id) {
 }
 
 void DiscoveryDialog::onClose() {
-    if (!m_busy) {
-        TemplateDialog::onClose();
+    if (m_busy) {
+        return;
     }
+    if (m_assigning == nullptr) {
+        TemplateDialog::onClose();
+        return;
+    }
+    // The assigning's results stay on screen until the technician closes it; the window follows.
+    if (m_assigning->isRunning()) {
+        if (messageBox(this, QString::fromUtf8(kCloseWhileAssigningText), QStringLiteral("Prompt"),
+                       MB_YESNO | MB_ICONQUESTION) != IDYES) {
+            return;
+        }
+        m_assigning->stopAfterCurrent();
+    }
+    m_closeAfterAssigning = true;
 }
 
 bool DiscoveryDialog::mayEndBatches() {
@@ -603,7 +616,7 @@ void DiscoveryDialog::exportList() {
 }
 
 void DiscoveryDialog::assignAddresses() {
-    // Read now: rows found while the dialog is open change neither the plan nor the addresses taken.
+    // Read now: rows found while the dialog is open are not offered, but their addresses are taken.
     ListViewControl* list = deviceList();
     const auto listedAt = [&](int listRow) {
         return ListedRecorder{*engineRow(listRow),
@@ -614,6 +627,7 @@ void DiscoveryDialog::assignAddresses() {
     setup.engine = &m_engine;
     setup.modifyResults = &m_modifyResults;
     setup.timeout = m_options.engine.loginWait;
+    setup.generation = m_engine.generation();
     for (int listRow : list->selectedRows()) {
         setup.chosen.push_back(listedAt(listRow));
     }
@@ -632,5 +646,10 @@ void DiscoveryDialog::assignAddresses() {
     AssignAddressesDialog dialog(std::move(setup), this);
     // The recorders answer from their new addresses only to a new search.
     connect(&dialog, &AssignAddressesDialog::runEnded, this, &DiscoveryDialog::onRefresh);
+    m_assigning = &dialog;
     dialog.doModal();
+    m_assigning = nullptr;
+    if (std::exchange(m_closeAfterAssigning, false)) {
+        TemplateDialog::onClose();
+    }
 }

@@ -17,6 +17,7 @@
 namespace desktop {
 class ListViewControl;
 }
+class AssignAddressesDialog;
 class CBatchUpgradeDlg;
 
 struct DiscoveryWindowOptions {
@@ -79,6 +80,9 @@ public:
     static constexpr const char* kSharedAddressText =
         "More than one selected recorder answers at %1:%2. Give each its own address (Modify IP) "
         "before upgrading them.";
+    static constexpr const char* kCloseWhileAssigningText =
+        "Addresses are being assigned. Stop after the recorder being changed and close Pellory once "
+        "the results are read?";
 
     using Options = DiscoveryWindowOptions;
 
@@ -156,6 +160,9 @@ private:
     DiscoveryEngine m_engine;
     bool m_busy = false;
     bool m_userChoseRow = false;
+    // The address assigning open over the window, and whether the window closes after it.
+    AssignAddressesDialog* m_assigning = nullptr;
+    bool m_closeAfterAssigning = false;
     std::thread m_loginThread;
     // Every status text, for the address assigning that waits for each answer on its worker.
     ModifyResultWait m_modifyResults;

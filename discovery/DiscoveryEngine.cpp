@@ -159,14 +159,23 @@ DiscoveryEngine::LoginOutcome DiscoveryEngine::login(std::size_t row, std::strin
 DiscoveryEngine::LoginOutcome DiscoveryEngine::login(std::size_t row, std::string_view userName,
                                                      std::string_view password,
                                                      std::chrono::milliseconds wait) {
+    const auto found = m_table.row(row);
     {
         std::lock_guard lock(m_loginMutex);
         m_loginSignalled = false;
+        m_loginFrom = found ? LoginFrom{found->source, found->record.address()} : LoginFrom{};
     }
-    const auto found = m_table.row(row);
     if (!found || send(buildLogin(userName, password, found->identity)) <= 0) {
         return {};
     }
+    return takeLoginAnswer(wait);
+}
+
+bool DiscoveryEngine::drainLateLoginAnswer(std::chrono::milliseconds window) {
+    return takeLoginAnswer(window).status == LoginStatus::Answered;
+}
+
+DiscoveryEngine::LoginOutcome DiscoveryEngine::takeLoginAnswer(std::chrono::milliseconds wait) {
     std::unique_lock lock(m_loginMutex);
     if (!m_loginCondition.wait_for(lock, wait, [this] { return m_loginSignalled || m_closed; })) {
         return {LoginStatus::TimedOut};
@@ -236,8 +245,13 @@ void DiscoveryEngine::close() {
 }
 
 void DiscoveryEngine::signalLogin(int result, int reason) {
+    const std::uint32_t from = ntohl(source().sin_addr.s_addr);
     {
         std::lock_guard lock(m_loginMutex);
+        // Another recorder's answer, which would otherwise stand for this one's.
+        if (from != m_loginFrom.source && from != m_loginFrom.address) {
+            return;
+        }
         m_loginSignalled = true;
         m_loginResult = result;
         m_loginReason = reason;

@@ -101,12 +101,17 @@ public:
     int refresh();
     // Repeated searches started so far (for tests).
     unsigned searchRepeatsSent() const { return m_repeater.runs(); }
-    // Sends a login request for the row's recorder and waits up to the login wait for the reply.
-    // One login at a time.
+    // Sends a login request for the row's recorder and waits up to the login wait for the reply,
+    // which counts only from the address the recorder's search reply came from (or the address it
+    // was last given). One login at a time.
     LoginOutcome login(std::size_t row, std::string_view userName, std::string_view password);
     // As above, waiting at most `wait` (a caller with a deadline of its own).
     LoginOutcome login(std::size_t row, std::string_view userName, std::string_view password,
                        std::chrono::milliseconds wait);
+    // After a login that timed out: waits up to `window` for its late answer, which is taken and
+    // dropped here so that it cannot answer the next login. True when one came; false when the
+    // window passed or the engine closed.
+    bool drainLateLoginAnswer(std::chrono::milliseconds window);
     // Writes the values into the row's record and sends the modify-IP request; the outcome comes
     // later as a status text. False when there is no such row or the send failed. Only one
     // result counts for the request, and only one that arrives after it was sent from the
@@ -131,6 +136,8 @@ protected:
 private:
     class Notifier;
 
+    // Waits for a login answer and takes it; NotSent when the engine closed while waiting.
+    LoginOutcome takeLoginAnswer(std::chrono::milliseconds wait);
     void signalLogin(int result, int reason);
     void onModifyResult(int result);
 
@@ -149,6 +156,13 @@ private:
     bool m_closed = false;
     int m_loginResult = -1;
     int m_loginReason = -1;
+    // Where the answer to the last login may come from: the address the recorder's search reply
+    // came from, or the address it was last given.
+    struct LoginFrom {
+        std::uint32_t source = 0;
+        std::uint32_t address = 0;
+    };
+    LoginFrom m_loginFrom;
 
     // The modify-IP request whose result is awaited: the addresses its answer may come from.
     struct PendingModify {

@@ -1,5 +1,7 @@
 #include "discovery/RecorderChange.h"
 
+#include <algorithm>
+
 const char* changeOutcomeWord(ChangeOutcome outcome) {
     switch (outcome) {
     case ChangeOutcome::Modified:
@@ -26,9 +28,20 @@ std::string changeResultText(const ChangeResult& result) {
     return text;
 }
 
-ChangeResult changeRecorder(DiscoveryEngine& engine, ModifyResultWait& results, const PlannedChange& change,
-                            std::string_view user, std::string_view password,
-                            std::chrono::milliseconds timeout) {
+std::chrono::milliseconds lateAnswerWindow(std::chrono::milliseconds timeout) {
+    return std::min(timeout, std::chrono::milliseconds(5000));
+}
+
+namespace {
+
+ChangeOutcome modifyOutcome(const std::string& status) {
+    return status == modifyResultText(0) ? ChangeOutcome::Modified : ChangeOutcome::Refused;
+}
+
+} // namespace
+
+ChangeResult sendChange(DiscoveryEngine& engine, ModifyResultWait& results, const PlannedChange& change,
+                        std::string_view user, std::string_view password, std::chrono::milliseconds timeout) {
     const auto deadline = ModifyResultWait::Clock::now() + timeout;
     ChangeResult result{change, ChangeOutcome::NotSent, {}};
     const DiscoveryEngine::LoginOutcome login = engine.login(change.row, user, password, timeout);
@@ -52,9 +65,34 @@ ChangeResult changeRecorder(DiscoveryEngine& engine, ModifyResultWait& results, 
         return result;
     }
     const auto status = results.waitUntil(deadline);
-    result.outcome = !status                          ? ChangeOutcome::NoAnswer
-                     : *status == modifyResultText(0) ? ChangeOutcome::Modified
-                                                      : ChangeOutcome::Refused;
+    result.outcome = status ? modifyOutcome(*status) : ChangeOutcome::NoAnswer;
     result.message = status.value_or("");
+    return result;
+}
+
+bool waitOutLateAnswer(DiscoveryEngine& engine, ModifyResultWait& results, ChangeResult& result,
+                       std::chrono::milliseconds window) {
+    if (result.outcome == ChangeOutcome::NoLoginAnswer) {
+        // The next login clears what came before it was sent, not what comes while it waits.
+        return engine.drainLateLoginAnswer(window);
+    }
+    if (result.outcome != ChangeOutcome::NoAnswer) {
+        return false;
+    }
+    // The engine still awaits this recorder's result, and only from its addresses.
+    const auto status = results.waitUntil(ModifyResultWait::Clock::now() + window);
+    if (!status) {
+        return false;
+    }
+    result.outcome = modifyOutcome(*status);
+    result.message = *status;
+    return true;
+}
+
+ChangeResult changeRecorder(DiscoveryEngine& engine, ModifyResultWait& results, const PlannedChange& change,
+                            std::string_view user, std::string_view password,
+                            std::chrono::milliseconds timeout) {
+    ChangeResult result = sendChange(engine, results, change, user, password, timeout);
+    waitOutLateAnswer(engine, results, result, lateAnswerWindow(timeout));
     return result;
 }

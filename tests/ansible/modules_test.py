@@ -89,6 +89,47 @@ class Modules(unittest.TestCase):
             self.assertIn(named, result["msg"])
         self.assertEqual(self.scanned()[MAC2]["ip"], "127.0.0.2")
 
+    def test_address_matches_any_mac_spelling_and_a_mask_alone_is_a_change(self):
+        before = self.scanned()[MAC2]
+        other = "255.255.0.0" if before["mask"] != "255.255.0.0" else "255.255.255.0"
+        cases = [
+            # MAC as written, mask, result
+            ("02-53-49-4d-00-02", other, "modified"),
+            ("0253.494d.0002", other, "unchanged"),
+            (" 025349 4D0002 ", before["mask"], "modified"),
+            (MAC2.lower(), before["mask"], "unchanged"),
+        ]
+        for mac, mask, word in cases:
+            plan = [dict(mac=mac, ip=before["ip"], mask=mask)]
+            rc, result = self.work.ansible("recorder_address", self.discovery(plan=plan, password=PASSWORD))
+            self.assertEqual((rc, result["changed"]), (0, word == "modified"), result)
+            self.assertEqual([(r["mac"], r["result"]) for r in result["recorders"]], [(MAC2, word)])
+            self.assertEqual(self.scanned()[MAC2]["mask"], mask)
+
+    def test_passwords_reach_the_tool_exactly_and_odd_values_are_refused_before_sending(self):
+        odd = 'q"u\'o\\te\nline \u00fc\u20ac'
+        plan = [dict(mac=MAC2, ip="127.0.0.42")]
+        rc, result = self.work.ansible("recorder_address", self.discovery(plan=plan, password=odd))
+        self.assertEqual((rc != 0, [r["result"] for r in result["recorders"]]), (True, ["login refused"]), result)
+        self.assertEqual([c["env"] for c in self.calls() if c["argv"][0] == "assign"], [odd])
+        self.assertTrue(all(odd not in " ".join(c["argv"]) for c in self.calls()))
+
+        refusals = [
+            (dict(password="zero\u0000byte"), "zero character"),
+            (dict(plan=[dict(mac=MAC2, ip="127.0.0.300")]), "is not an IPv4 address"),
+            (dict(mask="255.255.255"), "is not an IPv4 address"),
+            (dict(plan=[dict(mac=MAC2, ip="127.0.0.43"), dict(mac="02-53-49-4d-00-02", ip="127.0.0.44")]),
+             "planned twice"),
+        ]
+        for change, said in refusals:
+            open(self.log, "w").close()
+            args = self.discovery(**dict(dict(plan=plan, password=PASSWORD), **change))
+            rc, result = self.work.ansible("recorder_address", args)
+            self.assertNotEqual(rc, 0)
+            self.assertIn(said, result["msg"])
+            self.assertNotIn("assign", [c["argv"][0] for c in self.calls()])
+        self.assertEqual(self.scanned()[MAC2]["ip"], "127.0.0.2")
+
     def test_register_enters_a_device_once_and_check_mode_writes_nothing(self):
         data = os.path.join(self.work.path, "Data.xml")
         args = dict(pellory_cli=self.tools["pellory-cli"], data=data, ip="127.0.0.1", port=self.tcp_port, name="Lobby",
@@ -142,9 +183,11 @@ class Modules(unittest.TestCase):
             (self.work.file("failing-cli", "#!/bin/sh\necho 'pellory-cli: no socket' >&2\nexit 3\n"),
              "pellory-cli scan failed: pellory-cli: no socket"),
             (junk, "pellory-cli scan gave no JSON"),
+            (self.work.file("numbers-cli", "#!/bin/sh\necho '[1, 2]'\n"), "pellory-cli scan gave no list"),
             (os.path.join(self.work.path, "missing-cli"), "No such file"),
         ]
         os.chmod(cases[0][0], 0o755)
+        os.chmod(cases[2][0], 0o755)
         for tool, said in cases:
             for module, more in (("recorder_scan", {}), ("recorder_address", dict(mac=MAC1, ip="127.0.0.1",
                                                                                   password=PASSWORD))):

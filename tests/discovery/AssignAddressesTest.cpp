@@ -272,3 +272,92 @@ TEST_F(AssignAddressesTest, RefusedAndUnansweredChanges) {
         });
     }
 }
+
+// Two rows whose recorders send one MAC text with control characters in it: the table and the
+// refusal show them escaped, and nothing is sent for a MAC that does not name one recorder.
+TEST_F(AssignAddressesTest, ControlCharactersInAMacAreShownEscapedAndAMacListedTwiceIsRefused) {
+    const std::string mac = "02:00\n00\x1b[2J";
+    FakeNetwork network;
+    network.setDevices({{ip("127.0.1.108"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), mac},
+                        {ip("127.0.1.110"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), mac}});
+    auto window = openWindow(network.port(), 2);
+    select(*window, {0, 1});
+    assign(*window, 0, [&](AssignAddressesDialog& dialog) {
+        const QString shown = QStringLiteral("02:00\\x0a00\\x1b[2J");
+        EXPECT_EQ(column(dialog, AssignAddressesDialog::ColumnMac), QStringList({shown, shown}));
+        fill(dialog, kGood);
+        boxes.clear();
+        press(dialog, AssignAddressesDialog::IDC_START);
+        ASSERT_EQ(boxes.count(), 1u);
+        EXPECT_EQ(boxes.last().text, shown + QStringLiteral(": several recorders answered with this "
+                                                            "MAC address"));
+        EXPECT_FALSE(dialog.isRunning());
+        press(dialog, IDCANCEL);
+    });
+    EXPECT_TRUE(network.requests(DISC_LOGIN).empty());
+}
+
+// Closing the main window while a recorder is being changed asks first; yes stops the run after that
+// recorder, and the window closes only once the results were read and the dialog closed.
+TEST_F(AssignAddressesTest, ClosingTheWindowWhileAssigningAsksAndKeepsTheResults) {
+    FakeNetwork network;
+    network.setDevices(
+        {{ip("127.0.1.108"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), "02:00:00:00:00:0A"},
+         {ip("127.0.1.108"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), "02:00:00:00:00:0B"}});
+    network.setLoginAnswer(std::nullopt);
+    auto window = openWindow(network.port(), 2, 300ms);
+    select(*window, {0, 1});
+    assign(*window, 0, [&](AssignAddressesDialog& dialog) {
+        fill(dialog, kGood);
+        QSignalSpy ended(&dialog, &AssignAddressesDialog::runEnded);
+        boxes.clear();
+        press(dialog, AssignAddressesDialog::IDC_START);
+        ASSERT_TRUE(dialog.isRunning());
+        for (const int answer : {IDNO, IDYES}) {
+            boxes.answerWith(answer);
+            window->close();
+            EXPECT_TRUE(window->isVisible());
+        }
+        EXPECT_EQ(boxes.texts(),
+                  QStringList(2, QString::fromUtf8(DiscoveryDialog::kCloseWhileAssigningText)));
+        EXPECT_TRUE(ended.count() > 0 || ended.wait(20000));
+        EXPECT_EQ(column(dialog, AssignAddressesDialog::ColumnResult),
+                  QStringList({"no answer to the login: It is ouvertime.", "not sent: stopped"}));
+        EXPECT_TRUE(window->isVisible());
+        press(dialog, IDCANCEL);
+    });
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(network.requests(DISC_LOGIN).size(), 1u);
+}
+
+// A recorder that answers while the dialog is open: the address it uses is passed over too, and the
+// table shows the addresses actually sent.
+TEST_F(AssignAddressesTest, AnAddressOfARecorderFoundWhileTheDialogIsOpenIsPassedOver) {
+    FakeNetwork network;
+    network.setDevices(
+        {{ip("127.0.1.108"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), "02:00:00:00:00:0A"},
+         {ip("127.0.1.108"), 37777, ip("255.255.255.0"), ip("127.0.1.1"), "02:00:00:00:00:0B"}});
+    auto window = openWindow(network.port(), 2);
+    select(*window, {0, 1});
+    assign(*window, 0, [&](AssignAddressesDialog& dialog) {
+        fill(dialog, kGood);
+        EXPECT_EQ(column(dialog, AssignAddressesDialog::ColumnNewAddress),
+                  QStringList({"127.0.1.20", "127.0.1.21"}));
+        const FakeDevice late{ip("127.0.1.21"), 37777, ip("255.255.255.0"), ip("127.0.1.1"),
+                              "02:00:00:00:00:0C"};
+        network.recorder().sendTo(
+            window->engine().localPort(),
+            buildSearchReply(FakeNetwork::recordOf(late), DeviceIdentity::fromText(late.mac)));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->engine().rowCount() == 3; }, 20000));
+        run(dialog);
+        EXPECT_EQ(column(dialog, AssignAddressesDialog::ColumnNewAddress),
+                  QStringList({"127.0.1.20", "127.0.1.22"}));
+        EXPECT_EQ(column(dialog, AssignAddressesDialog::ColumnResult), QStringList({"modified", "modified"}));
+        press(dialog, IDCANCEL);
+    });
+    std::vector<std::uint32_t> sent;
+    for (const Datagram& request : network.requests(DISC_MODIFY_IP)) {
+        sent.push_back(readModifyIpRequest(request)->record.address());
+    }
+    EXPECT_EQ(sent, (std::vector<std::uint32_t>{ip("127.0.1.20"), ip("127.0.1.22")}));
+}

@@ -281,6 +281,36 @@ TEST_F(DiscoveryEngineTest, LoginIsAnsweredWhileTheListenerIsBusy) {
     ASSERT_TRUE(listener.waitDevices(2));
 }
 
+// Another recorder on another address answering first (late for its own login, or twice) is not
+// this recorder's answer.
+TEST_F(DiscoveryEngineTest, LoginAnswersCountOnlyFromThatRecorder) {
+    auto engine = startedEngine(300ms);
+    reply(*engine, buildSearchReply(recordFor(kRecorderA, 37777), DeviceIdentity::fromText("mac")));
+    ASSERT_TRUE(engine->waitHandled(1));
+    FakeRecorder other(kLoopback + 1);
+    const std::uint16_t port = engine->localPort();
+    const auto answerWith = [&, port](bool ownAnswer) {
+        recorder.setHandler([&, port, ownAnswer](const Datagram& request) {
+            if (!readLoginRequest(request)) {
+                return std::vector<Datagram>{};
+            }
+            other.sendTo(port, buildLoginReply(1, 0));
+            return ownAnswer ? std::vector<Datagram>{buildLoginReply(0, 0)} : std::vector<Datagram>{};
+        });
+    };
+    answerWith(false);
+    EXPECT_EQ(engine->login(0, "admin", "admin").status, DiscoveryEngine::LoginStatus::TimedOut);
+    answerWith(true);
+    EXPECT_TRUE(engine->login(0, "admin", "admin").accepted());
+    // Given a new address, the recorder answers from there.
+    ASSERT_TRUE(engine->modifyIp(0, kLoopback + 1, 0xFF000000, kLoopback));
+    recorder.setHandler([](const Datagram&) { return std::vector<Datagram>{}; });
+    auto fromNew = std::async(std::launch::async, [&] { return engine->login(0, "admin", "admin", kGuard); });
+    ASSERT_TRUE(recorder.waitRequests(5));
+    other.sendTo(port, buildLoginReply(0, 0));
+    EXPECT_TRUE(fromNew.get().accepted());
+}
+
 TEST_F(DiscoveryEngineTest, NoRowMeansNothingSent) {
     auto engine = startedEngine();
     EXPECT_EQ(engine->login(0, "admin", "admin").status, DiscoveryEngine::LoginStatus::NotSent);

@@ -93,6 +93,12 @@ TEST(ModifyIpPlan, NumberingPassesOverAddressesInUseAndStopsAtTheSubnetsEnd) {
     EXPECT_EQ(numberAddresses(ip("192.168.1.0"), ip("255.255.255.0"), 1, {}), ips({"192.168.1.1"}));
     EXPECT_EQ(numberAddresses(ip("255.255.255.254"), ip("255.255.255.0"), 2, {}), std::nullopt);
     EXPECT_EQ(numberAddresses(ip("10.0.0.1"), ip("255.0.0.0"), 0, {}), std::vector<std::uint32_t>{});
+    // A single-address subnet holds one recorder; the widest one ends at the top of the address space.
+    EXPECT_EQ(numberAddresses(ip("10.0.0.2"), ip("255.255.255.255"), 1, {}), ips({"10.0.0.2"}));
+    EXPECT_EQ(numberAddresses(ip("10.0.0.2"), ip("255.255.255.255"), 2, {}), std::nullopt);
+    EXPECT_EQ(numberAddresses(ip("255.255.255.253"), ip("0.0.0.0"), 2, {}),
+              ips({"255.255.255.253", "255.255.255.254"}));
+    EXPECT_EQ(numberAddresses(ip("255.255.255.253"), ip("0.0.0.0"), 3, {}), std::nullopt);
 }
 
 TEST(ModifyIpPlan, NumberedPlansPassOverListedAndMachineAddressesInTheOrderGiven) {

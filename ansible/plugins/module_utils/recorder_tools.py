@@ -5,8 +5,10 @@ from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
+import ipaddress
 import json
 import os
+import re
 import shutil
 import tempfile
 
@@ -41,11 +43,33 @@ def discovery_options(params):
     return args
 
 
+def mac_key(mac):
+    """A MAC address in one spelling for matching: capitals, ':' between the pairs, whether it was
+    written 00-12-34-56-78-9a, 0012.3456.789a or 00123456789A. Text that is no MAC address is
+    only put in capitals, so that it still matches itself."""
+    text = str(mac or "").strip().upper()
+    digits = re.sub(r"[-:.\s]", "", text)
+    if re.fullmatch(r"[0-9A-F]{12}", digits):
+        return ":".join(digits[i:i + 2] for i in range(0, 12, 2))
+    return text
+
+
+def dotted(module, what, text):
+    """An IPv4 address or mask in its plain dotted form, or the task fails naming the value."""
+    try:
+        return str(ipaddress.IPv4Address(str(text).strip()))
+    except ValueError:
+        module.fail_json(msg="%s %r is not an IPv4 address" % (what, text))
+
+
 def run_tool(module, cmd, password=None, files=None):
     """Runs a tool; with a password, the tool finds it in its environment only. Files come last,
     after "--", so that a file name never reads as an option."""
     environ = {}
     cmd = list(cmd)
+    if password is not None and "\0" in password:
+        # An environment variable ends at the first zero byte: the recorder would get less.
+        module.fail_json(msg="the password holds a zero character, which cannot be handed to the tools")
     if password is not None:
         environ[PASSWORD_VARIABLE] = password
         cmd += ["--password-env", PASSWORD_VARIABLE]
@@ -86,8 +110,8 @@ def scan(module, params):
     if rc != 0:
         fail_tool(module, "pellory-cli scan", cmd, rc, out, err)
     found = parse_json(module, "pellory-cli scan", out or "[]")
-    if not isinstance(found, list):
-        module.fail_json(msg="pellory-cli scan gave no list", stdout=out)
+    if not isinstance(found, list) or not all(isinstance(entry, dict) for entry in found):
+        module.fail_json(msg="pellory-cli scan gave no list of recorders", stdout=out)
     recorders = []
     for entry in found:
         item = dict(entry)

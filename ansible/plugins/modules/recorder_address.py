@@ -30,7 +30,10 @@ attributes:
     platforms: posix
 options:
   mac:
-    description: MAC address of the one recorder to change, as the search lists it.
+    description:
+      - MAC address of the one recorder to change, as the search lists it.
+      - Case and separators do not matter (C(00-12-34-56-78-9a), C(0012.3456.789a) and
+        C(00123456789A) name the same recorder).
     type: str
   ip:
     description: New address of the recorder named by C(mac).
@@ -103,7 +106,9 @@ from ansible_collections.zantrel.recorders.plugins.module_utils.recorder_tools i
     DISCOVERY_ARGS,
     PrivateDir,
     discovery_options,
+    dotted,
     fail_tool,
+    mac_key,
     parse_json,
     run_tool,
     scan,
@@ -127,9 +132,14 @@ def planned_entries(module):
         unknown = set(entry) - set(PLAN_FIELDS)
         if unknown:
             module.fail_json(msg="plan entry %s: unknown keys %s" % (entry["mac"], ", ".join(sorted(unknown))))
-        if entry["mac"].upper() in seen:
+        # In the one plain form the tools and the search give, so that equal settings compare
+        # equal; a value that is no address ends the task here, before anything is sent.
+        for key in ("ip", "mask", "gateway"):
+            if entry.get(key):
+                entry[key] = dotted(module, "%s of %s" % (key, entry["mac"]), entry[key])
+        if mac_key(entry["mac"]) in seen:
             module.fail_json(msg="%s is planned twice" % entry["mac"])
-        seen.add(entry["mac"].upper())
+        seen.add(mac_key(entry["mac"]))
     return plan
 
 
@@ -171,9 +181,13 @@ def assign(module, rows):
         rc, out, err = run_tool(module, cmd, password=p["password"])
     if rc not in ASSIGN_ANSWERED:
         fail_tool(module, "pellory-cli assign", cmd, rc, out, err, recorders=rows, changed=False)
-    by_mac = dict((r.get("mac", "").upper(), r) for r in parse_json(module, "pellory-cli assign", out))
+    answers = parse_json(module, "pellory-cli assign", out)
+    if not isinstance(answers, list) or not all(isinstance(a, dict) for a in answers):
+        module.fail_json(msg="pellory-cli assign gave no list of results", stdout=out, recorders=rows,
+                         changed=False)
+    by_mac = dict((mac_key(a.get("mac")), a) for a in answers)
     for row in rows:
-        answer = by_mac.get(row["mac"].upper(), dict(result="not sent", message=""))
+        answer = by_mac.get(mac_key(row["mac"]), dict(result="not sent", message=""))
         row["result"] = answer.get("result")
         row["message"] = answer.get("message", "")
         row["changed"] = row["result"] == "modified"
@@ -205,8 +219,11 @@ def main():
     plan = planned_entries(module)
     found = {}
     for recorder in scan(module, module.params):
-        found.setdefault(str(recorder.get("mac", "")).upper(), recorder)
-    rows = [compare(entry, found.get(entry["mac"].upper()), module.params) for entry in plan]
+        found.setdefault(mac_key(recorder.get("mac")), recorder)
+    for key in ("mask", "gateway"):
+        if module.params[key]:
+            module.params[key] = dotted(module, key, module.params[key])
+    rows = [compare(entry, found.get(mac_key(entry["mac"])), module.params) for entry in plan]
     to_change = [r for r in rows if r["result"] == "would change"]
     if to_change and not module.check_mode:
         assign(module, to_change)
