@@ -2,6 +2,7 @@
 
 #include "desktop/MessageBox.h"
 #include "package/UpgradePackage.h"
+#include "support/VisibleText.h"
 #include "upgrade/RecorderUpgrade.h"
 #include "upgrade/UpgradeBatch.h"
 #include "upgrade/UpgradeIds.h"
@@ -172,10 +173,12 @@ QTableWidget* CBatchUpgradeDlg::buildTable() {
     m_table->horizontalHeader()->setSectionResizeMode(ColPhase, QHeaderView::Stretch);
     for (size_t i = 0; i < m_recorders.size(); ++i) {
         const BatchRecorder& r = m_recorders[i];
-        // The MAC text is bytes a recorder chose; each byte is shown as one character.
+        // The MAC text is bytes a recorder chose: each byte is shown as one character, control
+        // characters as escapes, as in the report.
+        const std::string mac = VisibleText(r.mac);
         const QString cells[] = {Text(r.address),
                                  QString::number(r.port),
-                                 QString::fromLatin1(r.mac.data(), static_cast<qsizetype>(r.mac.size())),
+                                 QString::fromLatin1(mac.data(), static_cast<qsizetype>(mac.size())),
                                  PhaseWord(RecorderPhase::Waiting),
                                  QString(),
                                  QString()};

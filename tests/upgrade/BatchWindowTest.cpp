@@ -438,7 +438,12 @@ TEST_F(BatchWindow, ARecorderThatSaysTooMuchStillEndsItsRowOnce) {
             p.Reply(BuildUpgradeReply("right", 0, 0));
         }
     });
-    auto window = Open({{"127.0.0.1", peer.Port(), ""}}, 200000, 20000);
+    // Its MAC text carries a terminal escape: shown, never acted on.
+    auto window = Open({{"127.0.0.1", peer.Port(),
+                         "\x1b]0;x\x07"
+                         "AB"}},
+                       200000, 20000);
+    EXPECT_EQ(Cell(*window, 0, CBatchUpgradeDlg::ColMac), QStringLiteral("\\x1b]0;x\\x07AB"));
     window->start();
     ASSERT_TRUE(WaitUntil([&] { return !window->running(); }));
     EXPECT_EQ(Cell(*window, 0, CBatchUpgradeDlg::ColResult), QStringLiteral("success"));
