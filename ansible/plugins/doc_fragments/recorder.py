@@ -6,12 +6,16 @@ __metaclass__ = type
 
 
 class ModuleDocFragment(object):
-    DISCOVERY = r"""
+    PELLORY_CLI = r"""
 options:
   pellory_cli:
     description: Path of C(pellory-cli) on the site's host; looked up on PATH by default.
     type: str
     default: pellory-cli
+"""
+
+    DISCOVERY = r"""
+options:
   target:
     description:
       - Where the search and the requests go (ADDR[:PORT]); the broadcast address by default.

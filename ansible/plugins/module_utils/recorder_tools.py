@@ -16,9 +16,12 @@ import tempfile
 # which every user of the host can read in the process list.
 PASSWORD_VARIABLE = "ZANTREL_RECORDER_PASSWORD"
 
+# Every module that runs pellory-cli takes its path.
+PELLORY_CLI_ARGS = dict(pellory_cli=dict(type="str", default="pellory-cli"))
+
 # Options every module that searches the site's network takes, as pellory-cli names them.
 DISCOVERY_ARGS = dict(
-    pellory_cli=dict(type="str", default="pellory-cli"),
+    PELLORY_CLI_ARGS,
     target=dict(type="str"),
     bind_port=dict(type="int"),
     interface=dict(type="str"),

@@ -18,6 +18,7 @@ description:
   - In check mode nothing is sent to any recorder; the search runs, and C(recorders) says which
     recorder would change (C(would change)) and which would not.
 extends_documentation_fragment:
+  - zantrel.recorders.recorder.pellory_cli
   - zantrel.recorders.recorder.discovery
   - zantrel.recorders.recorder.account
   - ansible.builtin.action_common_attributes

@@ -20,6 +20,7 @@ description:
     the data store's checks (a name or address held by another device, ...) run only for real.
   - A data file that does not exist yet is created, readable by its owner only.
 extends_documentation_fragment:
+  - zantrel.recorders.recorder.pellory_cli
   - zantrel.recorders.recorder.account
   - ansible.builtin.action_common_attributes
 attributes:
@@ -30,10 +31,6 @@ attributes:
   platform:
     platforms: posix
 options:
-  pellory_cli:
-    description: Path of C(pellory-cli) on the site's host; looked up on PATH by default.
-    type: str
-    default: pellory-cli
   data:
     description: The client's data file (C(Data.xml)) on the site's host.
     type: path
@@ -92,6 +89,7 @@ import os
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.zantrel.recorders.plugins.module_utils.recorder_tools import (
     ACCOUNT_ARGS,
+    PELLORY_CLI_ARGS,
     fail_tool,
     parse_json,
     run_tool,
@@ -135,9 +133,9 @@ def register(module):
 
 
 def main():
-    argument_spec = dict(ACCOUNT_ARGS)
+    argument_spec = dict(PELLORY_CLI_ARGS)
+    argument_spec.update(ACCOUNT_ARGS)
     argument_spec.update(
-        pellory_cli=dict(type="str", default="pellory-cli"),
         data=dict(type="path", required=True),
         ip=dict(type="str", required=True),
         port=dict(type="int", default=37777),

@@ -12,6 +12,7 @@ description:
   - Runs C(pellory-cli scan --format json) on the managed host and returns the recorders found.
   - Only reads the network, so check mode runs the search as usual.
 extends_documentation_fragment:
+  - zantrel.recorders.recorder.pellory_cli
   - zantrel.recorders.recorder.discovery
 author: Kestrion and Pellory developers
 """
