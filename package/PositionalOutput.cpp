@@ -10,12 +10,11 @@ void PositionalOutput::Write(std::uint64_t offset, iovec* iov, int count) {
         total += iov[i].iov_len;
     if (total == 0)
         return;
-    while (count > 0 && !m_failed) {
+    while (count > 0 && !Failed()) {
         ssize_t n = ::pwritev(m_fd, iov, count, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            m_failed = true;
             m_error = n == 0 ? ENOSPC : errno;
             return;
         }

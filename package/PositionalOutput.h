@@ -15,13 +15,12 @@ public:
     void Write(std::uint64_t offset, iovec* iov, int count);
     void Write(std::uint64_t offset, const void* data, std::size_t n);
 
-    bool Failed() const { return m_failed; }
+    bool Failed() const { return m_error != 0; }
     int Error() const { return m_error; } // errno of the first failed write
     std::uint64_t Written() const { return m_written; }
 
 private:
     int m_fd = -1;
-    bool m_failed = false;
-    int m_error = 0;
+    int m_error = 0; // never 0 once a write failed
     std::uint64_t m_written = 0;
 };
