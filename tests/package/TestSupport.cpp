@@ -76,12 +76,12 @@ ChildResult Fsck(const std::vector<std::string>& args) {
 
 std::string CheckWithFsck(const std::string& image, const std::vector<std::pair<std::string, Bytes>>& files,
                           std::string* listing) {
-    ChildResult v = RunProgram({FindProgram("fsck.cramfs"), "-v", image});
+    ChildResult v = Fsck({"-v", image});
     if (v.status != 0)
         return "fsck.cramfs -v failed (" + std::to_string(v.status) + "): " + v.out + v.err;
     TempDir dir;
     std::string root = dir / "x";
-    ChildResult x = RunProgram({FindProgram("fsck.cramfs"), "-v", "--extract=" + root, image});
+    ChildResult x = Fsck({"-v", "--extract=" + root, image});
     if (x.status != 0)
         return "fsck.cramfs --extract failed (" + std::to_string(x.status) + "): " + x.out + x.err;
     if (listing)
