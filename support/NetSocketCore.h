@@ -59,8 +59,6 @@ protected:
 
     bool SendImpl(const void* data, uint32_t length, uint32_t limitMs, uint32_t* sentOut);
 
-    CNetSocketOwner* Owner() const { return m_pOwner; }
-
 private:
     static void* ThreadMain(void* self);
     void ReceiveLoop();
