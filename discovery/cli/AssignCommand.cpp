@@ -154,16 +154,6 @@ std::vector<ListedRecorder> Listed(const std::vector<DeviceAddedNotice>& devices
     return listed;
 }
 
-std::unordered_set<std::uint32_t> MachineAddresses() {
-    std::unordered_set<std::uint32_t> machine;
-    for (const LocalNetwork& n : localNetworks()) {
-        if (!n.loopback) {
-            machine.insert(n.address);
-        }
-    }
-    return machine;
-}
-
 const cli::TextRow kResultHeadings = {"Mac Address", "Old Address", "New Address", "Result"};
 
 void PrintResults(const std::vector<ChangeResult>& results, ListFormat format) {
@@ -213,7 +203,7 @@ int Assign(const AssignOptions& options) {
         return signals.ExitStatus();
     }
     const std::vector<ListedRecorder> listed = Listed(listener.Devices());
-    const auto machine = MachineAddresses();
+    const auto machine = machineAddresses(localNetworks());
     PlanCheck check;
     try {
         check = checkPlan(PlanLines(options, listed, machine), listed, machine);
