@@ -141,7 +141,7 @@ std::string ClientDataFile::readAndParse() {
     if (!S_ISREG(st.st_mode)) {
         return "it is not a regular file";
     }
-    m_loaded = FileIdentity::of(m_path);
+    m_loaded = FileIdentity::of(st);
     char* buffer = nullptr;
     std::size_t count = 0;
     errno = 0;

@@ -1,18 +1,12 @@
 #include "clientstore/FileIdentity.h"
 
-#include <sys/stat.h>
-
 FileIdentity FileIdentity::of(const std::filesystem::path& path) {
-    FileIdentity identity;
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        identity.exists = true;
-        identity.device = st.st_dev;
-        identity.inode = st.st_ino;
-        identity.size = st.st_size;
-        identity.modified = st.st_mtim;
-    }
-    return identity;
+    return ::stat(path.c_str(), &st) == 0 ? of(st) : FileIdentity{};
+}
+
+FileIdentity FileIdentity::of(const struct stat& st) {
+    return {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
 
 bool FileIdentity::operator==(const FileIdentity& other) const {

@@ -2,6 +2,7 @@
 // its place, or changed in place, since then no longer compares equal.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <ctime>
@@ -16,5 +17,7 @@ struct FileIdentity {
 
     // The file at `path` now; not existing when it cannot be examined.
     static FileIdentity of(const std::filesystem::path& path);
+    // The file as a stat() that succeeded saw it.
+    static FileIdentity of(const struct stat& st);
     bool operator==(const FileIdentity& other) const;
 };

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <unordered_map>
-#include <unordered_set>
 
 std::vector<LocalNetwork> localNetworks() {
     std::vector<LocalNetwork> found;
@@ -29,6 +28,16 @@ std::vector<LocalNetwork> localNetworks() {
     return found;
 }
 
+std::unordered_set<std::uint32_t> machineAddresses(const std::vector<LocalNetwork>& networks) {
+    std::unordered_set<std::uint32_t> machine;
+    for (const LocalNetwork& n : networks) {
+        if (!n.loopback) {
+            machine.insert(n.address);
+        }
+    }
+    return machine;
+}
+
 std::vector<DeviceMarks> markDevices(const std::vector<std::uint32_t>& addresses,
                                      const std::vector<LocalNetwork>& networks) {
     // Counted in one pass so that a site of thousands of recorders is marked in linear time.
@@ -37,12 +46,7 @@ std::vector<DeviceMarks> markDevices(const std::vector<std::uint32_t>& addresses
     for (const std::uint32_t address : addresses) {
         ++rowsAt[address];
     }
-    std::unordered_set<std::uint32_t> machine;
-    for (const LocalNetwork& n : networks) {
-        if (!n.loopback) {
-            machine.insert(n.address);
-        }
-    }
+    const std::unordered_set<std::uint32_t> machine = machineAddresses(networks);
     std::vector<DeviceMarks> marks(addresses.size());
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         const std::uint32_t address = addresses[i];

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 // One IPv4 address of this machine with its subnet.
@@ -17,6 +18,10 @@ struct LocalNetwork {
 // Every IPv4 address of every interface that is up, loopback included, read as
 // broadcastInterfaces() reads them. Empty when the list cannot be read.
 std::vector<LocalNetwork> localNetworks();
+
+// The addresses of `networks` other than loopback ones: those this machine answers to on a
+// network, which no recorder may share.
+std::unordered_set<std::uint32_t> machineAddresses(const std::vector<LocalNetwork>& networks);
 
 struct DeviceMarks {
     // Another row has this address, or this machine uses it on a network.

@@ -144,11 +144,7 @@ void DiscoveryDialog::assignAddresses() {
     for (int listRow = 0; listRow < list->itemCount(); ++listRow) {
         setup.listed.push_back(listedAt(listRow));
     }
-    for (const LocalNetwork& network : m_localNetworks) {
-        if (!network.loopback) {
-            setup.machineAddresses.insert(network.address);
-        }
-    }
+    setup.machineAddresses = machineAddresses(m_localNetworks);
     if (const auto record = setup.chosen.empty() ? std::nullopt : m_engine.rowRecord(setup.chosen[0].row)) {
         setup.mask = record->mask();
         setup.gateway = record->gateway();

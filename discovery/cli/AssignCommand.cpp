@@ -3,7 +3,6 @@
 #include "discovery/DeviceMarks.h"
 #include "discovery/RecorderChange.h"
 #include "discovery/cli/CliDiscoveryListener.h"
-#include "support/VisibleText.h"
 #include "support/cli/CliOptions.h"
 #include "support/cli/StopSignals.h"
 #include "support/cli/TextTable.h"
@@ -44,11 +43,6 @@ private:
     std::condition_variable m_changed;
     bool m_stopped = false;
 };
-
-void Error(const std::string& text) {
-    std::cout.flush();
-    std::cerr << "pellory-cli: " << VisibleText(text) << std::endl;
-}
 
 std::string Trimmed(std::string text) {
     const auto blank = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '"'; };
@@ -154,16 +148,6 @@ std::vector<ListedRecorder> Listed(const std::vector<DeviceAddedNotice>& devices
     return listed;
 }
 
-std::unordered_set<std::uint32_t> MachineAddresses() {
-    std::unordered_set<std::uint32_t> machine;
-    for (const LocalNetwork& n : localNetworks()) {
-        if (!n.loopback) {
-            machine.insert(n.address);
-        }
-    }
-    return machine;
-}
-
 const cli::TextRow kResultHeadings = {"Mac Address", "Old Address", "New Address", "Result"};
 
 void PrintResults(const std::vector<ChangeResult>& results, ListFormat format) {
@@ -204,16 +188,16 @@ int Assign(const AssignOptions& options) {
     CCliDiscoveryListener listener;
     DiscoveryEngine engine(&listener, ConfigOf(options.endpoint));
     if (engine.start() != 1) {
-        Error(OpenFailure(options.endpoint));
+        PrintError(OpenFailure(options.endpoint));
         return ExitCode(PelloryStatus::Network);
     }
     // Every recorder that answers is needed, not only those named: their addresses are in use.
     if (stop.WaitFor(options.scanTime)) {
-        Error("stopped while searching; nothing was sent to any recorder");
+        PrintError("stopped while searching; nothing was sent to any recorder");
         return signals.ExitStatus();
     }
     const std::vector<ListedRecorder> listed = Listed(listener.Devices());
-    const auto machine = MachineAddresses();
+    const auto machine = machineAddresses(localNetworks());
     PlanCheck check;
     try {
         check = checkPlan(PlanLines(options, listed, machine), listed, machine);
@@ -221,7 +205,7 @@ int Assign(const AssignOptions& options) {
         check.refusal = e.text;
     }
     if (!check.refusal.empty()) {
-        Error(check.refusal + "; nothing was sent to any recorder");
+        PrintError(check.refusal + "; nothing was sent to any recorder");
         return ExitCode(PelloryStatus::Usage);
     }
     std::vector<ChangeResult> results;

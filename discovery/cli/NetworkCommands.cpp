@@ -21,11 +21,6 @@ using Clock = std::chrono::steady_clock;
 const cli::TextRow kListHeadings = {"No.",         "IP Address",      "Port Number",
                                     "Subnet Mask", "Default Gateway", "Mac Address "};
 
-void Error(const std::string& text) {
-    std::cout.flush();
-    std::cerr << "pellory-cli: " << VisibleText(text) << std::endl;
-}
-
 // The trailing marker of a table row: what the technician must look into.
 std::string MarkText(const DeviceMarks& marks) {
     std::string text = marks.conflict ? "address conflict" : "";
@@ -92,6 +87,11 @@ void PrintList(const std::vector<DeviceAddedNotice>& devices, ListFormat format)
 
 } // namespace
 
+void PrintError(const std::string& text) {
+    std::cout.flush();
+    std::cerr << "pellory-cli: " << VisibleText(text) << std::endl;
+}
+
 DiscoveryEngineConfig ConfigOf(const DiscoveryEndpoint& endpoint) {
     DiscoveryEngineConfig config;
     config.destinationAddress = endpoint.target;
@@ -117,7 +117,7 @@ PelloryStatus Scan(const ScanOptions& options) {
     {
         DiscoveryEngine engine(&listener, ConfigOf(options.endpoint));
         if (engine.start() != 1) {
-            Error(OpenFailure(options.endpoint));
+            PrintError(OpenFailure(options.endpoint));
             return PelloryStatus::Network;
         }
         // The engine repeats the search by itself for replies lost on a busy network; answers
@@ -128,8 +128,8 @@ PelloryStatus Scan(const ScanOptions& options) {
     }
     PrintList(devices, options.format);
     if (devices.empty() && options.format == ListFormat::Table) {
-        Error("no recorder answered the search sent to " + formatIpv4(options.endpoint.target) + ":" +
-              std::to_string(options.endpoint.targetPort));
+        PrintError("no recorder answered the search sent to " + formatIpv4(options.endpoint.target) + ":" +
+                   std::to_string(options.endpoint.targetPort));
     }
     return PelloryStatus::Success;
 }
@@ -140,12 +140,12 @@ PelloryStatus SetIp(const SetIpOptions& options) {
     CCliDiscoveryListener listener;
     DiscoveryEngine engine(&listener, ConfigOf(options.endpoint));
     if (engine.start() != 1) {
-        Error(OpenFailure(options.endpoint));
+        PrintError(OpenFailure(options.endpoint));
         return PelloryStatus::Network;
     }
     const auto found = listener.WaitForMac(options.mac, deadline);
     if (!found) {
-        Error("no recorder with the MAC address " + options.mac + " answered the search");
+        PrintError("no recorder with the MAC address " + options.mac + " answered the search");
         return PelloryStatus::NotFound;
     }
     std::cout << "Found " << VisibleText(found->macText) << " at " << found->addressText << ":" << found->port
@@ -156,10 +156,10 @@ PelloryStatus SetIp(const SetIpOptions& options) {
                                                              std::max(left, std::chrono::milliseconds(0)));
     switch (login.status) {
     case DiscoveryEngine::LoginStatus::NotSent:
-        Error("the login request could not be sent");
+        PrintError("the login request could not be sent");
         return PelloryStatus::Network;
     case DiscoveryEngine::LoginStatus::TimedOut:
-        Error(std::string(LOGIN_TIMEOUT_TEXT));
+        PrintError(std::string(LOGIN_TIMEOUT_TEXT));
         return PelloryStatus::NoLoginReply;
     case DiscoveryEngine::LoginStatus::Answered:
         break;
@@ -167,25 +167,25 @@ PelloryStatus SetIp(const SetIpOptions& options) {
     if (!login.accepted()) {
         // The window shows nothing for a result it does not know; a script still learns of it.
         const auto text = login.text();
-        Error(text ? std::string(*text)
-                   : "the recorder answered the login with result " + std::to_string(login.result));
+        PrintError(text ? std::string(*text)
+                        : "the recorder answered the login with result " + std::to_string(login.result));
         return PelloryStatus::LoginRefused;
     }
 
     listener.ClearStatus();
     if (!engine.modifyIp(found->row, options.address, options.mask, options.gateway)) {
-        Error("the modify-IP request could not be sent");
+        PrintError("the modify-IP request could not be sent");
         return PelloryStatus::Network;
     }
     std::cout << "Asked for address " << formatIpv4(options.address) << ", mask " << formatIpv4(options.mask)
               << ", gateway " << formatIpv4(options.gateway) << "." << std::endl;
     const auto status = listener.WaitForStatus(deadline);
     if (!status) {
-        Error("no answer to the modify-IP request");
+        PrintError("no answer to the modify-IP request");
         return PelloryStatus::NoModifyAnswer;
     }
     if (*status != modifyResultText(0)) {
-        Error(*status);
+        PrintError(*status);
         return PelloryStatus::ModifyRefused;
     }
     std::cout << *status << std::endl;

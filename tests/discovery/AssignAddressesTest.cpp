@@ -10,7 +10,6 @@
 #include "desktop/ListViewControl.h"
 #include "desktop/testing/MessageBoxRecorder.h"
 
-#include <QPushButton>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -81,8 +80,6 @@ protected:
         dialog.setItemText(AssignAddressesDialog::IDC_USERNAME, QString::fromUtf8(boxes.user));
         dialog.setItemText(AssignAddressesDialog::IDC_PASSWORD, QStringLiteral("admin"));
     }
-
-    static void press(TemplateDialog& dialog, int id) { dialog.itemAs<QPushButton>(id)->click(); }
 
     // One column of the dialog's table, top to bottom.
     static QStringList column(const AssignAddressesDialog& dialog, int column) {

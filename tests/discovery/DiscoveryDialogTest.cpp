@@ -87,8 +87,6 @@ protected:
         QTest::mouseRelease(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
     }
 
-    static void click(DiscoveryDialog& dialog, int id) { dialog.itemAs<QPushButton>(id)->click(); }
-
     // Types the credentials into the Validate dialog and presses OK.
     static std::function<void(ValidateDialog&)> credentials(const QString& user, const QString& password) {
         return [user, password](ValidateDialog& validate) {
@@ -101,7 +99,7 @@ protected:
     // Runs Modify IP up to the end of the login; the script answers the dialogs.
     static void modifyIp(DiscoveryDialog& dialog, DialogScript& script) {
         QSignalSpy ended(&dialog, &DiscoveryDialog::loginEnded);
-        click(dialog, DiscoveryDialog::IDC_MODIFY_IP);
+        press(dialog, DiscoveryDialog::IDC_MODIFY_IP);
         EXPECT_TRUE(ended.count() > 0 || ended.wait(15000));
         EXPECT_TRUE(script.waitDone());
     }
@@ -186,7 +184,7 @@ TEST_F(DiscoveryDialogTest, RefreshEmptiesTheListAndRefillsItFromOne) {
     // Two recorders are gone, one is new.
     network.setDevices({kThreeRecorders[2], {0x0A000009, 81, 0xFF000000, 0x0A0000FE, "00:11:22:33:44:09"}});
     const std::uint64_t before = dialog->engine().generation();
-    click(*dialog, DiscoveryDialog::IDC_REFRESH);
+    press(*dialog, DiscoveryDialog::IDC_REFRESH);
     EXPECT_EQ(dialog->deviceList()->itemCount(), 0);
     EXPECT_TRUE(dialog->statusLine().isEmpty());
     EXPECT_EQ(dialog->engine().generation(), before + 1);
@@ -201,7 +199,7 @@ TEST_F(DiscoveryDialogTest, RefreshEmptiesTheListAndRefillsItFromOne) {
 TEST_F(DiscoveryDialogTest, NoticeOfAnEarlierGenerationIsDropped) {
     auto dialog = openWithRows();
     network.setDevices({});
-    click(*dialog, DiscoveryDialog::IDC_REFRESH);
+    press(*dialog, DiscoveryDialog::IDC_REFRESH);
     ASSERT_TRUE(network.recorder().waitRequests(2));
 
     // A row found before the refresh, whose notice was still on its way, and one found after.
@@ -219,7 +217,7 @@ TEST_F(DiscoveryDialogTest, ModifyIpWithAnEmptyListAsksForARecorder) {
     auto dialog = openWindow();
     ASSERT_TRUE(network.recorder().waitRequests(1));
     DialogScript script; // no dialog may open
-    click(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
+    press(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
     expectPromptOnly(script, QStringLiteral("Pleae select one device at least."));
 }
 
@@ -228,7 +226,7 @@ TEST_F(DiscoveryDialogTest, ModifyIpWithSeveralRowsSelectedAsksForOne) {
     dialog->deviceList()->selectAll();
     ASSERT_GT(dialog->deviceList()->selectedRows().size(), 1u);
     DialogScript script; // no dialog may open
-    click(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
+    press(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
     expectPromptOnly(script, QStringLiteral("Please select only one device to modify its IP."));
 }
 
@@ -253,7 +251,7 @@ TEST_F(DiscoveryDialogTest, CancelInEitherDialogEndsTheCommand) {
     DialogScript cancelValidate;
     cancelValidate.then<ValidateDialog>(
         [](ValidateDialog& validate) { validate.itemAs<QPushButton>(IDCANCEL)->click(); });
-    click(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
+    press(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
     EXPECT_TRUE(cancelValidate.done());
     EXPECT_FALSE(dialog->isBusy());
     EXPECT_TRUE(network.requests(DISC_LOGIN).empty());
@@ -315,14 +313,14 @@ TEST_F(DiscoveryDialogTest, LoginTimeOutShowsOuvertimeAndTheWindowTakesNoCommand
     DialogScript script;
     script.then<ValidateDialog>(credentials("admin", "admin"));
     QSignalSpy ended(dialog.get(), &DiscoveryDialog::loginEnded);
-    click(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
+    press(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
 
     // Waiting: busy cursor, and Refresh, Modify IP and closing are refused.
     ASSERT_TRUE(dialog->isBusy());
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    click(*dialog, DiscoveryDialog::IDC_REFRESH);
-    click(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
+    press(*dialog, DiscoveryDialog::IDC_REFRESH);
+    press(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
     dialog->close();
     QTest::keyClick(dialog.get(), Qt::Key_Escape);
     EXPECT_EQ(dialog->deviceList()->itemCount(), 3);
@@ -339,7 +337,7 @@ TEST_F(DiscoveryDialogTest, LoginTimeOutShowsOuvertimeAndTheWindowTakesNoCommand
     EXPECT_TRUE(script.unexpected().empty());
 
     // The window takes commands again.
-    click(*dialog, DiscoveryDialog::IDC_REFRESH);
+    press(*dialog, DiscoveryDialog::IDC_REFRESH);
     EXPECT_EQ(dialog->deviceList()->itemCount(), 0);
     EXPECT_TRUE(waitRows(*dialog, 3));
 }
@@ -349,7 +347,7 @@ TEST_F(DiscoveryDialogTest, ClosingDuringALoginWaitNeitherHangsNorLeavesTheBusyC
     auto dialog = openWithRows(3, 60s);
     DialogScript script;
     script.then<ValidateDialog>(credentials("admin", "admin"));
-    click(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
+    press(*dialog, DiscoveryDialog::IDC_MODIFY_IP);
     ASSERT_TRUE(dialog->isBusy());
     ASSERT_TRUE(network.recorder().waitRequests(2)); // search and login
     dialog.reset();

@@ -15,6 +15,7 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -94,6 +95,11 @@ private:
     QPointer<QWidget> m_claimed;
     int m_running = 0;
 };
+
+// Clicks the dialog's button `id` as the technician does.
+inline void press(desktop::TemplateDialog& dialog, int id) {
+    dialog.itemAs<QPushButton>(id)->click();
+}
 
 // Opens the main window's list menu as a right click at `at` (in the list's viewport) does, or as
 // the menu key does, and hands the menu, once shown, to `use`, which must close it.

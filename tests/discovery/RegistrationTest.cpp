@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -57,10 +56,6 @@ void fill(DeviceManagementDialog& dialog, const Settings& settings) {
     dialog.setItemText(DeviceManagementDialog::IDC_USER_NAME, settings.userName);
     dialog.setItemText(DeviceManagementDialog::IDC_PASSWORD, settings.password);
     dialog.setItemText(DeviceManagementDialog::IDC_CHANNELS, settings.channels);
-}
-
-void press(TemplateDialog& dialog, int id) {
-    dialog.itemAs<QPushButton>(id)->click();
 }
 
 class RegistrationTest : public ::testing::Test {

@@ -20,7 +20,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPointer>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -59,10 +58,6 @@ QStringList rowTexts(const DiscoveryDialog& window, int row) {
         texts << window.deviceList()->itemText(row, column);
     }
     return texts;
-}
-
-void press(TemplateDialog& dialog, int id) {
-    dialog.itemAs<QPushButton>(id)->click();
 }
 
 std::function<void(ValidateDialog&)> credentials(const QString& user, const QString& password) {
