@@ -3,6 +3,7 @@
 #include "discovery/DeviceMarks.h"
 #include "discovery/RecorderChange.h"
 #include "discovery/cli/CliDiscoveryListener.h"
+#include "discovery/cli/PrintError.h"
 #include "support/cli/CliOptions.h"
 #include "support/cli/StopSignals.h"
 #include "support/cli/TextTable.h"

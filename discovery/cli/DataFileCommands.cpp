@@ -3,6 +3,7 @@
 #include "clientstore/ClientDataFile.h"
 #include "clientstore/ClientStore.h"
 #include "clientstore/DeviceRegistration.h"
+#include "discovery/cli/PrintError.h"
 #include "support/cli/TextTable.h"
 
 #include <nlohmann/json.hpp>
@@ -14,11 +15,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-void Error(const std::string& text) {
-    std::cout.flush();
-    std::cerr << "pellory-cli: " << text << std::endl;
-}
 
 // Why the data file cannot be used, or empty. A missing file is a new, empty one when
 // `mayBeNew`; its folder must exist all the same.
@@ -142,11 +138,11 @@ std::string RegisterRefusal(RegisterOptions& options) {
 
 PelloryStatus Register(const RegisterOptions& options) {
     if (const std::string problem = DataFileProblem(options.dataFile, true); !problem.empty()) {
-        Error(problem);
+        PrintError(problem);
         return PelloryStatus::DataFileUnusable;
     }
     if (const std::string problem = LoadDataFile(options.dataFile, false); !problem.empty()) {
-        Error(problem);
+        PrintError(problem);
         ClientDataFile::release();
         return PelloryStatus::DataFileUnusable;
     }
@@ -155,7 +151,7 @@ PelloryStatus Register(const RegisterOptions& options) {
         ~Release() { ClientStore::release(); }
     } release;
     ClientStore* store = ClientStore::instance();
-    store->setMessageFunction([](const std::string& text) { Error(text); });
+    store->setMessageFunction([](const std::string& text) { PrintError(text); });
     store->load();
 
     const RegistrationResult result = registerDevices(SettingsOf(options), {{options.host, options.port}});
@@ -163,20 +159,20 @@ PelloryStatus Register(const RegisterOptions& options) {
     case RegistrationOutcome::Registered:
         break;
     case RegistrationOutcome::Invalid:
-        Error(Described(*result.refusal));
+        PrintError(Described(*result.refusal));
         return PelloryStatus::Usage;
     case RegistrationOutcome::UnknownOrganisation:
         // The store refuses such a device without a word; here the user must hear of it.
-        Error("the data file has no organisation " + std::to_string(options.orgId));
+        PrintError("the data file has no organisation " + std::to_string(options.orgId));
         return PelloryStatus::DeviceRefused;
     case RegistrationOutcome::StoreRefused:
         return PelloryStatus::DeviceRefused; // the store has said why
     case RegistrationOutcome::LostDevice:
-        Error("the device was stored under an id the store does not know; nothing was saved");
+        PrintError("the device was stored under an id the store does not know; nothing was saved");
         return PelloryStatus::Internal;
     case RegistrationOutcome::SaveFailed:
-        Error("The data file " + options.dataFile + " could not be saved! (" +
-              ClientDataFile::instance()->saveError() + ")");
+        PrintError("The data file " + options.dataFile + " could not be saved! (" +
+                   ClientDataFile::instance()->saveError() + ")");
         return PelloryStatus::SaveFailed;
     }
     std::cout << "Registered \"" << options.name << "\" (" << options.host << ":" << options.port << ", "
@@ -187,14 +183,14 @@ PelloryStatus Register(const RegisterOptions& options) {
 
 PelloryStatus Devices(const std::string& dataFile, ListFormat format) {
     if (const std::string problem = DataFileProblem(dataFile, false); !problem.empty()) {
-        Error(problem);
+        PrintError(problem);
         return PelloryStatus::DataFileUnusable;
     }
     struct Release {
         ~Release() { ClientDataFile::release(); }
     } release;
     if (const std::string problem = LoadDataFile(dataFile, true); !problem.empty()) {
-        Error(problem);
+        PrintError(problem);
         return PelloryStatus::DataFileUnusable;
     }
     const std::vector<DeviceRecord> devices = ReadDevices(*ClientDataFile::instance());

@@ -1,5 +1,7 @@
 #include "discovery/cli/NetworkCommands.h"
 
+#include "discovery/cli/PrintError.h"
+
 #include "discovery/DeviceMarks.h"
 #include "discovery/ModifyIpCheck.h"
 #include "discovery/cli/CliDiscoveryListener.h"
@@ -86,11 +88,6 @@ void PrintList(const std::vector<DeviceAddedNotice>& devices, ListFormat format)
 }
 
 } // namespace
-
-void PrintError(const std::string& text) {
-    std::cout.flush();
-    std::cerr << "pellory-cli: " << VisibleText(text) << std::endl;
-}
 
 DiscoveryEngineConfig ConfigOf(const DiscoveryEndpoint& endpoint) {
     DiscoveryEngineConfig config;

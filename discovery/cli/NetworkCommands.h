@@ -42,10 +42,6 @@ struct SetIpOptions {
 // mask and gateway, with the window's messages.
 PelloryStatus SetIp(const SetIpOptions& options);
 
-// "pellory-cli: " and the text on standard error, control characters shown as escapes (a
-// recorder's texts may hold any byte), after what standard output holds so far.
-void PrintError(const std::string& text);
-
 DiscoveryEngineConfig ConfigOf(const DiscoveryEndpoint& endpoint);
 // Why the discovery socket could not be opened, for the technician.
 std::string OpenFailure(const DiscoveryEndpoint& endpoint);

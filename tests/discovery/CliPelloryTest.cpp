@@ -590,6 +590,10 @@ TEST_F(PelloryCliDataFile, UnusableDataFilesAreRefused) {
     ChildResult r = RunProgram({kCli, "devices", "--data", (m_dir / "none.xml").string()});
     EXPECT_EQ(r.status, 9);
     EXPECT_TRUE(Has(r.err, "no such file")) << r.err;
+    // A file name with a terminal escape is named, never obeyed.
+    r = RunProgram({kCli, "devices", "--data", (m_dir / "\x1b[2Jnone.xml").string()});
+    EXPECT_EQ(r.status, 9);
+    EXPECT_TRUE(Has(r.err, "\\x1b[2Jnone.xml: no such file")) << r.err;
 
     r = RunProgram(Register({"--ip", "10.0.0.1", "--port", "1", "--name", "X", "--channels", "1"},
                             m_dir / "no" / "Data.xml"));
