@@ -24,7 +24,6 @@
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -34,7 +33,6 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
-#include <thread>
 
 namespace {
 
@@ -156,8 +154,7 @@ int Package(bool web, const std::string& out, const std::vector<std::string>& fi
         folder = ".";
     }
     std::string built;
-    const std::vector<std::string> paths(files.begin(), files.end());
-    const int result = BuildUpgradePackage(static_cast<int>(paths.size()), paths.data(),
+    const int result = BuildUpgradePackage(static_cast<int>(files.size()), files.data(),
                                            web ? kWebPackageName : kLogoPackageName, built, folder.string());
     if (result != kPackageOk || built.empty()) {
         console.ErrorLine("kestrion-cli: the " + std::string(web ? "web" : "logo") +
