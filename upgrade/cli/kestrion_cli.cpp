@@ -16,6 +16,7 @@
 #include "upgrade/RecorderUpgradeView.h"
 #include "upgrade/UpgradeBatch.h"
 #include "upgrade/UpgradeIds.h"
+#include "upgrade/UpgradeProtocol.h"
 #include "upgrade/UpgradeSession.h"
 #include "upgrade/cli/ConsoleReport.h"
 #include "upgrade/cli/ExitStatus.h"
@@ -341,8 +342,9 @@ std::vector<UpgradeOutcome> UpgradeAll(const std::vector<RecorderAddress>& recor
 
 int Upgrade(const UpgradeOptions& options) {
     const std::vector<RecorderAddress> recorders = NamedRecorders(options);
-    if (options.user.size() > 8) {
-        throw UsageError{"--user: a recorder takes user names of at most 8 bytes"};
+    if (options.user.size() > PacketHeader::kLoginUserSize) {
+        throw UsageError{"--user: a recorder takes user names of at most " +
+                         std::to_string(PacketHeader::kLoginUserSize) + " bytes"};
     }
 
     const bool several = recorders.size() > 1;
@@ -374,8 +376,9 @@ int Upgrade(const UpgradeOptions& options) {
     if (!password.ok) {
         throw UsageError{password.error};
     }
-    if (password.password.size() > 12) {
-        throw UsageError{"a recorder takes passwords of at most 12 bytes"};
+    if (password.password.size() > PacketHeader::kLoginPasswordSize) {
+        throw UsageError{"a recorder takes passwords of at most " +
+                         std::to_string(PacketHeader::kLoginPasswordSize) + " bytes"};
     }
 
     UpgradeStopper stopper;
