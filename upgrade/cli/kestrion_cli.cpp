@@ -208,7 +208,6 @@ struct UpgradeOptions {
     double loginWaitSeconds = 10;
     unsigned jobs = 1;
     std::string format = "text";
-    bool json = false;
     std::vector<std::string> files;
 };
 
@@ -348,18 +347,19 @@ int Upgrade(const UpgradeOptions& options) {
     }
 
     const bool several = recorders.size() > 1;
+    const bool asJson = options.format == "json";
     const unsigned jobs = std::min<unsigned>(options.jobs, static_cast<unsigned>(recorders.size()));
     // With JSON on standard output, everything said along the way goes to standard error.
-    FILE* const json = options.json ? TakeStandardOutputForJson() : nullptr;
+    FILE* const json = asJson ? TakeStandardOutputForJson() : nullptr;
     cli::Console jsonConsole(stderr, stderr, false);
-    cli::Console& console = options.json ? jsonConsole : cli::Console::Standard(jobs == 1);
+    cli::Console& console = asJson ? jsonConsole : cli::Console::Standard(jobs == 1);
 
     // The files are refused once, before any recorder is bothered; a recorder whose turn comes
     // after they changed gets none of them.
     const std::vector<FileStamp> stamps = StampFiles(options.files);
     const FileChoice choice = ChooseFiles(options.files, console, false);
     if (choice.button == 0) {
-        if (options.json) {
+        if (asJson) {
             std::vector<UpgradeOutcome> refused(recorders.size());
             for (UpgradeOutcome& o : refused) {
                 o.status = StatusOf(choice);
@@ -400,7 +400,7 @@ int Upgrade(const UpgradeOptions& options) {
     if (!several) {
         return ExitCode(outcomes[0].status);
     }
-    if (!options.json) {
+    if (!asJson) {
         PrintTable(console, recorders, outcomes);
     }
     return CombinedStatus(outcomes);
@@ -527,7 +527,6 @@ int Run(int argc, char** argv) {
             if (up.password.ArgumentGiven()) {
                 return Refuse(cli::kPasswordArgumentRefused);
             }
-            up.json = up.format == "json";
             return Upgrade(up);
         }
         if (*classify) {
