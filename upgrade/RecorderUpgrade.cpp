@@ -58,9 +58,7 @@ FileChoice ClassifyChoice(const std::vector<std::string>& files, CRecorderUpgrad
     FileChoice result;
     result.button = classified.Recognised() ? classified.button : 0;
     result.announcedLength = session.State().m_nFileLength;
-    for (const auto& shown : view.Messages()) {
-        result.messages.push_back({shown.text, shown.caption, shown.icon});
-    }
+    result.messages = view.Messages();
     return result;
 }
 
