@@ -38,9 +38,9 @@ public:
     void ProgressEnded() override {}
     void Ended(const std::optional<UpgradeResult>& result, const std::string& why = {});
 
+private:
     void Post(BatchRowEvent event);
 
-private:
     QObject* const m_receiver;
     const size_t m_row;
     Sink m_sink;

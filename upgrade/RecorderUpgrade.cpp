@@ -58,9 +58,7 @@ FileChoice ClassifyChoice(const std::vector<std::string>& files, CRecorderUpgrad
     FileChoice result;
     result.button = classified.Recognised() ? classified.button : 0;
     result.announcedLength = session.State().m_nFileLength;
-    for (const auto& shown : view.Messages()) {
-        result.messages.push_back({shown.text, shown.caption, shown.icon});
-    }
+    result.messages = view.Messages();
     return result;
 }
 
@@ -126,12 +124,17 @@ std::optional<UpgradeResult> LogIn(const UpgradeRequest& request, CUpgradeSessio
     return std::nullopt;
 }
 
-// A stopped upgrade's ending once its worker has ended: the worker's own, which counts what went
-// out before the stop.
-UpgradeResult StoppedEnding(CUpgradeSession& session, CRecorderUpgradeView& view) {
+// Tells a running worker to stop and waits until it has ended.
+void StopAndWait(CUpgradeSession& session) {
     session.RequestStop();
     while (!session.WaitUntilStopped(std::chrono::seconds(1))) {
     }
+}
+
+// A stopped upgrade's ending once its worker has ended: the worker's own, which counts what went
+// out before the stop.
+UpgradeResult StoppedEnding(CUpgradeSession& session, CRecorderUpgradeView& view) {
+    StopAndWait(session);
     const auto ended = view.LastResult();
     return ended ? *ended : EndedHere(UpgradeEnding::Stopped);
 }
@@ -149,9 +152,7 @@ std::optional<UpgradeResult> RunSession(const UpgradeRequest& request, CRecorder
         CRecorderUpgradeView& view;
         ~Ending() {
             view.SetSendingStop({});
-            session.RequestStop();
-            while (!session.WaitUntilStopped(std::chrono::seconds(1))) {
-            }
+            StopAndWait(session);
         }
     } ending{session, view};
 

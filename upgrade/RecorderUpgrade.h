@@ -5,6 +5,7 @@
 
 #include "upgrade/FileStamp.h"
 #include "upgrade/RecorderUpgradeReport.h"
+#include "upgrade/RecorderUpgradeView.h"
 #include "upgrade/UpgradeResult.h"
 #include "upgrade/UpgradeSession.h"
 
@@ -54,11 +55,7 @@ struct FileChoice {
     int button = 0;              // the one upgrade button enabled, 0 when the files were refused
     int64_t announcedLength = 0; // what the start packet will announce
     // The classifier's messages, as the window would have shown them.
-    struct Message {
-        std::string text;
-        std::string caption;
-        MessageIcon icon;
-    };
+    using Message = CRecorderUpgradeView::Shown;
     std::vector<Message> messages;
 };
 

@@ -6,11 +6,10 @@
 #include "upgrade/BatchUpgradeDlg.h"
 #include "upgrade/RecorderList.h"
 #include "upgrade/UpgradeDlg.h"
+#include "upgrade/cli/ExitStatus.h"
 
 namespace {
 constexpr const char* kBatchOption = "--batch";
-// Exit status of a batch that could not open: as the command-line tool's for bad arguments.
-constexpr int kBadArguments = 2;
 } // namespace
 
 CUpgradeApp::CUpgradeApp(QStringList arguments, SessionTimings timings)
@@ -31,11 +30,12 @@ int CUpgradeApp::InitInstance() {
     return 0;
 }
 
+// A batch that cannot open ends with the command-line tool's status for bad arguments.
 int CUpgradeApp::RunBatch() {
     if (m_arguments.size() != 3) {
         desktop::appMessageBox(nullptr, QStringLiteral("Usage: kestrion --batch FILE, with FILE a list that "
                                                        "pellory-cli scan wrote (csv or json)."));
-        return kBadArguments;
+        return ExitCode(KestrionStatus::Usage);
     }
     const std::string path = m_arguments[2].toStdString();
     std::vector<BatchRecorder> recorders;
@@ -47,7 +47,7 @@ int CUpgradeApp::RunBatch() {
         }
     } catch (const RecorderListError& e) {
         desktop::appMessageBox(nullptr, QString::fromStdString(VisibleText(e.what())));
-        return kBadArguments;
+        return ExitCode(KestrionStatus::Usage);
     }
     CBatchUpgradeDlg dialog(std::move(recorders), nullptr, m_timings);
     m_pBatchWnd = &dialog;

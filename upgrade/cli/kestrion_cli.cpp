@@ -16,6 +16,7 @@
 #include "upgrade/RecorderUpgradeView.h"
 #include "upgrade/UpgradeBatch.h"
 #include "upgrade/UpgradeIds.h"
+#include "upgrade/UpgradeProtocol.h"
 #include "upgrade/UpgradeSession.h"
 #include "upgrade/cli/ConsoleReport.h"
 #include "upgrade/cli/ExitStatus.h"
@@ -24,7 +25,6 @@
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -34,7 +34,6 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
-#include <thread>
 
 namespace {
 
@@ -156,8 +155,7 @@ int Package(bool web, const std::string& out, const std::vector<std::string>& fi
         folder = ".";
     }
     std::string built;
-    const std::vector<std::string> paths(files.begin(), files.end());
-    const int result = BuildUpgradePackage(static_cast<int>(paths.size()), paths.data(),
+    const int result = BuildUpgradePackage(static_cast<int>(files.size()), files.data(),
                                            web ? kWebPackageName : kLogoPackageName, built, folder.string());
     if (result != kPackageOk || built.empty()) {
         console.ErrorLine("kestrion-cli: the " + std::string(web ? "web" : "logo") +
@@ -210,7 +208,6 @@ struct UpgradeOptions {
     double loginWaitSeconds = 10;
     unsigned jobs = 1;
     std::string format = "text";
-    bool json = false;
     std::vector<std::string> files;
 };
 
@@ -344,23 +341,25 @@ std::vector<UpgradeOutcome> UpgradeAll(const std::vector<RecorderAddress>& recor
 
 int Upgrade(const UpgradeOptions& options) {
     const std::vector<RecorderAddress> recorders = NamedRecorders(options);
-    if (options.user.size() > 8) {
-        throw UsageError{"--user: a recorder takes user names of at most 8 bytes"};
+    if (options.user.size() > PacketHeader::kLoginUserSize) {
+        throw UsageError{"--user: a recorder takes user names of at most " +
+                         std::to_string(PacketHeader::kLoginUserSize) + " bytes"};
     }
 
     const bool several = recorders.size() > 1;
+    const bool asJson = options.format == "json";
     const unsigned jobs = std::min<unsigned>(options.jobs, static_cast<unsigned>(recorders.size()));
     // With JSON on standard output, everything said along the way goes to standard error.
-    FILE* const json = options.json ? TakeStandardOutputForJson() : nullptr;
+    FILE* const json = asJson ? TakeStandardOutputForJson() : nullptr;
     cli::Console jsonConsole(stderr, stderr, false);
-    cli::Console& console = options.json ? jsonConsole : cli::Console::Standard(jobs == 1);
+    cli::Console& console = asJson ? jsonConsole : cli::Console::Standard(jobs == 1);
 
     // The files are refused once, before any recorder is bothered; a recorder whose turn comes
     // after they changed gets none of them.
     const std::vector<FileStamp> stamps = StampFiles(options.files);
     const FileChoice choice = ChooseFiles(options.files, console, false);
     if (choice.button == 0) {
-        if (options.json) {
+        if (asJson) {
             std::vector<UpgradeOutcome> refused(recorders.size());
             for (UpgradeOutcome& o : refused) {
                 o.status = StatusOf(choice);
@@ -377,8 +376,9 @@ int Upgrade(const UpgradeOptions& options) {
     if (!password.ok) {
         throw UsageError{password.error};
     }
-    if (password.password.size() > 12) {
-        throw UsageError{"a recorder takes passwords of at most 12 bytes"};
+    if (password.password.size() > PacketHeader::kLoginPasswordSize) {
+        throw UsageError{"a recorder takes passwords of at most " +
+                         std::to_string(PacketHeader::kLoginPasswordSize) + " bytes"};
     }
 
     UpgradeStopper stopper;
@@ -400,7 +400,7 @@ int Upgrade(const UpgradeOptions& options) {
     if (!several) {
         return ExitCode(outcomes[0].status);
     }
-    if (!options.json) {
+    if (!asJson) {
         PrintTable(console, recorders, outcomes);
     }
     return CombinedStatus(outcomes);
@@ -527,7 +527,6 @@ int Run(int argc, char** argv) {
             if (up.password.ArgumentGiven()) {
                 return Refuse(cli::kPasswordArgumentRefused);
             }
-            up.json = up.format == "json";
             return Upgrade(up);
         }
         if (*classify) {
